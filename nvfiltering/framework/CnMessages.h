@@ -1,0 +1,54 @@
+// Every message the library throws, in one list, with the class paths that go
+// with them. Ordinary failures are com::norvane::Throwable with the class path
+// kThrowableClassPath; the two library exceptions carry their own paths.
+#pragma once
+
+#include <string>
+
+#include <nvcore/Throwable.h>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+namespace messages {
+
+// --- Class paths -------------------------------------------------------------
+constexpr const char* kThrowableClassPath = "java/lang/Throwable";
+constexpr const char* kFftDimensionClassPath = "com/norvane/filtering/FftDimensionNotImplementedException";
+constexpr const char* kEightPointClassPath = "com/norvane/david/EightPointConnectivityIn3DException";
+
+// --- Convolution --------------------------------------------------------------
+constexpr const char* kFilterNotInitialized = "Filter not initialized.";
+constexpr const char* kDataSmallerThanKernel = "Data smaller than kernel.";
+constexpr const char* kUnknownAxisGetKernel = "Unknown axis (getKernel).";
+
+// --- Recursive filtering -----------------------------------------------------
+constexpr const char* kInvalidFilterOrder = "invalid filter order";
+// Formatted with the sigma in %f form.
+constexpr const char* kRecursiveNoConvergence =
+    "Recursive initialization can't converge after 1000 iterations (sigma = %f)";
+constexpr const char* kUnknownRecursiveAlgorithm = "Unknown recursive filter algorithm.";
+constexpr const char* kNoFirstDerivativeForVectors = "No first derivative filter for images of CnVectors.";
+constexpr const char* kNoSecondDerivativeForVectors = "No second derivative filter for images of CnVectors.";
+constexpr const char* kInvalidDerivative = "invalid derivative";
+constexpr const char* kDstHasNoElements = "dst has no elements";
+
+// --- Fast Fourier transforms -------------------------------------------------
+constexpr const char* kFftDimensionNotImplemented = "FFT dimensions must be a power of 2, 3 or 5";
+
+// --- Morphology and labelling ------------------------------------------------
+constexpr const char* kComponentDoesNotExist =
+    "CnConnectedComponentFilter: component selected to keep does not exist.";
+constexpr const char* kEightPointIn3D =
+    "8-point connectivity in 3D (really 27-point) is not currently implemented";
+
+}  // namespace messages
+
+// Throws com::norvane::Throwable with the given message and the ordinary class path.
+[[noreturn]] inline void throwThrowable(const std::string& message) {
+    throw Throwable(message, messages::kThrowableClassPath);
+}
+
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com
