@@ -80,9 +80,13 @@ protected:
     static std::int32_t gpfaBlockSize(std::int32_t left, std::int32_t limit);
     // Checks a transform length (>= 1, no prime factor above 5); throws as documented.
     static void checkLength(std::int32_t n);
-    // Runs the GPFA path of execute() on the output arrays (conjugate, transform,
-    // conjugate or scale), for the fields' jumps.
+    // The GPFA path of execute() on the output arrays: conjugate, transform,
+    // conjugate again or scale. runGpfaDirect works on the arrays as the jumps
+    // describe them; runGpfaInChunks (vectors stored one after another only) gives
+    // the same numbers through small interleaved copies; runGpfa picks one.
     void runGpfa();
+    void runGpfaDirect();
+    void runGpfaInChunks();
 
     std::int32_t m_direction;
     std::int32_t m_vectorJump;

@@ -11,6 +11,14 @@ namespace com {
 namespace norvane {
 namespace math {
 
+#if defined(__clang__)
+#define NVM_VECTOR_LOOP _Pragma("clang loop vectorize(assume_safety)")
+#elif defined(__GNUC__)
+#define NVM_VECTOR_LOOP _Pragma("GCC ivdep")
+#else
+#define NVM_VECTOR_LOOP
+#endif
+
 namespace {
 
 constexpr const char* kClassPath = "java/lang/Throwable";
@@ -46,37 +54,56 @@ inline void butterflyPair(T& r0, T& i0, T& r1, T& i1, T& r2, T& i2, T& r3, T& i3
     butterfly(r1, i1, r3, i3, w3r, w3i);
 }
 
-std::uint32_t reverseBits(std::uint32_t x, int bits) {
-    std::uint32_t r = 0;
-    for (int b = 0; b < bits; ++b) {
-        r = (r << 1) | (x & 1u);
-        x >>= 1;
-    }
-    return r;
+// The first two stages (half-sizes 1 and 2) of a group of four, whose twiddles are
+// exactly 1, 1 and -i.
+template <class T>
+inline void firstStages(T& r0, T& i0, T& r1, T& i1, T& r2, T& i2, T& r3, T& i3) {
+    const T a0r = r0 + r1, a0i = i0 + i1, a1r = r0 - r1, a1i = i0 - i1;
+    const T a2r = r2 + r3, a2i = i2 + i3, a3r = r2 - r3, a3i = i2 - i3;
+    r0 = a0r + a2r;
+    i0 = a0i + a2i;
+    r2 = a0r - a2r;
+    i2 = a0i - a2i;
+    r1 = a1r + a3i;
+    i1 = a1i - a3r;
+    r3 = a1r - a3i;
+    i3 = a1i + a3r;
 }
 
-int log2Of(int n) {
-    int bits = 0;
-    while ((1 << bits) < n) {
-        ++bits;
+// Calls swap(k, r) for every pair k < r of bit-reversed indices below n.
+template <class Fn>
+inline void forEachReversedPair(int n, Fn&& swap) {
+    int j = 0;
+    for (int i = 0; i < n - 1; ++i) {
+        if (i < j) {
+            swap(i, j);
+        }
+        int k = n >> 1;
+        while (k <= j) {
+            j -= k;
+            k >>= 1;
+        }
+        j += k;
     }
-    return bits;
 }
 
 // Forward transform of one contiguous vector (unscaled, exp(-2 pi i jk/n)).
 template <class T>
 void forwardContiguous(T* re, T* im, int n, const T* trigs) {
-    const int bits = log2Of(n);
-    for (int k = 0; k < n; ++k) {
-        const int r = static_cast<int>(reverseBits(static_cast<std::uint32_t>(k), bits));
-        if (r > k) {
-            std::swap(re[k], re[r]);
-            std::swap(im[k], im[r]);
-        }
-    }
+    forEachReversedPair(n, [&](int k, int r) {
+        std::swap(re[k], re[r]);
+        std::swap(im[k], im[r]);
+    });
     const T* cs = trigs;
     const T* sn = trigs + n;
     int h = 1;
+    if (n >= 4) {
+        for (int base = 0; base < n; base += 4) {
+            firstStages(re[base], im[base], re[base + 1], im[base + 1], re[base + 2], im[base + 2], re[base + 3],
+                        im[base + 3]);
+        }
+        h = 4;
+    }
     while (h < n) {
         if (4 * h <= n) {
             const T* c1 = cs + (h - 1);
@@ -92,6 +119,7 @@ void forwardContiguous(T* re, T* im, int n, const T* trigs) {
                 T* i2 = i1 + h;
                 T* r3 = r2 + h;
                 T* i3 = i2 + h;
+                NVM_VECTOR_LOOP
                 for (int j = 0; j < h; ++j) {
                     butterflyPair(r0[j], i0[j], r1[j], i1[j], r2[j], i2[j], r3[j], i3[j], c1[j], s1[j], c2[j], s2[j],
                                   c2[j + h], s2[j + h]);
@@ -106,6 +134,7 @@ void forwardContiguous(T* re, T* im, int n, const T* trigs) {
                 T* i0 = im + base;
                 T* r1 = r0 + h;
                 T* i1 = i0 + h;
+                NVM_VECTOR_LOOP
                 for (int j = 0; j < h; ++j) {
                     butterfly(r0[j], i0[j], r1[j], i1[j], c1[j], s1[j]);
                 }
@@ -120,23 +149,36 @@ void forwardContiguous(T* re, T* im, int n, const T* trigs) {
 // vectors innermost.
 template <class T>
 void forwardBatched(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs) {
-    const int bits = log2Of(n);
-    for (int k = 0; k < n; ++k) {
-        const int r = static_cast<int>(reverseBits(static_cast<std::uint32_t>(k), bits));
-        if (r > k) {
-            T* ra = re + k * stride;
-            T* rb = re + r * stride;
-            T* ia = im + k * stride;
-            T* ib = im + r * stride;
-            for (int v = 0; v < count; ++v) {
-                std::swap(ra[v], rb[v]);
-                std::swap(ia[v], ib[v]);
-            }
+    forEachReversedPair(n, [&](int k, int r) {
+        T* ra = re + k * stride;
+        T* rb = re + r * stride;
+        T* ia = im + k * stride;
+        T* ib = im + r * stride;
+        for (int v = 0; v < count; ++v) {
+            std::swap(ra[v], rb[v]);
+            std::swap(ia[v], ib[v]);
         }
-    }
+    });
     const T* cs = trigs;
     const T* sn = trigs + n;
     int h = 1;
+    if (n >= 4) {
+        for (int base = 0; base < n; base += 4) {
+            T* r0 = re + base * stride;
+            T* i0 = im + base * stride;
+            T* r1 = r0 + stride;
+            T* i1 = i0 + stride;
+            T* r2 = r1 + stride;
+            T* i2 = i1 + stride;
+            T* r3 = r2 + stride;
+            T* i3 = i2 + stride;
+            NVM_VECTOR_LOOP
+            for (int v = 0; v < count; ++v) {
+                firstStages(r0[v], i0[v], r1[v], i1[v], r2[v], i2[v], r3[v], i3[v]);
+            }
+        }
+        h = 4;
+    }
     while (h < n) {
         if (4 * h <= n) {
             for (int base = 0; base < n; base += 4 * h) {
@@ -154,6 +196,7 @@ void forwardBatched(T* re, T* im, int n, std::ptrdiff_t stride, int count, const
                     T* i2 = i1 + d;
                     T* r3 = r2 + d;
                     T* i3 = i2 + d;
+                    NVM_VECTOR_LOOP
                     for (int v = 0; v < count; ++v) {
                         butterflyPair(r0[v], i0[v], r1[v], i1[v], r2[v], i2[v], r3[v], i3[v], w1r, w1i, w2r, w2i, w3r,
                                       w3i);
@@ -170,6 +213,7 @@ void forwardBatched(T* re, T* im, int n, std::ptrdiff_t stride, int count, const
                     T* i0 = im + o;
                     T* r1 = r0 + static_cast<std::ptrdiff_t>(h) * stride;
                     T* i1 = i0 + static_cast<std::ptrdiff_t>(h) * stride;
+                    NVM_VECTOR_LOOP
                     for (int v = 0; v < count; ++v) {
                         butterfly(r0[v], i0[v], r1[v], i1[v], wr, wi);
                     }

@@ -204,6 +204,25 @@ TYPED_TEST(Fft1dTest, InPlaceEqualsOutOfPlaceAndLeavesInputAlone) {
     }
 }
 
+TYPED_TEST(Fft1dTest, ChunkedBatchEqualsDirectGpfaBitForBit) {
+    using T = TypeParam;
+    for (int n : {2, 16, 45, 60, 1000}) {
+        for (int count : {2, 15, 17, 37}) {
+            for (int dir : {1, -1}) {
+                const std::vector<T> re = randomValues<T>(n * count, 1), im = randomValues<T>(n * count, 2);
+                std::vector<T> a = re, b = im, c = re, d = im;
+                Probe1d<T> chunked;
+                chunked.setGpfaOnly(true);
+                chunked.executeWith(a.data(), b.data(), a.data(), b.data(), n, count, dir);
+                Probe1d<T> direct;
+                direct.runGpfaDirectly(c.data(), d.data(), n, count, dir);
+                ASSERT_EQ(a, c) << n << " x " << count;
+                ASSERT_EQ(b, d) << n << " x " << count;
+            }
+        }
+    }
+}
+
 TYPED_TEST(Fft1dTest, TableIsRebuiltOnlyWhenLengthOrEngineChanges) {
     using T = TypeParam;
     std::vector<T> re = randomValues<T>(2048, 1), im = randomValues<T>(2048, 2);

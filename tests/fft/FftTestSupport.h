@@ -136,6 +136,16 @@ public:
         this->m_vectorCount = count;
     }
 
+    // The GPFA path on the arrays as they are, in place, without the chunked copies.
+    void runGpfaDirectly(T* re, T* im, std::int32_t n, std::int32_t count, int dir) {
+        setFields(re, im, re, im, n, count);
+        this->m_vectorJump = n;
+        this->m_dataJump = 1;
+        this->m_direction = dir;
+        this->ComputeTwiddleFactors(n);
+        this->runGpfaDirect();
+    }
+
     int callSetgpfa(T* table, std::int32_t n) { return this->setgpfa(table, &n); }
     std::int32_t callPow(std::int32_t x, std::int32_t e) { return this->pow_ii(&x, &e); }
     static std::int32_t blockSize(std::int32_t left, std::int32_t limit) { return Base::gpfaBlockSize(left, limit); }
