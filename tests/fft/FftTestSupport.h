@@ -142,6 +142,7 @@ public:
         this->m_vectorJump = n;
         this->m_dataJump = 1;
         this->m_direction = dir;
+        this->m_gpfaOnly = true;
         this->ComputeTwiddleFactors(n);
         this->runGpfaDirect();
     }
