@@ -35,6 +35,13 @@ constexpr const char* kDstHasNoElements = "dst has no elements";
 
 // --- Fast Fourier transforms -------------------------------------------------
 constexpr const char* kFftDimensionNotImplemented = "FFT dimensions must be a power of 2, 3 or 5";
+constexpr const char* kFftLengthBelowOne = "Cn1dFftFilter: transform length is below 1.";
+constexpr const char* kFftNegativeVectorCount = "Cn1dFftFilter: vector count is negative.";
+constexpr const char* kFftInvalidDirection = "Cn1dFftFilter: direction must be +1 or -1.";
+constexpr const char* kFftNullArray = "Cn1dFftFilter: data array is null.";
+constexpr const char* kFft2dSizeBelowOne = "Cn2dFftFilter: array size is below 1.";
+constexpr const char* kFft3dSizeBelowOne = "Cn3dFftFilter: volume size is below 1.";
+constexpr const char* kFft3dNullArray = "Cn3dFftFilter: data array is null.";
 
 // --- Morphology and labelling ------------------------------------------------
 constexpr const char* kComponentDoesNotExist =

@@ -4,7 +4,14 @@
 //   direction +1: X(j) = sum_k x(k) exp(-2 pi i jk/n), unscaled;
 //   direction -1: x(k) = (1/n) sum_j X(j) exp(+2 pi i jk/n).
 // The two-dimensional routine applies it along both axes (1/(n1 n2) inverse).
+//
+// Table of length n (3 n values of T, filled by the direction-0 call): for each
+// butterfly half-size h = 1, 2, 4, ..., n/2 the twiddles exp(-i pi j/h), j < h,
+// with the cosines at [h - 1 + j] and the sines at [n + h - 1 + j]; the last n
+// values are zero (reserved).
 #pragma once
+
+#include <cstddef>
 
 #include <nvmath/nvmath_export.h>
 
@@ -27,6 +34,13 @@ public:
     // Transforms in place the array of `length` rows of `vectorCount` adjacent
     // elements (both powers of two) along both axes.
     void Call2dMklFftRoutine(T* re, T* im, int length, int vectorCount, int direction) const;
+
+    // Transforms `count` interleaved vectors at once: element k of vector v is at
+    // v + k * stride (stride >= count). Every vector gets exactly the numbers that
+    // Call1dMklFftRoutine gives it when it is stored contiguously; trigs is the
+    // table of a direction-0 call for n.
+    void CallBatchedFftRoutine(T* re, T* im, int n, std::ptrdiff_t stride, int count, int direction,
+                               const T* trigs) const;
 };
 
 extern template class CnFft<float>;

@@ -1,0 +1,111 @@
+// Complex discrete Fourier transforms of a batch of equally long vectors held as
+// split real / imaginary arrays.
+//
+// Convention: direction +1 is the unscaled forward transform
+//   X(j) = sum_k x(k) exp(-2 pi i jk/n),
+// direction -1 the inverse x(k) = (1/n) sum_j X(j) exp(+2 pi i jk/n). A forward
+// run followed by an inverse run returns the input up to rounding.
+//
+// Lengths of the form 2^p 3^q 5^r are accepted. Power-of-two lengths on vectors
+// with adjacent elements go to the math library's FFT; every other case runs the
+// generalised prime factor FFT (GPFA) of this class. Both engines follow the same
+// convention.
+//
+// Failures (all thrown before any array is read or written):
+//   - a length below 1, a negative vector count, or a null array pointer while
+//     there is data to transform: com::norvane::Throwable ("java/lang/Throwable");
+//   - a length with a prime factor other than 2, 3 and 5:
+//     FftDimensionNotImplementedException (catch it as com::norvane::Exception).
+// A vector count of 0 is an empty batch: no array is touched, but the twiddle
+// table is still prepared and an illegal length still throws.
+#pragma once
+
+#include <cstdint>
+
+#include <nvfiltering/nvfiltering_export.h>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+
+template <class T>
+class NVFILTERING_EXPORT Cn1dFftFilter {
+public:
+    // direction +1, both jumps 1, imaginary pointers null, no table.
+    Cn1dFftFilter();
+    // Copies every setting (direction, jumps, array pointers, length, count, gpfaOnly);
+    // the copy starts without a table and builds its own on its first run.
+    Cn1dFftFilter(const Cn1dFftFilter& other);
+    Cn1dFftFilter& operator=(const Cn1dFftFilter& other);
+    virtual ~Cn1dFftFilter();
+
+    void SetDirection(std::int32_t value);
+    void SetVectorJump(std::int32_t value);
+    void SetDataJump(std::int32_t value);
+
+    // Transforms the batch described by the fields: vector v holds the elements
+    // v * vectorJump + k * dataJump (k < length) of each array. The copy, the
+    // conjugations and the scaling treat the first length * vectorCount elements of
+    // each array as the data, so the jumps must describe vectors that cover exactly
+    // those elements. Output arrays may equal the input arrays (in place) or must
+    // not overlap them.
+    virtual void execute();
+
+    // Transforms `count` vectors of `len` adjacent elements stored one after another
+    // (dataJump 1, vectorJump len, overriding the setters), from the input arrays
+    // into the output arrays, in the given direction.
+    virtual void executeWith(const T* realIn, const T* imagIn, T* realOut, T* imagOut, std::int32_t len,
+                             std::int32_t count, int dir);
+
+protected:
+    void CallMklFftRoutine(T* re, T* im, int n, int dir);
+    void ComputeTwiddleFactors(std::int32_t n);
+    bool IsPowerOf2(unsigned int x);
+
+    // Generalised prime factor FFT: X(j) = sum_k x(k) exp(+isign 2 pi i jk/n) for
+    // every vector of the batch, in place, unscaled, in natural order.
+    int setgpfa(T* table, std::int32_t* n);
+    int gpfa(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* lot,
+             std::int32_t* isign);
+    std::int32_t pow_ii(std::int32_t* x, std::int32_t* e);
+    int gpfa2f(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
+               std::int32_t* lot, std::int32_t* isign);
+    int gpfa3f(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
+               std::int32_t* lot, std::int32_t* isign);
+    int gpfa5f(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
+               std::int32_t* lot, std::int32_t* isign);
+
+    // Number of vectors in the next block of the GPFA's vector loop, with `left`
+    // vectors still to do and the block limit `limit` (1024 or 128).
+    static std::int32_t gpfaBlockSize(std::int32_t left, std::int32_t limit);
+    // Checks a transform length (>= 1, no prime factor above 5); throws as documented.
+    static void checkLength(std::int32_t n);
+    // The GPFA path of execute() on the output arrays: conjugate, transform,
+    // conjugate again or scale. runGpfaDirect works on the arrays as the jumps
+    // describe them; runGpfaInChunks (vectors stored one after another only) gives
+    // the same numbers through small interleaved copies; runGpfa picks one.
+    void runGpfa();
+    void runGpfaDirect();
+    void runGpfaInChunks();
+
+    std::int32_t m_direction;
+    std::int32_t m_vectorJump;
+    std::int32_t m_dataJump;
+    const T* m_realInput;
+    T* m_realOutput;
+    const T* m_imagInput;
+    T* m_imagOutput;
+    std::int32_t m_length;
+    std::int32_t m_vectorCount;
+    T* m_trigs;
+    std::int32_t m_trigsLength;
+    std::int32_t m_trigsKind;
+    bool m_gpfaOnly;
+};
+
+extern template class Cn1dFftFilter<float>;
+extern template class Cn1dFftFilter<double>;
+
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com

@@ -1,0 +1,252 @@
+// The prime factor FFT's own pieces: twiddle table, integer power, vector blocking,
+// and the driver called directly with strided and interleaved batches.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include <nvcore/Exception.h>
+#include <nvfiltering/framework/CnMessages.h>
+
+#include "FftTestSupport.h"
+
+namespace msg = com::norvane::filtering::messages;
+using namespace fft_test;
+
+namespace {
+
+template <class T>
+class GpfaTest : public ::testing::Test {};
+using Precisions = ::testing::Types<float, double>;
+TYPED_TEST_SUITE(GpfaTest, Precisions);
+
+// Expected pair k of a block: angle kk_k * del with del rounded to T first.
+template <class T>
+void expectPair(const T* table, int pair, int kk, int nf) {
+    const double del = static_cast<double>(static_cast<T>(4.0 * std::asin(1.0) / nf));
+    EXPECT_EQ(table[2 * pair], static_cast<T>(std::cos(kk * del))) << "pair " << pair;
+    EXPECT_EQ(table[2 * pair + 1], static_cast<T>(std::sin(kk * del))) << "pair " << pair;
+    // and the value itself, independent of how it was computed
+    const double pi = 3.14159265358979323846;
+    EXPECT_NEAR(table[2 * pair], std::cos(2.0 * pi * kk / nf), 1e-6);
+    EXPECT_NEAR(table[2 * pair + 1], std::sin(2.0 * pi * kk / nf), 1e-6);
+}
+
+TYPED_TEST(GpfaTest, TwiddleTablesOfSixAndTwelveHoldRotatedBlocks) {
+    using T = TypeParam;
+    Probe1d<T> f;
+    const T sentinel = T(42);
+    {
+        std::vector<T> table(12, sentinel);
+        EXPECT_EQ(f.callSetgpfa(table.data(), 6), 0);
+        // nf = 2, kink 1: kk 0, 1; nf = 3, kink 2: kk 0, 2, 1.
+        expectPair(table.data(), 0, 0, 2);
+        expectPair(table.data(), 1, 1, 2);
+        expectPair(table.data() + 4, 0, 0, 3);
+        expectPair(table.data() + 4, 1, 2, 3);
+        expectPair(table.data() + 4, 2, 1, 3);
+        EXPECT_EQ(table[10], sentinel);  // 10 values, nothing more
+        EXPECT_EQ(table[11], sentinel);
+    }
+    {
+        std::vector<T> table(24, sentinel);
+        EXPECT_EQ(f.callSetgpfa(table.data(), 12), 0);
+        // nf = 4, kink 3: kk 0, 3, 2, 1; nf = 3, kink 1: kk 0, 1, 2.
+        const int kk4[] = {0, 3, 2, 1};
+        for (int k = 0; k < 4; ++k) {
+            expectPair(table.data(), k, kk4[k], 4);
+        }
+        for (int k = 0; k < 3; ++k) {
+            expectPair(table.data() + 8, k, k, 3);
+        }
+        EXPECT_EQ(table[14], sentinel);
+    }
+}
+
+TYPED_TEST(GpfaTest, LaterBlocksFollowWithoutGapsAndReduceKk) {
+    using T = TypeParam;
+    Probe1d<T> f;
+    // n = 60: blocks for 4 (kink 15 mod 4 = 3), 3 (kink 20 mod 3 = 2), 5 (kink 12 mod 5 = 2).
+    std::vector<T> table(120, T(42));
+    f.callSetgpfa(table.data(), 60);
+    expectPair(table.data() + 8 + 6, 1, 2, 5);
+    expectPair(table.data() + 8 + 6, 2, 4, 5);
+    expectPair(table.data() + 8 + 6, 3, 1, 5);  // 6 > 5 -> 1
+    EXPECT_EQ(table[8 + 6 + 10], T(42));
+    // n = 40: nf = 8, kink 5: kk 0 5 2 7 4 1 6 3.
+    std::vector<T> t40(80);
+    f.callSetgpfa(t40.data(), 40);
+    const int kk8[] = {0, 5, 2, 7, 4, 1, 6, 3};
+    for (int k = 0; k < 8; ++k) {
+        expectPair(t40.data(), k, kk8[k], 8);
+    }
+    std::vector<T> t18(36);
+    f.callSetgpfa(t18.data(), 18);  // nf = 2 (kink 1: 0, 1), nf = 9 (kink 2: 0 2 4 6 8 10->1 3 5 7)
+    const int kk9[] = {0, 2, 4, 6, 8, 1, 3, 5, 7};
+    for (int k = 0; k < 9; ++k) {
+        expectPair(t18.data() + 4, k, kk9[k], 9);
+    }
+}
+
+TYPED_TEST(GpfaTest, IllegalLengthsLeaveTableAndDriverThrows) {
+    using T = TypeParam;
+    Probe1d<T> f;
+    for (std::int32_t n : {7, 11, 14, 49, 210}) {
+        std::vector<T> table(2 * n, T(42));
+        EXPECT_EQ(f.callSetgpfa(table.data(), n), 0);
+        for (T v : table) {
+            ASSERT_EQ(v, T(42)) << n;
+        }
+        std::vector<T> a(n, T(1)), b(n, T(2));
+        try {
+            f.callGpfa(a.data(), b.data(), table.data(), 1, n, n, 1, 1);
+            FAIL() << "no exception for " << n;
+        } catch (const com::norvane::Exception& e) {
+            EXPECT_EQ(e.getMessage(), msg::kFftDimensionNotImplemented);
+            EXPECT_EQ(e.getClassPath(), msg::kFftDimensionClassPath);
+        }
+        for (std::int32_t i = 0; i < n; ++i) {
+            ASSERT_EQ(a[i], T(1));
+            ASSERT_EQ(b[i], T(2));
+        }
+    }
+}
+
+TEST(GpfaPowTest, IntegerPowerCases) {
+    Probe1d<double> f;
+    EXPECT_EQ(f.callPow(2, 10), 1024);
+    EXPECT_EQ(f.callPow(5, 0), 1);
+    EXPECT_EQ(f.callPow(1, -3), 1);
+    EXPECT_EQ(f.callPow(2, -1), 0);
+    EXPECT_EQ(f.callPow(-1, -3), -1);
+    EXPECT_EQ(f.callPow(-1, -4), 1);
+    EXPECT_EQ(f.callPow(3, 5), 243);
+    EXPECT_EQ(f.callPow(-2, 3), -8);
+    EXPECT_EQ(f.callPow(0, 3), 0);
+    EXPECT_EQ(f.callPow(2, 31), INT32_MIN);  // wraps
+    EXPECT_EQ(f.callPow(2, 32), 0);
+    EXPECT_EQ(f.callPow(5, 13), 1220703125);
+}
+
+TEST(GpfaBlockingTest, BlocksSplitAsDocumented) {
+    auto blocks = [](std::int32_t lot, std::int32_t limit) {
+        std::vector<std::int32_t> out;
+        std::int32_t left = lot;
+        for (std::int32_t b = 0; b < 1 + (lot - 1) / limit; ++b) {
+            const std::int32_t nv = Probe1d<float>::blockSize(left, limit);
+            left -= nv;
+            out.push_back(nv);
+        }
+        return out;
+    };
+    using V = std::vector<std::int32_t>;
+    EXPECT_EQ(blocks(129, 128), (V{64, 65}));
+    EXPECT_EQ(blocks(130, 128), (V{66, 64}));
+    EXPECT_EQ(blocks(200, 128), (V{100, 100}));
+    EXPECT_EQ(blocks(257, 128), (V{128, 64, 65}));
+    EXPECT_EQ(blocks(128, 128), (V{128}));
+    EXPECT_EQ(blocks(1024, 1024), (V{1024}));
+    EXPECT_EQ(blocks(1025, 1024), (V{512, 513}));
+    EXPECT_EQ(blocks(0, 128), (V{0}));
+}
+
+// The driver on `lot` vectors, against the direct DFT with exp(+isign ...), unscaled.
+template <class T>
+void checkDriver(int n, int lot, int inc, int jump, int isign, unsigned seed) {
+    const std::size_t size = static_cast<std::size_t>(n) * lot;
+    std::vector<T> a = randomValues<T>(size, seed), b = randomValues<T>(size, seed + 7);
+    std::vector<long double> wr = widen(a), wi = widen(b);
+    directDft(wr, wi, n, lot, jump, inc, -isign);
+    if (isign > 0) {  // the reference scales exp(+...) by 1/n; the driver does not
+        for (std::size_t i = 0; i < size; ++i) {
+            wr[i] *= n;
+            wi[i] *= n;
+        }
+    }
+    Probe1d<T> f;
+    std::vector<T> table(2 * static_cast<std::size_t>(n));
+    f.callSetgpfa(table.data(), n);
+    f.callGpfa(a.data(), b.data(), table.data(), inc, jump, n, lot, isign);
+    EXPECT_LT(relativeRms(a, b, wr, wi), tolerance<T>(n)) << "n " << n << " lot " << lot << " inc " << inc;
+}
+
+TYPED_TEST(GpfaTest, DriverMatchesDirectDftAcrossBlocksAndLayouts) {
+    using T = TypeParam;
+    // Lot sizes that split into several blocks (limits 128 and 1024), both signs,
+    // vectors stored one after another and interleaved element by element.
+    for (int n : {6, 15, 16, 45, 60}) {
+        for (int lot : {1, 129, 130, 257}) {
+            checkDriver<T>(n, lot, 1, n, 1, static_cast<unsigned>(n + lot));
+            checkDriver<T>(n, lot, lot, 1, -1, static_cast<unsigned>(n * lot));
+        }
+    }
+    checkDriver<T>(8, 1025, 1025, 1, 1, 3);
+    checkDriver<T>(32, 1030, 1, 32, -1, 4);
+}
+
+TYPED_TEST(GpfaTest, InterleavedEqualsContiguousBitForBit) {
+    using T = TypeParam;
+    for (int n : {12, 27, 64, 125, 128, 240}) {
+        const int lot = 7;
+        std::vector<T> a = randomValues<T>(n * lot, 11), b = randomValues<T>(n * lot, 12);
+        std::vector<T> ta(a.size()), tb(b.size());
+        for (int v = 0; v < lot; ++v) {
+            for (int k = 0; k < n; ++k) {
+                ta[k * lot + v] = a[v * n + k];
+                tb[k * lot + v] = b[v * n + k];
+            }
+        }
+        Probe1d<T> f;
+        std::vector<T> table(2 * n);
+        f.callSetgpfa(table.data(), n);
+        f.callGpfa(a.data(), b.data(), table.data(), 1, n, n, lot, 1);
+        f.callGpfa(ta.data(), tb.data(), table.data(), lot, 1, n, lot, 1);
+        for (int v = 0; v < lot; ++v) {
+            for (int k = 0; k < n; ++k) {
+                ASSERT_EQ(ta[k * lot + v], a[v * n + k]) << n;
+                ASSERT_EQ(tb[k * lot + v], b[v * n + k]) << n;
+            }
+        }
+    }
+}
+
+TYPED_TEST(GpfaTest, ForwardThenBackwardSignGivesNTimesInput) {
+    using T = TypeParam;
+    for (int n : {1, 2, 8, 30, 81, 256, 625, 720}) {
+        std::vector<T> a = randomValues<T>(3 * n, 5), b = randomValues<T>(3 * n, 6);
+        const std::vector<T> a0 = a, b0 = b;
+        Probe1d<T> f;
+        std::vector<T> table(2 * n);
+        f.callSetgpfa(table.data(), n);
+        f.callGpfa(a.data(), b.data(), table.data(), 1, n, n, 3, 1);
+        f.callGpfa(a.data(), b.data(), table.data(), 1, n, n, 3, -1);
+        double err = 0.0;
+        for (int i = 0; i < 3 * n; ++i) {
+            err = std::max(err, std::abs(static_cast<double>(a[i]) / n - a0[i]));
+            err = std::max(err, std::abs(static_cast<double>(b[i]) / n - b0[i]));
+        }
+        EXPECT_LT(err, 50 * tolerance<T>(n)) << n;
+    }
+}
+
+TYPED_TEST(GpfaTest, LengthOneAndEmptyLotChangeNothing) {
+    using T = TypeParam;
+    Probe1d<T> f;
+    std::vector<T> table(2, T(42));
+    f.callSetgpfa(table.data(), 1);
+    EXPECT_EQ(table[0], T(42));  // no block
+    std::vector<T> a = {T(0.25), T(-3)}, b = {T(7), T(0.5)};
+    f.callGpfa(a.data(), b.data(), table.data(), 1, 1, 1, 2, 1);
+    EXPECT_EQ(a, (std::vector<T>{T(0.25), T(-3)}));
+    EXPECT_EQ(b, (std::vector<T>{T(7), T(0.5)}));
+    std::vector<T> t6(12);
+    f.callSetgpfa(t6.data(), 6);
+    std::vector<T> c = randomValues<T>(6, 1), d = randomValues<T>(6, 2);
+    const std::vector<T> c0 = c, d0 = d;
+    f.callGpfa(c.data(), d.data(), t6.data(), 1, 6, 6, 0, 1);
+    EXPECT_EQ(c, c0);
+    EXPECT_EQ(d, d0);
+}
+
+}  // namespace
