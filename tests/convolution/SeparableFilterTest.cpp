@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,6 +39,17 @@ void setKernels(Filter& f, const nvf::CnKernel<float>& kx, const nvf::CnKernel<f
     f.setKernel(kx, nvf::CnCoord::X);
     f.setKernel(ky, nvf::CnCoord::Y);
     f.setKernel(kz, nvf::CnCoord::Z);
+}
+
+// Taps that are small integers over powers of two (as the pyramid kernel is),
+// some negative, up to `largest` in magnitude before scaling.
+std::vector<float> dyadicKernel(std::size_t taps, int largest, std::mt19937& rng) {
+    std::uniform_int_distribution<int> numerator(-largest / 2, largest), exponent(0, 8);
+    std::vector<float> k(taps);
+    for (float& v : k) {
+        v = std::ldexp(static_cast<float>(numerator(rng)), -exponent(rng));
+    }
+    return k;
 }
 
 std::vector<float> values(const nvf::CnKernel<float>& k) { return std::vector<float>(k.begin(), k.end()); }
@@ -339,7 +352,8 @@ TEST(CnSeparableFilter, MatchesLineByLineRunsOnRandomShapes) {
             if (a == 2 && trial % 4 == 1) {
                 in[a] = 2 + trial % 3;  // thin volume
             }
-            k[a] = randomKernel(static_cast<std::size_t>(std::min<int>(taps(rng), static_cast<int>(in[a]))), rng);
+            const std::size_t length = static_cast<std::size_t>(std::min<int>(taps(rng), static_cast<int>(in[a])));
+            k[a] = trial % 3 == 0 ? randomKernel(length, rng) : dyadicKernel(length, trial % 3 == 1 ? 4 : 300, rng);
             switch (mode(rng)) {
                 case 0: out[a] = in[a] * 2; break;
                 case 1: out[a] = (in[a] + 1) / 2; break;
@@ -495,4 +509,39 @@ TEST(CnSeparableFilter, OutputDimensionsBeyondWholeFactorResamplingAreRefused) {
     const Image<unsigned char> narrow = randomBytes(4, 10, 10, rng);
     Image<unsigned char> wide(14, 10, 10);
     expectRefused(f, narrow, wide, msg::kDataSmallerThanKernel);
+}
+
+TEST(CnSeparableFilter, ExactnessLimitsAndSpecialTapsMatchLineByLineRuns) {
+    // Kernels at and beyond the sizes for which float sums stay exact, taps too
+    // small for the exponent range, and taps that are not finite (with up-sampling,
+    // so that inserted zeros meet them).
+    std::mt19937 rng(13);
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<std::vector<float>> kernels = {
+        {0.0625f, 0.25f, 0.375f, 0.25f, 0.0625f},
+        {1.0f},
+        {0.5f, -std::ldexp(1.0f, -30)},      // x.5 minus a little: rounds down only if summed exactly
+        {256.0f, 256.0f},                    // X exact, Y and Z beyond 2^24
+        {65536.0f},                          // 255 * 65536 is still exact; the next pass is not
+        {std::ldexp(1.0f, -70), 1.0f},      // exponent out of range
+        {-0.5f, 2.0f, -0.5f},                // negative taps, results below 0 and above 255
+        {0.0f, 0.0f, 0.0f},
+        {1.0f, inf, 1.0f},
+        {std::numeric_limits<float>::quiet_NaN()},
+    };
+    for (const std::vector<float>& kx : kernels) {
+        for (const std::vector<float>& kyz : kernels) {
+            for (unsigned int z : {1u, 5u}) {
+                const Image<unsigned char> src = randomBytes(13, 7, z, rng);
+                const unsigned int oZ = z == 1 ? 1 : 10;
+                Image<unsigned char> got(26, 4, oZ), expected(26, 4, oZ);
+                ByteSeparable f;
+                setKernels(f, nvf::CnKernel<float>(kx), nvf::CnKernel<float>(kyz), nvf::CnKernel<float>(kyz));
+                f.execute(src, got);
+                separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(kx),
+                                                              nvf::CnKernel<float>(kyz), nvf::CnKernel<float>(kyz));
+                EXPECT_TRUE(sameVoxels(got, expected)) << kx.size() << " " << kyz.size() << " z=" << z;
+            }
+        }
+    }
 }

@@ -88,19 +88,6 @@ inline unsigned char roundToByte(double v) {
     return static_cast<unsigned char>(com::norvane::floor(v + 0.5));
 }
 
-// The same conversion without a call for ordinary values: for 0 <= v <= 255,
-// v + 0.5 is positive and truncation equals floor. Not-a-number takes the
-// general route so that both give the same byte.
-inline unsigned char roundToByteFast(double v) {
-    if (v > 255.0) {
-        return 255;
-    }
-    if (v >= 0.0) {
-        return static_cast<unsigned char>(static_cast<int>(v + 0.5));
-    }
-    return v < 0.0 ? static_cast<unsigned char>(0) : roundToByte(v);
-}
-
 }  // namespace detail
 }  // namespace filtering
 }  // namespace norvane
