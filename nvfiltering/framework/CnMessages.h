@@ -21,6 +21,18 @@ constexpr const char* kEightPointClassPath = "com/norvane/david/EightPointConnec
 constexpr const char* kFilterNotInitialized = "Filter not initialized.";
 constexpr const char* kDataSmallerThanKernel = "Data smaller than kernel.";
 constexpr const char* kUnknownAxisGetKernel = "Unknown axis (getKernel).";
+// The output length is too long for the input length: with the whole resampling
+// factor rounded from their ratio, the kernel window would run past the mirrored line.
+constexpr const char* kSpatialOutputTooLong =
+    "Cn1dSpatialFilter: output length too long for the input length and resampling factor.";
+constexpr const char* kSeparableInputDimensionZero = "CnSeparableFilter: input image has a dimension of 0.";
+constexpr const char* kSeparableOutputDimensionZero = "CnSeparableFilter: output image has a dimension of 0.";
+constexpr const char* kSeparableOutputXTooLong =
+    "CnSeparableFilter: output X dimension too long for the input X dimension and resampling factor.";
+constexpr const char* kSeparableOutputYTooLong =
+    "CnSeparableFilter: output Y dimension too long for the input Y dimension and resampling factor.";
+constexpr const char* kSeparableOutputZTooLong =
+    "CnSeparableFilter: output Z dimension too long for the input Z dimension and resampling factor.";
 
 // --- Recursive filtering -----------------------------------------------------
 constexpr const char* kInvalidFilterOrder = "invalid filter order";
