@@ -1,23 +1,58 @@
-// An outside program that links the installed library and uses it.
+// An outside program that links the installed library through its package and
+// runs one filter of every family: a missing export fails its link, a broken
+// install fails its build.
 #include <nvfiltering/nvfiltering.h>
 
+#include <cmath>
+#include <cstdint>
 #include <iostream>
+#include <vector>
 
 namespace nvf = com::norvane::filtering;
 namespace img = com::norvane::imaging;
+namespace nvm = com::norvane::math;
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const char* what) {
+    if (!ok) {
+        std::cerr << "consumer: " << what << " failed\n";
+        ++failures;
+    }
+}
+
+void convolution() {
+    img::Image<unsigned char> in(8, 8, 1), out(4, 4, 1);
+    in.fill(100);
+    nvf::CnSeparableFilter<unsigned char, unsigned char, float, float, std::multiplies<float>, std::plus<float>> f;
+    f.setKernel(nvf::CnKernelFactory<float>::smooth(0.375f), static_cast<nvf::CnCoord::Axis>(7));
+    f.execute(in, out);
+    check(out(1, 2, 0) == 100, "pyramid level of a constant image");
+}
+
+void fft() {
+    std::vector<double> re(6 * 4, 0.0), im(6 * 4, 0.0);
+    re[0] = 1.0;
+    nvf::Cn2dFftFilter<double> f;
+    f.executeWith(re.data(), im.data(), re.data(), im.data(), 6, 4, 1);
+    check(std::abs(re[13] - 1.0) < 1e-12 && std::abs(im[13]) < 1e-12, "2-D transform of an impulse");
+    try {
+        nvf::Cn1dFftFilter<float> g;
+        std::vector<float> r(7), i(7);
+        g.executeWith(r.data(), i.data(), r.data(), i.data(), 7, 1, 1);
+        check(false, "length 7 rejected");
+    } catch (const com::norvane::Exception& e) {
+        check(e.getClassPath() == "com/norvane/filtering/FftDimensionNotImplementedException", "FFT class path");
+    }
+}
+
+}  // namespace
 
 int main() {
-    img::Image<unsigned char> in(8, 8, 1);
-    in(3, 3, 0) = 1;
-    // Every family is reached from outside: a failure to export shows up as a link error.
-    int failures = 0;
-    try {
-        com::norvane::filtering::throwThrowable("consumer check");
-    } catch (const com::norvane::Throwable& e) {
-        if (e.getClassPath() != "java/lang/Throwable") {
-            ++failures;
-        }
-    }
+    convolution();
+    fft();
     std::cout << (failures == 0 ? "consumer: ok" : "consumer: FAILED") << std::endl;
     return failures == 0 ? 0 : 1;
 }
