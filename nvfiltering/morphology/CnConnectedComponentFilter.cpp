@@ -109,13 +109,17 @@ void CnConnectedComponentFilter<T>::run(bool straightforward) {
     if (!output.hasSameDimensions(input)) {
         throwThrowable(messages::kConnectedComponentOutputSize);
     }
-    if (static_cast<const void*>(&input) == static_cast<const void*>(&output)) {
-        // Only possible for 32-bit inputs: the output is cleared and used for the
-        // provisional labels, so the input is read from a copy.
+    if (!straightforward) {
+        // Reads the whole input before it writes the output, so the output may
+        // be the input itself.
+        labelFast(input, output);
+    } else if (static_cast<const void*>(&input) == static_cast<const void*>(&output)) {
+        // Only possible for 32-bit inputs: the passes clear the output and keep
+        // the provisional labels in it, so they read the input from a copy.
         const imaging::Image<T> copy(input);
-        straightforward ? labelStraightforward(copy, output) : labelFast(copy, output);
+        labelStraightforward(copy, output);
     } else {
-        straightforward ? labelStraightforward(input, output) : labelFast(input, output);
+        labelStraightforward(input, output);
     }
 }
 
@@ -358,31 +362,35 @@ void CnConnectedComponentFilter<T>::labelStraightforward(const imaging::Image<T>
     m_numberOfComponents = kept;
 }
 
-// One sweep over the volume on raw pointers: each run along X gets its
-// provisional label (the same labels as the row pass above) and is united at
-// once with the labels of the runs it touches in the previous row (diagonals
-// included for 8-point) and in the previous slice. Roots are always the
-// smallest label of their tree, so the components receive the same numbers as
-// by the passes above and the ranking sees the same list.
+// Run-based labelling on raw pointers. Every run of foreground voxels along X
+// gets its provisional label in raster order (the same labels as the row pass
+// above) and is united with the runs it touches in the previous row (diagonals
+// included for 8-point) and in the same row of the previous slice, by a merge of
+// the two sorted run lists. A union always links the larger root under the
+// smaller, so every root is the smallest label of its tree and the components
+// receive the same numbers as by the passes above: the ranking sees the same
+// list. The output is written once, run by run, at the end; until then only the
+// input is read.
 template <class T>
 void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output) {
     const std::size_t X = input.getSizeX(), Y = input.getSizeY(), Z = input.getSizeZ();
     const std::size_t N = input.getNumberOfVoxels();
-    const std::size_t XY = X * Y;
+    const std::size_t rows = Y * Z;
     const T cls = m_classNumber;
     const T* src = input.data();
     std::uint32_t* dst = output.data();
 
     // Foreground voxels and runs, counted row by row.
     std::size_t count = 0, runs = 0;
-    for (std::size_t base = 0; base < N; base += X) {
-        const T* row = src + base;
-        std::size_t c = row[0] == cls ? 1 : 0;
-        std::size_t s = c;
+    for (std::size_t r = 0; r < rows && X > 0; ++r) {
+        const T* row = src + r * X;
+        std::uint32_t c = row[0] == cls ? 1u : 0u;
+        std::uint32_t s = c;
         for (std::size_t x = 1; x < X; ++x) {
-            const bool f = row[x] == cls;
-            c += f ? 1 : 0;
-            s += (f && row[x - 1] != cls) ? 1 : 0;
+            const std::uint32_t f = row[x] == cls ? 1u : 0u;
+            const std::uint32_t g = row[x - 1] != cls ? 1u : 0u;
+            c += f;
+            s += f & g;
         }
         count += c;
         runs += s;
@@ -395,10 +403,38 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     if (count > kMaxForeground) {
         throwThrowable(messages::kConnectedComponentTooManyVoxels);
     }
+
+    // Run table: label l covers [bounds[2 l], bounds[2 l + 1]) of its row; the
+    // runs of row r are the labels rowFirst[r] .. rowFirst[r + 1] - 1. The row
+    // scan stores every voxel's position and advances only at a change between
+    // background and foreground, so it has no data-dependent branch; the slot
+    // after the last run takes the scan's final store.
     const std::size_t P = runs;
-    std::vector<std::uint32_t> chain(P + 1, 0);
-    std::vector<std::uint32_t> runLength(P + 1, 0);
+    std::vector<std::uint32_t> chain(P + 1, 0), bounds(2 * (P + 1) + 1, 0), rowFirst(rows + 1, 0);
     std::uint32_t* parent = chain.data();
+    std::uint32_t* edge = bounds.data();
+    std::uint32_t label = 0;
+    for (std::size_t r = 0; r < rows; ++r) {
+        rowFirst[r] = label + 1;
+        const T* row = src + r * X;
+        std::uint32_t* e = edge + 2 * (static_cast<std::size_t>(label) + 1);
+        std::size_t k = 0;
+        bool previous = false;
+        for (std::size_t x = 0; x < X; ++x) {
+            const bool f = row[x] == cls;
+            e[k] = static_cast<std::uint32_t>(x);
+            k += f != previous ? 1 : 0;
+            previous = f;
+        }
+        if (previous) {
+            e[k++] = static_cast<std::uint32_t>(X);
+        }
+        for (std::size_t t = 0; t < k; t += 2) {
+            ++label;
+            parent[label] = label;
+        }
+    }
+    rowFirst[rows] = label + 1;
 
     const auto find = [parent](std::uint32_t a) {
         while (parent[a] != a) {
@@ -407,63 +443,52 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
         }
         return a;
     };
-    const auto unite = [parent, &find](std::uint32_t a, std::uint32_t b) {
-        a = find(a);
-        b = find(b);
-        if (a < b) {
-            parent[b] = a;
-        } else if (b < a) {
-            parent[a] = b;
-        }
-    };
-    // Unites label with every label found in row[lo, hi).
-    const auto uniteSpan = [&unite](const std::uint32_t* row, std::size_t lo, std::size_t hi, std::uint32_t label) {
-        std::uint32_t seen = 0;
-        for (std::size_t t = lo; t < hi; ++t) {
-            const std::uint32_t u = row[t];
-            if (u != 0 && u != seen) {
-                unite(label, u);
-                seen = u;
+    // Unites the runs of row a with the touching runs of the earlier row b.
+    // reach 1 lets runs touch at a corner. Every union here joins the trees of
+    // the current i and j, so their roots, once found, stay known until i or j
+    // moves on (0: not yet found).
+    const auto mergeRows = [&](std::size_t a, std::size_t b, std::uint32_t reach) {
+        std::uint32_t i = rowFirst[a], j = rowFirst[b];
+        const std::uint32_t iEnd = rowFirst[a + 1], jEnd = rowFirst[b + 1];
+        std::uint32_t rootI = 0, rootJ = 0;
+        while (i < iEnd && j < jEnd) {
+            const std::uint32_t si = edge[2 * static_cast<std::size_t>(i)];
+            const std::uint32_t ei = edge[2 * static_cast<std::size_t>(i) + 1];
+            const std::uint32_t sj = edge[2 * static_cast<std::size_t>(j)];
+            const std::uint32_t ej = edge[2 * static_cast<std::size_t>(j) + 1];
+            if (si < std::uint64_t{ej} + reach && sj < std::uint64_t{ei} + reach) {
+                if (rootI == 0) {
+                    rootI = find(i);
+                }
+                if (rootJ == 0) {
+                    rootJ = find(j);
+                }
+                if (rootI < rootJ) {
+                    parent[rootJ] = rootI;
+                    rootJ = rootI;
+                } else if (rootJ < rootI) {
+                    parent[rootI] = rootJ;
+                    rootI = rootJ;
+                }
             }
+            // Move on past the run that ends first (written without a branch,
+            // since which one that is follows no pattern).
+            const bool advanceI = ei < ej;
+            i += advanceI ? 1u : 0u;
+            j += advanceI ? 0u : 1u;
+            rootI = advanceI ? 0u : rootI;
+            rootJ = advanceI ? rootJ : 0u;
         }
     };
-
-    const bool eight = m_eightPointConnectivity;
-    std::uint32_t label = 0;
+    const std::uint32_t reach = m_eightPointConnectivity ? 1u : 0u;
     for (std::size_t z = 0; z < Z; ++z) {
         for (std::size_t y = 0; y < Y; ++y) {
-            const std::size_t base = XY * z + X * y;
-            const T* row = src + base;
-            std::uint32_t* out = dst + base;
-            const std::uint32_t* above = y > 0 ? out - X : nullptr;
-            const std::uint32_t* behind = z > 0 ? out - XY : nullptr;
-            std::size_t x = 0;
-            while (x < X) {
-                std::size_t end = x;
-                if (row[x] != cls) {
-                    while (end < X && row[end] != cls) {
-                        ++end;
-                    }
-                    std::fill(out + x, out + end, 0u);
-                    x = end;
-                    continue;
-                }
-                while (end < X && row[end] == cls) {
-                    ++end;
-                }
-                ++label;
-                parent[label] = label;
-                runLength[label] = static_cast<std::uint32_t>(end - x);
-                std::fill(out + x, out + end, label);
-                if (above != nullptr) {
-                    const std::size_t lo = (eight && x > 0) ? x - 1 : x;
-                    const std::size_t hi = (eight && end < X) ? end + 1 : end;
-                    uniteSpan(above, lo, hi, label);
-                }
-                if (behind != nullptr) {
-                    uniteSpan(behind, x, end, label);
-                }
-                x = end;
+            const std::size_t r = z * Y + y;
+            if (y > 0) {
+                mergeRows(r, r - 1, reach);
+            }
+            if (z > 0) {
+                mergeRows(r, r - Y, 0);
             }
         }
     }
@@ -477,25 +502,46 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     }
     std::vector<std::uint32_t> sizes(static_cast<std::size_t>(n) + 1, 0);
     for (std::size_t i = 1; i <= P; ++i) {
-        sizes[parent[i]] += runLength[i];
+        sizes[parent[i]] += edge[2 * i + 1] - edge[2 * i];
     }
+
+    // Writes every row as the running sum of a difference row: +value[l] where
+    // run l starts, -value[l] where it ends (modulo 2^32), so that the row is
+    // written in one pass without a branch per run. The entries set for a row
+    // are cleared again after it.
+    std::vector<std::uint32_t> difference(X + 1, 0);
+    std::uint32_t* d = difference.data();
+    const auto writeOutput = [&](const std::uint32_t* value) {
+        for (std::size_t r = 0; r < rows; ++r) {
+            for (std::uint32_t l = rowFirst[r]; l < rowFirst[r + 1]; ++l) {
+                d[edge[2 * static_cast<std::size_t>(l)]] += value[l];
+                d[edge[2 * static_cast<std::size_t>(l) + 1]] -= value[l];
+            }
+            std::uint32_t* out = dst + r * X;
+            std::uint32_t running = 0;
+            for (std::size_t x = 0; x < X; ++x) {
+                running += d[x];
+                out[x] = running;
+            }
+            for (std::uint32_t l = rowFirst[r]; l < rowFirst[r + 1]; ++l) {
+                d[edge[2 * static_cast<std::size_t>(l)]] = 0;
+                d[edge[2 * static_cast<std::size_t>(l) + 1]] = 0;
+            }
+        }
+    };
     std::vector<std::uint32_t> labelToRank;
     std::int32_t kept = 0;
     try {
         rankComponents(sizes, labelToRank, kept);
     } catch (...) {
         // Leave the components numbered 1..n, as the passes above do.
-        for (std::size_t v = 0; v < N; ++v) {
-            dst[v] = parent[dst[v]];
-        }
+        writeOutput(parent);
         throw;
     }
     for (std::size_t i = 1; i <= P; ++i) {
         parent[i] = labelToRank[parent[i]];
     }
-    for (std::size_t v = 0; v < N; ++v) {
-        dst[v] = parent[dst[v]];
-    }
+    writeOutput(parent);
     m_numberOfComponents = kept;
 }
 
