@@ -102,7 +102,7 @@ void runMorphology(demo::Demo& d) {
     }
     d.writeRgb("morphology_mask", rgb.data(), X, Y);
 
-    // Components of the mask, ranked by size; specks under 20 voxels removed.
+    // Components of the mask, ranked by size; fragments under 20 voxels removed.
     Image<std::uint32_t> labels(X, Y, Z);
     nvf::CnConnectedComponentFilter<unsigned char> components;
     components.SetMinimumComponentSize(20);
