@@ -60,6 +60,15 @@ constexpr const char* kComponentDoesNotExist =
     "CnConnectedComponentFilter: component selected to keep does not exist.";
 constexpr const char* kEightPointIn3D =
     "8-point connectivity in 3D (really 27-point) is not currently implemented";
+// Checks of the images handed to the morphology and labelling filters.
+constexpr const char* kDilationOutputSize = "CnDilationFilter: output image dimensions differ from the input.";
+constexpr const char* kErosionOutputSize = "CnErosionFilter: output image dimensions differ from the input.";
+constexpr const char* kConnectedComponentOutputSize =
+    "CnConnectedComponentFilter: output image dimensions differ from the input.";
+constexpr const char* kConnectedComponentTooManyVoxels =
+    "CnConnectedComponentFilter: more foreground voxels than 32-bit labels can number.";
+constexpr const char* kRegionalMaximumOutputSize =
+    "CnRegionalMaximumFilter: output image must have the input's X and Y dimensions and at least one slice.";
 
 }  // namespace messages
 
