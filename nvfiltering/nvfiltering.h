@@ -25,3 +25,8 @@
 #include <nvfiltering/fft/Cn1dFftFilter.h>
 #include <nvfiltering/fft/Cn2dFftFilter.h>
 #include <nvfiltering/fft/Cn3dFftFilter.h>
+
+#include <nvfiltering/morphology/CnConnectedComponentFilter.h>
+#include <nvfiltering/morphology/CnDilationFilter.h>
+#include <nvfiltering/morphology/CnErosionFilter.h>
+#include <nvfiltering/morphology/CnRegionalMaximumFilter.h>

@@ -48,11 +48,37 @@ void fft() {
     }
 }
 
+void morphology() {
+    img::Image<unsigned char> mask(5, 5, 1), grown(5, 5, 1), shrunk(5, 5, 1);
+    mask(2, 2, 0) = 1;
+    nvf::CnDilationFilter<unsigned char> d;
+    d.execute(mask, grown);
+    check(grown(2, 1, 0) == 1 && grown(1, 1, 0) == 0, "dilation with the cross");
+    nvf::CnErosionFilter<unsigned char> e;
+    e.execute(grown, shrunk);
+    check(shrunk(2, 2, 0) == 1 && shrunk(2, 1, 0) == 0, "erosion of the cross");
+
+    img::Image<unsigned char> blobs(6, 1, 1);
+    blobs[0] = blobs[1] = blobs[3] = blobs[4] = blobs[5] = 1;
+    img::Image<std::uint32_t> labels(6, 1, 1);
+    nvf::CnConnectedComponentFilter<unsigned char> cc;
+    cc.execute(blobs, labels);
+    check(cc.GetNumberOfComponents() == 2 && labels[3] == 1 && labels[0] == 2, "labelling ranked by size");
+
+    img::Image<float> field(3, 3, 1);
+    field(1, 1, 0) = 2.0f;
+    img::Image<unsigned char> peaks(3, 3, 1);
+    nvf::CnRegionalMaximumFilter<float> rm;
+    rm.execute(field, peaks);
+    check(peaks(1, 1, 0) == 1 && peaks(0, 0, 0) == 0, "regional maximum");
+}
+
 }  // namespace
 
 int main() {
     convolution();
     fft();
+    morphology();
     std::cout << (failures == 0 ? "consumer: ok" : "consumer: FAILED") << std::endl;
     return failures == 0 ? 0 : 1;
 }
