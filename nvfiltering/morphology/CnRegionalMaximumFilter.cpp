@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <initializer_list>
-#include <vector>
 
 namespace com {
 namespace norvane {
@@ -11,32 +10,28 @@ namespace filtering {
 
 namespace {
 
-// Largest of a and b, and not-a-number when either is not a number (for short
-// the test a != a is always false).
-template <class T>
-inline T largestOrNan(T a, T b) {
-    return a != a ? a : (a > b ? a : b);
-}
+// Hot row loops are compiled for AVX2 as well as for the baseline instruction
+// set; the loader picks the variant the processor supports.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define NVF_ROW_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define NVF_ROW_CLONES
+#endif
 
-// Branch-free test of the pixels 1 .. n-2 of one row. A row outside the image
+// Branch-free test of the pixels begin .. end-1 of one row (1 <= begin and
+// end <= n-1, so that x - 1 and x + 1 lie in the row). A row outside the image
 // is passed as the centre row itself: a positive value is never smaller than
 // itself, and a value that is not positive fails anyway, so the mask is the one
-// over the neighbours that exist. column[x] receives the largest value of the
-// three rows at x (not-a-number if any of them is); a pixel is a maximum when it
-// is positive and not smaller than column[x - 1], column[x] and column[x + 1],
-// which is the test against each of its eight neighbours and itself.
+// over the neighbours that exist. Every comparison with not-a-number is false,
+// so a not-a-number pixel or neighbour clears the mask as in the definition.
 template <class T>
-void maximaOfRow(const T* __restrict above, const T* __restrict row, const T* __restrict below, T* __restrict column,
-                 unsigned char* __restrict out, std::size_t n) {
-    if (n < 3) {
-        return;
-    }
-    for (std::size_t x = 0; x < n; ++x) {
-        column[x] = largestOrNan(largestOrNan(above[x], row[x]), below[x]);
-    }
-    for (std::size_t x = 1; x + 1 < n; ++x) {
+NVF_ROW_CLONES void maximaOfRow(const T* __restrict above, const T* __restrict row, const T* __restrict below,
+                                unsigned char* __restrict out, std::size_t begin, std::size_t end) {
+    for (std::size_t x = begin; x < end; ++x) {
         const T v = row[x];
-        const bool m = (v > T(0)) & (v >= column[x - 1]) & (v >= column[x]) & (v >= column[x + 1]);
+        const bool m = (v > T(0)) & (v >= above[x - 1]) & (v >= above[x]) & (v >= above[x + 1]) &
+                       (v >= row[x - 1]) & (v >= row[x + 1]) & (v >= below[x - 1]) & (v >= below[x]) &
+                       (v >= below[x + 1]);
         out[x] = static_cast<unsigned char>(m);
     }
 }
@@ -164,13 +159,27 @@ void CnRegionalMaximumFilter<T>::computeFast(const imaging::Image<T>& input, ima
     const std::size_t X = input.getSizeX(), Y = input.getSizeY();
     const T* src = input.data();
     unsigned char* dst = output.data();
-    std::vector<T> column(X);
+    // Rows are tested in blocks of kBlock pixels; before each block the matching
+    // part of the row kAhead rows further down is requested from memory, so
+    // that it arrives while this block is computed.
+    constexpr std::size_t kBlock = 256;
+    constexpr std::size_t kAhead = 3;
+    constexpr std::size_t kLine = 64 / sizeof(T);
     for (std::size_t y = 0; y < Y; ++y) {
         const T* row = src + X * y;
         const T* above = y > 0 ? row - X : row;
         const T* below = y + 1 < Y ? row + X : row;
+        const T* ahead = y + kAhead < Y ? row + X * kAhead : nullptr;
         unsigned char* out = dst + X * y;
-        maximaOfRow(above, row, below, column.data(), out, X);
+        for (std::size_t begin = 1; begin + 1 < X; begin += kBlock) {
+            const std::size_t end = begin + kBlock < X - 1 ? begin + kBlock : X - 1;
+            if (ahead != nullptr) {
+                for (std::size_t x = begin; x < end; x += kLine) {
+                    __builtin_prefetch(ahead + x);
+                }
+            }
+            maximaOfRow(above, row, below, out, begin, end);
+        }
         out[0] = maximumAt(above, row, below, 0, X);
         if (X > 1) {
             out[X - 1] = maximumAt(above, row, below, X - 1, X);

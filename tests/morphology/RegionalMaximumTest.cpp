@@ -224,6 +224,26 @@ TYPED_TEST(RegionalMaximum, VolumeGivesTheMaskOfItsFirstSlice) {
     }
 }
 
+// Rows long enough for the vector loops and for several blocks of the row-wise
+// path, with their remainders; a few rows, so that the look-ahead reaches past
+// the last row.
+TYPED_TEST(RegionalMaximum, LongRowsMatchTheStraightforwardPath) {
+    using T = TypeParam;
+    std::mt19937 rng(43);
+    std::uniform_int_distribution<int> level(-1, 3);
+    for (const Size3& s : std::vector<Size3>{{255, 3, 1}, {258, 5, 1}, {515, 4, 2}, {1031, 6, 1}, {97, 9, 1}}) {
+        const Image<T> in = morphtest::randomImage<T>(s, rng, [&](std::mt19937& r) { return static_cast<T>(level(r)); });
+        Mask fast(s.x, s.y, s.z), slow(s.x, s.y, s.z);
+        fast.fill(9);
+        slow.fill(9);
+        nvf::CnRegionalMaximumFilter<T> f;
+        f.execute(in, fast);
+        f.executeStraightforward(in, slow);
+        ASSERT_TRUE(morphtest::sameVoxels(fast, slow)) << morphtest::describe(s);
+        expectFirstSlice(fast, naiveMaxima(in), morphtest::describe(s));
+    }
+}
+
 template <class T>
 class RegionalMaximumFloating : public ::testing::Test {};
 using FloatingTypes = ::testing::Types<float, double>;
@@ -266,6 +286,29 @@ TYPED_TEST(RegionalMaximumFloating, NotANumberIsNeverAMaximumNorBeside) {
     f.execute(row, rowOut);
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(rowOut[i], 0);
+    }
+}
+
+// Not-a-number, infinities and both zeros scattered over rows of every length
+// around the vector widths.
+TYPED_TEST(RegionalMaximumFloating, SpecialValuesMatchTheStraightforwardPath) {
+    using T = TypeParam;
+    const T specials[] = {std::numeric_limits<T>::quiet_NaN(), std::numeric_limits<T>::infinity(),
+                          -std::numeric_limits<T>::infinity(), T(0), -T(0), std::numeric_limits<T>::denorm_min()};
+    std::mt19937 rng(47);
+    std::uniform_int_distribution<int> level(-1, 2), pick(0, 15);
+    for (unsigned int x = 1; x <= 70; x += 3) {
+        const Size3 s{x, 6, 1};
+        const Image<T> in = morphtest::randomImage<T>(s, rng, [&](std::mt19937& r) {
+            const int p = pick(r);
+            return p < 6 ? specials[p] : static_cast<T>(level(r));
+        });
+        Mask fast(s.x, s.y, s.z), slow(s.x, s.y, s.z);
+        nvf::CnRegionalMaximumFilter<T> f;
+        f.execute(in, fast);
+        f.executeStraightforward(in, slow);
+        ASSERT_TRUE(morphtest::sameVoxels(fast, slow)) << morphtest::describe(s);
+        expectFirstSlice(fast, naiveMaxima(in), morphtest::describe(s));
     }
 }
 
