@@ -3,7 +3,7 @@
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstddef>
 #include <limits>
 #include <utility>
 
@@ -19,14 +19,35 @@ struct SizeLabel {
     std::int32_t label;
 };
 
-// Larger sizes first; equal sizes compare equal (their order is left to qsort).
-int compareBySizeDescending(const void* a, const void* b) {
-    const std::uint32_t sa = static_cast<const SizeLabel*>(a)->size;
-    const std::uint32_t sb = static_cast<const SizeLabel*>(b)->size;
-    if (sa > sb) {
-        return -1;
+// Sorts the pairs by size, larger sizes first, keeping pairs of equal size in
+// their given order: a least-significant-digit radix sort on 11-bit digits,
+// with only as many passes as the largest size has digits. scratch must hold as
+// many pairs as pairs.
+void sortBySizeDescending(std::vector<SizeLabel>& pairs, std::vector<SizeLabel>& scratch) {
+    constexpr unsigned kBits = 11;
+    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+    std::uint32_t largest = 0;
+    for (const SizeLabel& p : pairs) {
+        largest = p.size > largest ? p.size : largest;
     }
-    return sa < sb ? 1 : 0;
+    std::vector<std::size_t> start(kBuckets);
+    for (unsigned shift = 0; shift < 32 && (largest >> shift) != 0; shift += kBits) {
+        std::fill(start.begin(), start.end(), std::size_t{0});
+        for (const SizeLabel& p : pairs) {
+            ++start[(p.size >> shift) & (kBuckets - 1)];
+        }
+        // Larger digits first.
+        std::size_t offset = 0;
+        for (std::size_t d = kBuckets; d-- > 0;) {
+            const std::size_t c = start[d];
+            start[d] = offset;
+            offset += c;
+        }
+        for (const SizeLabel& p : pairs) {
+            scratch[start[(p.size >> shift) & (kBuckets - 1)]++] = p;
+        }
+        pairs.swap(scratch);
+    }
 }
 
 // Labels are 32-bit and label 0 is the background, so at most 2^32 - 2
@@ -132,7 +153,10 @@ void CnConnectedComponentFilter<T>::rankComponents(const std::vector<std::uint32
     for (std::size_t j = 1; j <= n; ++j) {
         pairs.push_back(SizeLabel{sizes[j], static_cast<std::int32_t>(j)});
     }
-    std::qsort(pairs.data(), n, sizeof(SizeLabel), compareBySizeDescending);
+    // Equal sizes keep the order of their labels, that is the raster order of
+    // the components' first voxels.
+    std::vector<SizeLabel> scratch(n);
+    sortBySizeDescending(pairs, scratch);
     std::vector<std::uint32_t> rankToLabel(n + 1, 0);
     for (std::size_t r = 1; r <= n; ++r) {
         rankToLabel[r] = static_cast<std::uint32_t>(pairs[r - 1].label);
