@@ -7,6 +7,10 @@
 #include <limits>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace com {
 namespace norvane {
 namespace filtering {
@@ -48,6 +52,86 @@ void sortBySizeDescending(std::vector<SizeLabel>& pairs, std::vector<SizeLabel>&
         }
         pairs.swap(scratch);
     }
+}
+
+// Foreground bits of count (at most 64) voxels from p: bit k is set when
+// p[k] equals the class number; bits from count on are 0.
+template <class T>
+inline std::uint64_t foregroundBits(const T* p, std::size_t count, T cls) {
+    std::uint64_t bits = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        bits |= static_cast<std::uint64_t>(p[k] == cls ? 1u : 0u) << k;
+    }
+    return bits;
+}
+
+// The same for exactly 64 voxels, 16 at a time with the SSE2 comparisons of
+// the x86-64 baseline where available.
+template <class T>
+inline std::uint64_t foregroundBits64(const T* p, T cls) {
+    return foregroundBits(p, 64, cls);
+}
+
+#if defined(__SSE2__)
+template <>
+inline std::uint64_t foregroundBits64<unsigned char>(const unsigned char* p, unsigned char cls) {
+    const __m128i c = _mm_set1_epi8(static_cast<char>(cls));
+    std::uint64_t bits = 0;
+    for (int q = 0; q < 4; ++q) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
+        const auto m = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, c)));
+        bits |= static_cast<std::uint64_t>(m) << (16 * q);
+    }
+    return bits;
+}
+
+template <>
+inline std::uint64_t foregroundBits64<short>(const short* p, short cls) {
+    const __m128i c = _mm_set1_epi16(cls);
+    std::uint64_t bits = 0;
+    for (int q = 0; q < 4; ++q) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q + 8));
+        const __m128i m = _mm_packs_epi16(_mm_cmpeq_epi16(a, c), _mm_cmpeq_epi16(b, c));
+        bits |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(m))) << (16 * q);
+    }
+    return bits;
+}
+
+template <>
+inline std::uint64_t foregroundBits64<std::uint32_t>(const std::uint32_t* p, std::uint32_t cls) {
+    const __m128i c = _mm_set1_epi32(static_cast<int>(cls));
+    std::uint64_t bits = 0;
+    for (int q = 0; q < 4; ++q) {
+        const std::uint32_t* s = p + 16 * q;
+        const __m128i a = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), c);
+        const __m128i b = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4)), c);
+        const __m128i d = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8)), c);
+        const __m128i e = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 12)), c);
+        const __m128i m = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(d, e));
+        bits |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(m))) << (16 * q);
+    }
+    return bits;
+}
+#endif
+
+// Fills out[begin, end) with value. With room set, at least kSpill elements
+// after end may be overwritten as well (in steps of kSpill): the caller writes
+// the spans of a row from left to right and the rows in order, so every spilt
+// element is written again by the next span.
+constexpr std::size_t kSpill = 16;
+inline void fillSpan(std::uint32_t* out, std::size_t begin, std::size_t end, std::uint32_t value, bool room) {
+    if (!room) {
+        std::fill(out + begin, out + end, value);
+        return;
+    }
+    std::size_t x = begin;
+    do {
+        for (std::size_t k = 0; k < kSpill; ++k) {
+            out[x + k] = value;
+        }
+        x += kSpill;
+    } while (x < end);
 }
 
 // Labels are 32-bit and label 0 is the background, so at most 2^32 - 2
@@ -404,20 +488,45 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     const T* src = input.data();
     std::uint32_t* dst = output.data();
 
-    // Foreground voxels and runs, counted row by row.
-    std::size_t count = 0, runs = 0;
-    for (std::size_t r = 0; r < rows && X > 0; ++r) {
+    // Run table: label l covers [edge[2 l], edge[2 l + 1]) of its row; the
+    // runs of row r are the labels rowFirst[r] .. rowFirst[r + 1] - 1. Each row
+    // is read once, 64 voxels at a time, as a word of foreground bits; its
+    // changes between background and foreground are the run bounds, taken in
+    // order from the set bits of (bits ^ bits shifted by one).
+    std::vector<std::uint32_t> rowFirst(rows + 1, 0), bounds(2 + N / 16 + 2 * 64, 0);
+    std::size_t used = 2;  // label 0 has no run
+    for (std::size_t r = 0; r < rows; ++r) {
+        rowFirst[r] = static_cast<std::uint32_t>(used / 2);
         const T* row = src + r * X;
-        std::uint32_t c = row[0] == cls ? 1u : 0u;
-        std::uint32_t s = c;
-        for (std::size_t x = 1; x < X; ++x) {
-            const std::uint32_t f = row[x] == cls ? 1u : 0u;
-            const std::uint32_t g = row[x - 1] != cls ? 1u : 0u;
-            c += f;
-            s += f & g;
+        std::uint64_t carry = 0;
+        for (std::size_t x0 = 0; x0 < X; x0 += 64) {
+            if (bounds.size() - used < 65) {
+                bounds.resize(2 * bounds.size());
+            }
+            std::uint32_t* e = bounds.data() + used;
+            const std::size_t width = X - x0 < 64 ? X - x0 : 64;
+            const std::uint64_t bits =
+                width == 64 ? foregroundBits64(row + x0, cls) : foregroundBits(row + x0, width, cls);
+            // A run reaching the end of a shorter last word ends at bit width, that is at X.
+            std::uint64_t change = bits ^ ((bits << 1) | carry);
+            carry = bits >> 63;
+            std::size_t k = 0;
+            while (change != 0) {
+                e[k++] = static_cast<std::uint32_t>(x0 + static_cast<std::size_t>(__builtin_ctzll(change)));
+                change &= change - 1;
+            }
+            used += k;
         }
-        count += c;
-        runs += s;
+        if (X % 64 == 0 && carry != 0) {
+            bounds[used++] = static_cast<std::uint32_t>(X);  // room is left by the check before the word
+        }
+    }
+    rowFirst[rows] = static_cast<std::uint32_t>(used / 2);
+    const std::size_t P = used / 2 - 1;
+    std::uint32_t* edge = bounds.data();
+    std::size_t count = 0;
+    for (std::size_t i = 1; i <= P; ++i) {
+        count += edge[2 * i + 1] - edge[2 * i];
     }
     if (count == 0) {
         std::fill(dst, dst + N, 0u);
@@ -427,38 +536,11 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     if (count > kMaxForeground) {
         throwThrowable(messages::kConnectedComponentTooManyVoxels);
     }
-
-    // Run table: label l covers [bounds[2 l], bounds[2 l + 1]) of its row; the
-    // runs of row r are the labels rowFirst[r] .. rowFirst[r + 1] - 1. The row
-    // scan stores every voxel's position and advances only at a change between
-    // background and foreground, so it has no data-dependent branch; the slot
-    // after the last run takes the scan's final store.
-    const std::size_t P = runs;
-    std::vector<std::uint32_t> chain(P + 1, 0), bounds(2 * (P + 1) + 1, 0), rowFirst(rows + 1, 0);
+    std::vector<std::uint32_t> chain(P + 1, 0);
     std::uint32_t* parent = chain.data();
-    std::uint32_t* edge = bounds.data();
-    std::uint32_t label = 0;
-    for (std::size_t r = 0; r < rows; ++r) {
-        rowFirst[r] = label + 1;
-        const T* row = src + r * X;
-        std::uint32_t* e = edge + 2 * (static_cast<std::size_t>(label) + 1);
-        std::size_t k = 0;
-        bool previous = false;
-        for (std::size_t x = 0; x < X; ++x) {
-            const bool f = row[x] == cls;
-            e[k] = static_cast<std::uint32_t>(x);
-            k += f != previous ? 1 : 0;
-            previous = f;
-        }
-        if (previous) {
-            e[k++] = static_cast<std::uint32_t>(X);
-        }
-        for (std::size_t t = 0; t < k; t += 2) {
-            ++label;
-            parent[label] = label;
-        }
+    for (std::size_t i = 0; i <= P; ++i) {
+        parent[i] = static_cast<std::uint32_t>(i);
     }
-    rowFirst[rows] = label + 1;
 
     const auto find = [parent](std::uint32_t a) {
         while (parent[a] != a) {
@@ -529,28 +611,21 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
         sizes[parent[i]] += edge[2 * i + 1] - edge[2 * i];
     }
 
-    // Writes every row as the running sum of a difference row: +value[l] where
-    // run l starts, -value[l] where it ends (modulo 2^32), so that the row is
-    // written in one pass without a branch per run. The entries set for a row
-    // are cleared again after it.
-    std::vector<std::uint32_t> difference(X + 1, 0);
-    std::uint32_t* d = difference.data();
+    // Writes every row span by span: the gaps with 0, the runs with their
+    // value, each span in whole blocks while the blocks stay inside the output.
     const auto writeOutput = [&](const std::uint32_t* value) {
         for (std::size_t r = 0; r < rows; ++r) {
-            for (std::uint32_t l = rowFirst[r]; l < rowFirst[r + 1]; ++l) {
-                d[edge[2 * static_cast<std::size_t>(l)]] += value[l];
-                d[edge[2 * static_cast<std::size_t>(l) + 1]] -= value[l];
-            }
             std::uint32_t* out = dst + r * X;
-            std::uint32_t running = 0;
-            for (std::size_t x = 0; x < X; ++x) {
-                running += d[x];
-                out[x] = running;
-            }
+            const bool room = (r + 1) * X + kSpill <= N;
+            std::size_t x = 0;
             for (std::uint32_t l = rowFirst[r]; l < rowFirst[r + 1]; ++l) {
-                d[edge[2 * static_cast<std::size_t>(l)]] = 0;
-                d[edge[2 * static_cast<std::size_t>(l) + 1]] = 0;
+                const std::size_t begin = edge[2 * static_cast<std::size_t>(l)];
+                const std::size_t end = edge[2 * static_cast<std::size_t>(l) + 1];
+                fillSpan(out, x, begin, 0u, room);
+                fillSpan(out, begin, end, value[l], room);
+                x = end;
             }
+            fillSpan(out, x, X, 0u, room);
         }
     };
     std::vector<std::uint32_t> labelToRank;

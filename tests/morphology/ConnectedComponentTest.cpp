@@ -223,6 +223,56 @@ TYPED_TEST(ConnectedComponents, FastPathEqualsStraightforwardBitForBit) {
     }
 }
 
+// Rows of one, several and partial 64-voxel words, runs that reach the row
+// end, and long runs and gaps: both paths and the flood fill agree.
+TYPED_TEST(ConnectedComponents, WideRowsMatchStraightforwardAndFloodFill) {
+    using T = TypeParam;
+    std::mt19937 rng(77);
+    const std::vector<Size3> sizes = {{64, 3, 2}, {128, 5, 1}, {130, 7, 3}, {65, 4, 2},
+                                      {200, 9, 1}, {63, 6, 1}, {192, 2, 3}, {1, 300, 1}};
+    for (const Size3& s : sizes) {
+        for (const double density : {0.3, 0.7, 0.97}) {
+            const Image<T> in = randomClassImage<T>(s, rng, density);
+            for (const bool eight : {false, true}) {
+                if (eight && s.z != 1) {
+                    continue;
+                }
+                nvf::CnConnectedComponentFilter<T> fast, slow;
+                for (auto* f : {&fast, &slow}) {
+                    f->SetClassNumber(ClassValues<T>::cls());
+                    if (eight) {
+                        f->Set8PointConnectivity();
+                    }
+                }
+                Labels a(s.x, s.y, s.z), b(s.x, s.y, s.z);
+                a.fill(5);
+                b.fill(6);
+                fast.execute(in, a);
+                slow.executeStraightforward(in, b);
+                const std::string what = morphtest::describe(s) + (eight ? " 8-point" : "") + " density " +
+                                         std::to_string(density);
+                EXPECT_TRUE(morphtest::sameVoxels(a, b)) << what;
+                EXPECT_EQ(fast.GetNumberOfComponents(), slow.GetNumberOfComponents()) << what;
+                expectMatchesFlood(a, fast.GetNumberOfComponents(), floodFill(in, ClassValues<T>::cls(), eight), 0,
+                                   what);
+            }
+        }
+    }
+    // A full image: one component, also when the rows are whole words.
+    for (const Size3& s : std::vector<Size3>{{64, 4, 2}, {70, 3, 1}}) {
+        Image<T> in(s.x, s.y, s.z);
+        in.fill(ClassValues<T>::cls());
+        Labels out(s.x, s.y, s.z);
+        nvf::CnConnectedComponentFilter<T> f;
+        f.SetClassNumber(ClassValues<T>::cls());
+        f.execute(in, out);
+        EXPECT_EQ(f.GetNumberOfComponents(), 1) << morphtest::describe(s);
+        for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
+            ASSERT_EQ(out[i], 1u) << morphtest::describe(s) << " voxel " << i;
+        }
+    }
+}
+
 TYPED_TEST(ConnectedComponents, NoForegroundClearsTheOutputAndCountsZero) {
     using T = TypeParam;
     Image<T> in(5, 4, 3);
