@@ -1,10 +1,12 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/EightPointConnectivityIn3DException.h>
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
+#include <nvfiltering/morphology/detail/RowClones.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -115,10 +117,9 @@ inline std::uint64_t foregroundBits64<std::uint32_t>(const std::uint32_t* p, std
 }
 #endif
 
-// Fills out[begin, end) with value. With room set, at least kSpill elements
-// after end may be overwritten as well (in steps of kSpill): the caller writes
-// the spans of a row from left to right and the rows in order, so every spilt
-// element is written again by the next span.
+// Fills out[begin, end) with value. With room set, the fill goes on in whole
+// blocks of kSpill elements, so up to kSpill - 1 elements after end are written
+// as well, and the caller must leave room for them.
 constexpr std::size_t kSpill = 16;
 inline void fillSpan(std::uint32_t* out, std::size_t begin, std::size_t end, std::uint32_t value, bool room) {
     if (!room) {
@@ -132,6 +133,23 @@ inline void fillSpan(std::uint32_t* out, std::size_t begin, std::size_t end, std
         }
         x += kSpill;
     } while (x < end);
+}
+
+// Writes one output row of n elements from its runs: run t covers
+// [edge[2 t], edge[2 t + 1]) and gets value[t]; the gaps get 0. The spans are
+// written from left to right, so the elements spilt past a span are written
+// again by the next one; with room set, kSpill elements past the row's end
+// may be written too, and the next row must be written after this one.
+NVF_ROW_CLONES void writeRow(std::uint32_t* out, std::size_t n, const std::uint32_t* edge, const std::uint32_t* value,
+                             std::size_t runs, bool room) {
+    std::size_t x = 0;
+    for (std::size_t t = 0; t < runs; ++t) {
+        const std::size_t begin = edge[2 * t], end = edge[2 * t + 1];
+        fillSpan(out, x, begin, 0u, room);
+        fillSpan(out, begin, end, value[t], room);
+        x = end;
+    }
+    fillSpan(out, x, n, 0u, room);
 }
 
 // Labels are 32-bit and label 0 is the background, so at most 2^32 - 2
@@ -493,17 +511,25 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     // is read once, 64 voxels at a time, as a word of foreground bits; its
     // changes between background and foreground are the run bounds, taken in
     // order from the set bits of (bits ^ bits shifted by one).
-    std::vector<std::uint32_t> rowFirst(rows + 1, 0), bounds(2 + N / 16 + 2 * 64, 0);
+    // The table grows by doubling, uninitialised; it starts with room for one
+    // run per eight voxels (the room left below each word is 65 entries).
+    std::vector<std::uint32_t> rowFirst(rows + 1, 0);
+    std::size_t capacity = 2 + N / 4 + 2 * 65;
+    std::unique_ptr<std::uint32_t[]> bounds(new std::uint32_t[capacity]);
+    bounds[0] = bounds[1] = 0;
     std::size_t used = 2;  // label 0 has no run
     for (std::size_t r = 0; r < rows; ++r) {
         rowFirst[r] = static_cast<std::uint32_t>(used / 2);
         const T* row = src + r * X;
         std::uint64_t carry = 0;
         for (std::size_t x0 = 0; x0 < X; x0 += 64) {
-            if (bounds.size() - used < 65) {
-                bounds.resize(2 * bounds.size());
+            if (capacity - used < 65) {
+                std::unique_ptr<std::uint32_t[]> larger(new std::uint32_t[2 * capacity]);
+                std::copy(bounds.get(), bounds.get() + used, larger.get());
+                bounds = std::move(larger);
+                capacity *= 2;
             }
-            std::uint32_t* e = bounds.data() + used;
+            std::uint32_t* e = bounds.get() + used;
             const std::size_t width = X - x0 < 64 ? X - x0 : 64;
             const std::uint64_t bits =
                 width == 64 ? foregroundBits64(row + x0, cls) : foregroundBits(row + x0, width, cls);
@@ -523,7 +549,7 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     }
     rowFirst[rows] = static_cast<std::uint32_t>(used / 2);
     const std::size_t P = used / 2 - 1;
-    std::uint32_t* edge = bounds.data();
+    const std::uint32_t* edge = bounds.get();
     std::size_t count = 0;
     for (std::size_t i = 1; i <= P; ++i) {
         count += edge[2 * i + 1] - edge[2 * i];
@@ -615,17 +641,9 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     // value, each span in whole blocks while the blocks stay inside the output.
     const auto writeOutput = [&](const std::uint32_t* value) {
         for (std::size_t r = 0; r < rows; ++r) {
-            std::uint32_t* out = dst + r * X;
-            const bool room = (r + 1) * X + kSpill <= N;
-            std::size_t x = 0;
-            for (std::uint32_t l = rowFirst[r]; l < rowFirst[r + 1]; ++l) {
-                const std::size_t begin = edge[2 * static_cast<std::size_t>(l)];
-                const std::size_t end = edge[2 * static_cast<std::size_t>(l) + 1];
-                fillSpan(out, x, begin, 0u, room);
-                fillSpan(out, begin, end, value[l], room);
-                x = end;
-            }
-            fillSpan(out, x, X, 0u, room);
+            const std::size_t first = rowFirst[r];
+            writeRow(dst + r * X, X, edge + 2 * first, value + first, rowFirst[r + 1] - first,
+                     (r + 1) * X + kSpill <= N);
         }
     };
     std::vector<std::uint32_t> labelToRank;

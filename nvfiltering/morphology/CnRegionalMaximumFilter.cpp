@@ -1,5 +1,6 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
+#include <nvfiltering/morphology/detail/RowClones.h>
 
 #include <cstddef>
 #include <initializer_list>
@@ -9,14 +10,6 @@ namespace norvane {
 namespace filtering {
 
 namespace {
-
-// Hot row loops are compiled for AVX2 as well as for the baseline instruction
-// set; the loader picks the variant the processor supports.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-#define NVF_ROW_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define NVF_ROW_CLONES
-#endif
 
 // Branch-free test of the pixels begin .. end-1 of one row (1 <= begin and
 // end <= n-1, so that x - 1 and x + 1 lie in the row). A row outside the image

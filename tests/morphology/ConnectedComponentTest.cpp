@@ -258,6 +258,33 @@ TYPED_TEST(ConnectedComponents, WideRowsMatchStraightforwardAndFloodFill) {
             }
         }
     }
+    // A checkerboard has a run at every other voxel, more runs than the fast
+    // path first makes room for: single voxels with 4-point, two diagonal
+    // components with 8-point.
+    {
+        const Size3 s{201, 60, 1};
+        Image<T> in(s.x, s.y, s.z);
+        for (unsigned y = 0; y < s.y; ++y) {
+            for (unsigned x = 0; x < s.x; ++x) {
+                in(x, y, 0) = (x + y) % 2 == 0 ? ClassValues<T>::cls() : T(0);
+            }
+        }
+        for (const bool eight : {false, true}) {
+            nvf::CnConnectedComponentFilter<T> fast, slow;
+            for (auto* f : {&fast, &slow}) {
+                f->SetClassNumber(ClassValues<T>::cls());
+                if (eight) {
+                    f->Set8PointConnectivity();
+                }
+            }
+            Labels a(s.x, s.y, s.z), b(s.x, s.y, s.z);
+            fast.execute(in, a);
+            slow.executeStraightforward(in, b);
+            EXPECT_TRUE(morphtest::sameVoxels(a, b)) << (eight ? "8-point" : "4-point");
+            EXPECT_EQ(fast.GetNumberOfComponents(), eight ? 1 : static_cast<std::int32_t>((s.x * s.y + 1) / 2));
+            EXPECT_EQ(slow.GetNumberOfComponents(), fast.GetNumberOfComponents());
+        }
+    }
     // A full image: one component, also when the rows are whole words.
     for (const Size3& s : std::vector<Size3>{{64, 4, 2}, {70, 3, 1}}) {
         Image<T> in(s.x, s.y, s.z);
