@@ -394,8 +394,8 @@ inline void loadTwiddles(const T* table, std::ptrdiff_t kk, T sign, T* c, T* s) 
 
 // A type I pass (also the central radix-8 pass) with current product L.
 template <int F, class T, class Bf>
-NVF_SIMD_CLONES void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign,
-               const Bf& bf) {
+NVF_SIMD_CLONES void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                               T sign, const Bf& bf) {
     const std::ptrdiff_t step = g.span / (F * L);
     forEachTypeI<F>(g, step, 0, [&](const std::ptrdiff_t* p) {
         applyInPlace<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr), static_cast<const T*>(nullptr), bf);
@@ -404,7 +404,8 @@ NVF_SIMD_CLONES void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, 
     std::ptrdiff_t kk = 2 * L;
     for (std::ptrdiff_t k = g.kstep; k <= step - g.kstep; k += g.kstep) {
         loadTwiddles<F>(table, kk, sign, c, s);
-        forEachTypeI<F>(g, step, k, [&](const std::ptrdiff_t* p) { applyInPlace<true>(a, b, p, nv, g.jump, c, s, bf); });
+        forEachTypeI<F>(g, step, k,
+                        [&](const std::ptrdiff_t* p) { applyInPlace<true>(a, b, p, nv, g.jump, c, s, bf); });
         kk += 2 * L;
     }
 }
@@ -412,8 +413,8 @@ NVF_SIMD_CLONES void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, 
 // The central radix-2 pass: where the twiddle is exactly +-i it is applied
 // without multiplications.
 template <class T>
-NVF_SIMD_CLONES void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign,
-                T sigma) {
+NVF_SIMD_CLONES void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                                T sign, T sigma) {
     const std::ptrdiff_t step = g.span / (2 * L);
     const Radix2<T> bf{};
     const Radix2TimesI<T> bfi{sigma};
@@ -439,8 +440,8 @@ NVF_SIMD_CLONES void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L,
 
 // A type II pass with current product L.
 template <int F, class T, class Bf>
-NVF_SIMD_CLONES void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign,
-                const Bf& bf) {
+NVF_SIMD_CLONES void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                                T sign, const Bf& bf) {
     const std::ptrdiff_t step = g.span / (F * L);
     forEachTypeII<F>(g, step, L, 0, [&](const std::ptrdiff_t* p) {
         applyTransposed<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr), static_cast<const T*>(nullptr),
