@@ -520,15 +520,47 @@ NVF_SIMD_CLONES void deinterleaveScaled(const T* __restrict sr, const T* __restr
     }
 }
 
+// x[k * d + v] = -x[k * d + v] for k < n, v < w.
+template <class T>
+NVF_SIMD_CLONES void negateBand(T* x, std::ptrdiff_t n, std::ptrdiff_t d, std::ptrdiff_t w) {
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        T* row = x + k * d;
+        for (std::ptrdiff_t v = 0; v < w; ++v) {
+            row[v] = -row[v];
+        }
+    }
+}
+
+// The inverse's scaling of the same band: real parts times scale, imaginary parts
+// times negScale.
+template <class T>
+NVF_SIMD_CLONES void scaleBand(T* __restrict re, T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t d,
+                               std::ptrdiff_t w, T scale, T negScale) {
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        T* rr = re + k * d;
+        T* ir = im + k * d;
+        for (std::ptrdiff_t v = 0; v < w; ++v) {
+            rr[v] *= scale;
+            ir[v] *= negScale;
+        }
+    }
+}
+
 }  // namespace gpfa_detail
 }  // namespace
 
 using gpfa_detail::deinterleaveConjugated;
 using gpfa_detail::deinterleaveScaled;
 using gpfa_detail::interleaveConjugated;
+using gpfa_detail::negateBand;
+using gpfa_detail::scaleBand;
 
 // Vectors per scratch chunk of runGpfaInChunks.
 constexpr std::ptrdiff_t kGpfaChunk = 8;
+// Bytes of one row of a band of runGpfaInBands (per array), and the size of one
+// array from which the bands pay off: smaller arrays stay in cache as a whole.
+constexpr std::ptrdiff_t kGpfaBandBytes = 256;
+constexpr std::size_t kGpfaBandFrom = std::size_t(1) << 20;
 
 template <class T>
 Cn1dFftFilter<T>::Cn1dFftFilter()
@@ -654,8 +686,48 @@ template <class T>
 void Cn1dFftFilter<T>::runGpfa() {
     if (m_dataJump == 1 && m_vectorJump == m_length && m_vectorCount > 1 && m_length > 1) {
         runGpfaInChunks();
+    } else if (m_vectorJump == 1 && m_dataJump == m_vectorCount && m_length > 1 &&
+               static_cast<std::size_t>(m_length) * static_cast<std::size_t>(m_vectorCount) * sizeof(T) >
+                   kGpfaBandFrom) {
+        runGpfaInBands();
     } else {
         runGpfaDirect();
+    }
+}
+
+template <class T>
+void Cn1dFftFilter<T>::runGpfaInBands() {
+    runGpfaOnColumns(m_realOutput, m_imagOutput, m_trigs, m_length, m_dataJump, m_vectorCount, m_direction);
+}
+
+template <class T>
+void Cn1dFftFilter<T>::runGpfaOnColumns(T* re, T* im, T* table, std::int32_t n, std::int32_t rowJump,
+                                        std::int32_t count, std::int32_t dir) {
+    // The columns (vector v at v, element k at k * rowJump) are transformed a band
+    // of adjacent columns at a time, the negations and the scaling done on the band
+    // while it is in cache. Each column goes through exactly the operations of
+    // runGpfaDirect, so the results are the same.
+    const std::ptrdiff_t len = n;
+    const std::ptrdiff_t d = rowJump;
+    const std::ptrdiff_t band = kGpfaBandBytes / static_cast<std::ptrdiff_t>(sizeof(T));
+    const T scale = T(1) / static_cast<T>(n);
+    const T negScale = T(-1) / static_cast<T>(n);
+    for (std::ptrdiff_t c0 = 0; c0 < count; c0 += band) {
+        const std::ptrdiff_t w = std::min<std::ptrdiff_t>(band, count - c0);
+        T* bandRe = re + c0;
+        T* bandIm = im + c0;
+        negateBand(bandIm, len, d, w);
+        std::int32_t inc = rowJump;
+        std::int32_t jump = 1;
+        std::int32_t length = n;
+        std::int32_t lot = static_cast<std::int32_t>(w);
+        std::int32_t isign = dir;
+        gpfa(bandRe, bandIm, table, &inc, &jump, &length, &lot, &isign);
+        if (dir < 0) {
+            scaleBand(bandRe, bandIm, len, d, w, scale, negScale);
+        } else {
+            negateBand(bandIm, len, d, w);
+        }
     }
 }
 
