@@ -116,21 +116,46 @@ inline void forEachReversed(int n, Fn&& fn) {
 }
 
 // Forward transform of one contiguous vector (unscaled, exp(-2 pi i jk/n)).
+// Given rev (the bit-reversed index of every k < n) and two scratch arrays of n
+// values, the vector is gathered in bit-reversed order into the scratch and the
+// first stages write it back, instead of exchanging pairs in place.
 template <class T>
-NVM_SIMD_CLONES void forwardContiguous(T* re, T* im, int n, const T* trigs) {
-    forEachReversedPair(n, [&](int k, int r) {
-        std::swap(re[k], re[r]);
-        std::swap(im[k], im[r]);
-    });
+NVM_SIMD_CLONES void forwardContiguous(T* re, T* im, int n, const T* trigs, const int* rev = nullptr,
+                                       T* __restrict sr = nullptr, T* __restrict si = nullptr) {
     const T* cs = trigs;
     const T* sn = trigs + n;
     int h = 1;
-    if (n >= 4) {
+    if (rev != nullptr && n >= 4) {
+        for (int k = 0; k < n; ++k) {
+            sr[k] = re[rev[k]];
+            si[k] = im[rev[k]];
+        }
         for (int base = 0; base < n; base += 4) {
-            firstStages(re[base], im[base], re[base + 1], im[base + 1], re[base + 2], im[base + 2], re[base + 3],
-                        im[base + 3]);
+            T r0 = sr[base], i0 = si[base], r1 = sr[base + 1], i1 = si[base + 1];
+            T r2 = sr[base + 2], i2 = si[base + 2], r3 = sr[base + 3], i3 = si[base + 3];
+            firstStages(r0, i0, r1, i1, r2, i2, r3, i3);
+            re[base] = r0;
+            im[base] = i0;
+            re[base + 1] = r1;
+            im[base + 1] = i1;
+            re[base + 2] = r2;
+            im[base + 2] = i2;
+            re[base + 3] = r3;
+            im[base + 3] = i3;
         }
         h = 4;
+    } else {
+        forEachReversedPair(n, [&](int k, int r) {
+            std::swap(re[k], re[r]);
+            std::swap(im[k], im[r]);
+        });
+        if (n >= 4) {
+            for (int base = 0; base < n; base += 4) {
+                firstStages(re[base], im[base], re[base + 1], im[base + 1], re[base + 2], im[base + 2], re[base + 3],
+                            im[base + 3]);
+            }
+            h = 4;
+        }
     }
     while (h < n) {
         if (4 * h <= n) {
@@ -406,12 +431,15 @@ void CnFft<T>::Call2dMklFftRoutine(T* re, T* im, int length, int vectorCount, in
     // The inverse negates the imaginary parts first (here row by row, just before
     // each row is transformed) and scales at the end (here as the columns are
     // written back): the same operations on every value as whole-array passes.
+    std::vector<int> rowReversal(static_cast<std::size_t>(n2));
+    forEachReversed(n2, [&](int k, int r) { rowReversal[static_cast<std::size_t>(k)] = r; });
+    std::vector<T> rowRe(static_cast<std::size_t>(n2)), rowIm(static_cast<std::size_t>(n2));
     for (int row = 0; row < n1; ++row) {
         const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(row) * n2;
         if (inverse) {
             negate(im + o, static_cast<std::size_t>(n2));
         }
-        forwardContiguous(re + o, im + o, n2, rowTable.data());
+        forwardContiguous(re + o, im + o, n2, rowTable.data(), rowReversal.data(), rowRe.data(), rowIm.data());
     }
     // Columns in bands of adjacent columns, each band through a compact copy.
     const T r = inverse ? static_cast<T>(1.0 / (static_cast<double>(n1) * static_cast<double>(n2))) : T(1);
