@@ -673,6 +673,14 @@ void Cn1dFftFilter<T>::execute() {
     ComputeTwiddleFactors(m_length);
 
     if (m_dataJump == 1 && !m_gpfaOnly && IsPowerOf2(static_cast<unsigned int>(m_length))) {
+        if (m_vectorCount > 1 && m_vectorJump >= m_length) {
+            // Several vectors that do not overlap: one call for all of them, which
+            // gives every vector the numbers of its own call.
+            const math::CnFft<T> fft;
+            fft.CallContiguousBatchFftRoutine(m_realOutput, m_imagOutput, m_length, m_vectorJump, m_vectorCount,
+                                              m_direction, m_trigs);
+            return;
+        }
         for (std::int32_t v = 0; v < m_vectorCount; ++v) {
             const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(v) * m_vectorJump;
             CallMklFftRoutine(m_realOutput + o, m_imagOutput + o, m_length, m_direction);

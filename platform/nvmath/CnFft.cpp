@@ -394,6 +394,31 @@ void CnFft<T>::Call1dMklFftRoutine(T* re, T* im, int n, int direction, T* trigs)
 }
 
 template <class T>
+void CnFft<T>::CallContiguousBatchFftRoutine(T* re, T* im, int n, std::ptrdiff_t jump, int count, int direction,
+                                             const T* trigs) const {
+    checkLength(n);
+    if (count <= 0 || direction == 0) {
+        return;
+    }
+    const std::size_t m = static_cast<std::size_t>(n);
+    std::vector<int> reversal(m);
+    forEachReversed(n, [&](int k, int r) { reversal[static_cast<std::size_t>(k)] = r; });
+    std::vector<T> scratchRe(m), scratchIm(m);
+    const T r = T(1) / static_cast<T>(n);
+    for (int v = 0; v < count; ++v) {
+        T* vr = re + static_cast<std::ptrdiff_t>(v) * jump;
+        T* vi = im + static_cast<std::ptrdiff_t>(v) * jump;
+        if (direction < 0) {
+            negate(vi, m);
+        }
+        forwardContiguous(vr, vi, n, trigs, reversal.data(), scratchRe.data(), scratchIm.data());
+        if (direction < 0) {
+            scaleInverse(vr, vi, m, r);
+        }
+    }
+}
+
+template <class T>
 void CnFft<T>::CallBatchedFftRoutine(T* re, T* im, int n, std::ptrdiff_t stride, int count, int direction,
                                      const T* trigs) const {
     checkLength(n);

@@ -223,6 +223,28 @@ TYPED_TEST(FftMultiDimTest, MathLibraryBatchedRoutineEqualsOneVectorAtATime) {
     EXPECT_THROW(fft.Call1dMklFftRoutine(nullptr, nullptr, 12, 0, nullptr), com::norvane::Throwable);
 }
 
+TYPED_TEST(FftMultiDimTest, MathLibraryContiguousBatchEqualsOneVectorAtATime) {
+    using T = TypeParam;
+    const com::norvane::math::CnFft<T> fft;
+    for (int n : {1, 2, 4, 8, 64, 512}) {
+        std::vector<T> table(3 * n);
+        fft.Call1dMklFftRoutine(nullptr, nullptr, n, 0, table.data());
+        for (const int jump : {n, n + 3}) {  // adjacent vectors, then gaps left untouched
+            const int count = 7;
+            for (int dir : {1, -1}) {
+                std::vector<T> re = randomValues<T>(count * jump, 7), im = randomValues<T>(count * jump, 8);
+                std::vector<T> a = re, b = im;
+                fft.CallContiguousBatchFftRoutine(a.data(), b.data(), n, jump, count, dir, table.data());
+                for (int v = 0; v < count; ++v) {
+                    fft.Call1dMklFftRoutine(re.data() + v * jump, im.data() + v * jump, n, dir, table.data());
+                }
+                ASSERT_EQ(a, re) << n << " jump " << jump << " dir " << dir;
+                ASSERT_EQ(b, im) << n << " jump " << jump << " dir " << dir;
+            }
+        }
+    }
+}
+
 // The math library's 2-D routine against the plain sequence on the whole array:
 // negate the imaginary parts (inverse), rows one by one, columns one by one, then
 // scale by (r, -r) with r = 1 / (n1 n2) (inverse).
