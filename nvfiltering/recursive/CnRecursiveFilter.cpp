@@ -1,9 +1,14 @@
 #include <nvfiltering/recursive/CnRecursiveFilter.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <type_traits>
+#include <vector>
 
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
+#include <nvfiltering/recursive/detail/RecursiveBlock.h>
+#include <nvfiltering/recursive/detail/RecursiveLine.h>
 #include <nvmath/CnMatrix.h>
 
 namespace com {
@@ -30,13 +35,111 @@ bool lookUpOrders(std::int32_t derivative, AxisOrders& orders) {
 }
 
 // Configures a line filter for one pass: coefficients and boundary matrix for
-// sigma and order, and the matching line filter type.
+// sigma and order, and the matching line filter type. Returns the coefficients
+// for the blocked kernels.
 template <class LineFilter>
-void configurePass(LineFilter& filter, double sigma, unsigned int order, math::CnMatrix<double>& M) {
+detail::RecursiveCoefficients configurePass(LineFilter& filter, double sigma, unsigned int order,
+                                            math::CnMatrix<double>& M) {
     double B = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
     filter.computeFilterParameters(sigma, B, a1, a2, a3, M, order);
     filter.setParameters(B, a1, a2, a3, &M);
     filter.setType(static_cast<typename LineFilter::EnRecursiveFilterType>(order + 1));
+    return detail::makeCoefficients(B, a1, a2, a3, M);
+}
+
+// ---- Blocked passes -----------------------------------------------------------
+// The lines of a pass are filtered kLanes at a time (detail::filterBlock), with
+// the same arithmetic per line as the line filter, so the results are the same
+// bit for bit. Vector voxels are filtered as three float lanes each. Only line
+// and block buffers are allocated, never a temporary volume.
+
+constexpr std::size_t kLanes = 16;
+
+template <class T>
+struct ScalarOf {
+    using type = T;
+    static constexpr std::size_t components = 1;
+};
+template <>
+struct ScalarOf<math::CnVector3D<float>> {
+    using type = float;
+    static constexpr std::size_t components = 3;
+};
+static_assert(sizeof(math::CnVector3D<float>) == 3 * sizeof(float), "vector voxels are three packed floats");
+
+template <class T>
+const typename ScalarOf<T>::type* scalars(const imaging::Image<T>& image) {
+    return reinterpret_cast<const typename ScalarOf<T>::type*>(image.data());
+}
+template <class T>
+typename ScalarOf<T>::type* scalars(imaging::Image<T>& image) {
+    return reinterpret_cast<typename ScalarOf<T>::type*>(image.data());
+}
+
+unsigned int minimumLength(unsigned int order) { return order == 1 ? 4u : 3u; }
+
+// Lines along Y or Z, in place: `groups` groups of `width` lines whose lanes are
+// neighbours in memory; group g starts at data + g * groupStride, sample k of a
+// line lies k * sampleStride further on.
+template <class S>
+void filterAdjacentLines(S* data, std::size_t groups, std::size_t groupStride, std::size_t width,
+                         std::size_t sampleStride, std::size_t n, unsigned int order,
+                         const detail::RecursiveCoefficients& c) {
+    std::vector<double> w((n + 3) * kLanes);
+    std::vector<S> buffer;
+    for (std::size_t g = 0; g < groups; ++g) {
+        S* base = data + g * groupStride;
+        std::size_t x0 = 0;
+        for (; x0 + kLanes <= width; x0 += kLanes) {
+            detail::filterBlock<kLanes>(order, base + x0, sampleStride, base + x0, sampleStride, n, c, w.data());
+        }
+        if (x0 < width) {
+            // The last, narrower block goes through a buffer padded with zero lanes.
+            const std::size_t lanes = width - x0;
+            buffer.assign(n * kLanes, S());
+            for (std::size_t k = 0; k < n; ++k) {
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    buffer[k * kLanes + l] = base[x0 + k * sampleStride + l];
+                }
+            }
+            detail::filterBlock<kLanes>(order, buffer.data(), kLanes, buffer.data(), kLanes, n, c, w.data());
+            for (std::size_t k = 0; k < n; ++k) {
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    base[x0 + k * sampleStride + l] = buffer[k * kLanes + l];
+                }
+            }
+        }
+    }
+}
+
+// Lines along X, from input to output: line i starts at lineStart(i) (in
+// scalars) and its samples are `step` apart. Blocks of lines go through small
+// transposed buffers, so that the lanes of one sample are neighbours.
+template <class SIn, class SOut, class Start>
+void filterRows(const SIn* in, SOut* out, std::size_t lines, Start lineStart, std::size_t step, std::size_t n,
+                unsigned int order, const detail::RecursiveCoefficients& c) {
+    std::vector<double> w((n + 3) * kLanes);
+    std::vector<SIn> inBuffer(n * kLanes);
+    std::vector<SOut> outBuffer(n * kLanes);
+    for (std::size_t i0 = 0; i0 < lines; i0 += kLanes) {
+        const std::size_t lanes = lines - i0 < kLanes ? lines - i0 : kLanes;
+        if (lanes < kLanes) {
+            std::fill(inBuffer.begin(), inBuffer.end(), SIn());
+        }
+        for (std::size_t l = 0; l < lanes; ++l) {
+            const SIn* row = in + lineStart(i0 + l);
+            for (std::size_t k = 0; k < n; ++k) {
+                inBuffer[k * kLanes + l] = row[k * step];
+            }
+        }
+        detail::filterBlock<kLanes>(order, inBuffer.data(), kLanes, outBuffer.data(), kLanes, n, c, w.data());
+        for (std::size_t l = 0; l < lanes; ++l) {
+            SOut* row = out + lineStart(i0 + l);
+            for (std::size_t k = 0; k < n; ++k) {
+                row[k * step] = outBuffer[k * kLanes + l];
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -109,38 +212,63 @@ void CnRecursiveFilter<In, Out>::v_execute() {
     }
 
     math::CnMatrix<double> M(0, 0);
+    constexpr bool vectors = std::is_same_v<Out, math::CnVector3D<float>>;
+    constexpr std::size_t comps = ScalarOf<Out>::components;
+    // A pass runs blocked when its lines are long enough for the exact kernels;
+    // otherwise (short lines, and derivatives of vector voxels, which throw at
+    // the first line) it runs line by line.
+    auto blocked = [&](unsigned int order, unsigned int length) {
+        return length >= minimumLength(order) && !(vectors && order != 0);
+    };
 
     Cn1dRecursiveFilter<In, Out, ImageConstIt<In>, ImageIt<Out>> lineX;
-    configurePass(lineX, m_sigmaX, orders.x, M);
-    for (unsigned int z = 0; z < sizeZ; ++z) {
-        for (unsigned int y = 0; y < sizeY; ++y) {
-            const std::size_t s = z * sliceSize + static_cast<std::size_t>(y) * sizeX;
-            lineX.setInputData(input.begin() + s, sizeX, 1);
-            lineX.setOutputData(output.begin() + s, sizeX, 1);
-            lineX.execute();
+    const detail::RecursiveCoefficients cx = configurePass(lineX, m_sigmaX, orders.x, M);
+    if (blocked(orders.x, sizeX)) {
+        const std::size_t rowScalars = sizeX * comps;
+        auto lineStart = [&](std::size_t i) { return (i / comps) * rowScalars + i % comps; };
+        filterRows(scalars(input), scalars(output), sliceSize / sizeX * sizeZ * comps, lineStart, comps, sizeX,
+                   orders.x, cx);
+    } else {
+        for (unsigned int z = 0; z < sizeZ; ++z) {
+            for (unsigned int y = 0; y < sizeY; ++y) {
+                const std::size_t s = z * sliceSize + static_cast<std::size_t>(y) * sizeX;
+                lineX.setInputData(input.begin() + s, sizeX, 1);
+                lineX.setOutputData(output.begin() + s, sizeX, 1);
+                lineX.execute();
+            }
         }
     }
 
     Cn1dRecursiveFilter<Out, Out, ImageConstIt<Out>, ImageIt<Out>> lineYZ;
-    configurePass(lineYZ, m_sigmaY, orders.y, M);
-    for (unsigned int z = 0; z < sizeZ; ++z) {
-        for (unsigned int x = 0; x < sizeX; ++x) {
-            const std::size_t s = z * sliceSize + x;
-            lineYZ.setInputData(outputRead.begin() + s, sizeY, sizeX);
-            lineYZ.setOutputData(output.begin() + s, sizeY, sizeX);
-            lineYZ.execute();
+    const detail::RecursiveCoefficients cy = configurePass(lineYZ, m_sigmaY, orders.y, M);
+    if (blocked(orders.y, sizeY)) {
+        filterAdjacentLines(scalars(output), sizeZ, sliceSize * comps, sizeX * comps, sizeX * comps, sizeY,
+                            orders.y, cy);
+    } else {
+        for (unsigned int z = 0; z < sizeZ; ++z) {
+            for (unsigned int x = 0; x < sizeX; ++x) {
+                const std::size_t s = z * sliceSize + x;
+                lineYZ.setInputData(outputRead.begin() + s, sizeY, sizeX);
+                lineYZ.setOutputData(output.begin() + s, sizeY, sizeX);
+                lineYZ.execute();
+            }
         }
     }
 
     if (sizeZ > 1) {
-        configurePass(lineYZ, m_sigmaZ, orders.z, M);
-        const unsigned int strideZ = static_cast<unsigned int>(sliceSize);
-        for (unsigned int y = 0; y < sizeY; ++y) {
-            for (unsigned int x = 0; x < sizeX; ++x) {
-                const std::size_t s = static_cast<std::size_t>(y) * sizeX + x;
-                lineYZ.setInputData(outputRead.begin() + s, sizeZ, strideZ);
-                lineYZ.setOutputData(output.begin() + s, sizeZ, strideZ);
-                lineYZ.execute();
+        const detail::RecursiveCoefficients cz = configurePass(lineYZ, m_sigmaZ, orders.z, M);
+        if (blocked(orders.z, sizeZ)) {
+            filterAdjacentLines(scalars(output), sizeY, sizeX * comps, sizeX * comps, sliceSize * comps, sizeZ,
+                                orders.z, cz);
+        } else {
+            const unsigned int strideZ = static_cast<unsigned int>(sliceSize);
+            for (unsigned int y = 0; y < sizeY; ++y) {
+                for (unsigned int x = 0; x < sizeX; ++x) {
+                    const std::size_t s = static_cast<std::size_t>(y) * sizeX + x;
+                    lineYZ.setInputData(outputRead.begin() + s, sizeZ, strideZ);
+                    lineYZ.setOutputData(output.begin() + s, sizeZ, strideZ);
+                    lineYZ.execute();
+                }
             }
         }
     }
