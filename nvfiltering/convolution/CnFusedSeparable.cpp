@@ -1,3 +1,4 @@
+#include <nvfiltering/convolution/detail/CnConvolutionLine.h>
 #include <nvfiltering/convolution/detail/CnFusedSeparable.h>
 
 #include <algorithm>
@@ -6,8 +7,6 @@
 #include <cstdint>
 #include <limits>
 #include <vector>
-
-#include <nvfiltering/convolution/detail/CnConvolutionLine.h>
 
 // Hot loops are built for AVX2 as well as for the baseline and chosen when the
 // library is loaded. Every value they form is exact (see floatIsExact), so the
@@ -106,14 +105,29 @@ template <class T>
 inline __attribute__((always_inline)) void weightedSumAny(const T* const* src, const T* w, std::size_t nrows,
                                                           std::size_t count, T* __restrict out) {
     switch (nrows) {
-        case 0: std::fill(out, out + count, T(0)); return;
-        case 1: weightedSumFixed<1>(src, w, count, out); return;
-        case 2: weightedSumFixed<2>(src, w, count, out); return;
-        case 3: weightedSumFixed<3>(src, w, count, out); return;
-        case 4: weightedSumFixed<4>(src, w, count, out); return;
-        case 5: weightedSumFixed<5>(src, w, count, out); return;
-        case 6: weightedSumFixed<6>(src, w, count, out); return;
-        default: break;
+        case 0:
+            std::fill(out, out + count, T(0));
+            return;
+        case 1:
+            weightedSumFixed<1>(src, w, count, out);
+            return;
+        case 2:
+            weightedSumFixed<2>(src, w, count, out);
+            return;
+        case 3:
+            weightedSumFixed<3>(src, w, count, out);
+            return;
+        case 4:
+            weightedSumFixed<4>(src, w, count, out);
+            return;
+        case 5:
+            weightedSumFixed<5>(src, w, count, out);
+            return;
+        case 6:
+            weightedSumFixed<6>(src, w, count, out);
+            return;
+        default:
+            break;
     }
     weightedSumFixed<7>(src, w, count, out);
     for (std::size_t r = 7; r < nrows; ++r) {
@@ -152,8 +166,7 @@ NVF_CONV_CLONES void storeBytes(const float* v, std::size_t count, int /*shift*/
 // 8-bit results from integers n standing for v = n * 2^-shift >= 0: floor(v + 0.5)
 // is (n + 2^(shift - 1)) >> shift, and v above 255 gives at least 255. The
 // integer plan keeps n + 2^(shift - 1) below 2^16.
-NVF_CONV_CLONES void storeBytes(const std::uint16_t* v, std::size_t count, int shift,
-                                unsigned char* __restrict out) {
+NVF_CONV_CLONES void storeBytes(const std::uint16_t* v, std::size_t count, int shift, unsigned char* __restrict out) {
     const std::uint16_t half = static_cast<std::uint16_t>(shift > 0 ? (1u << (shift - 1)) : 0u);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint16_t q = static_cast<std::uint16_t>(static_cast<std::uint16_t>(v[i] + half) >> shift);
@@ -176,8 +189,8 @@ NVF_CONV_CLONES void widen(const unsigned char* in, std::size_t count, std::uint
 
 // even[i] = in[2i], odd[i] = in[2i + 1] for i < pairs.
 template <class T>
-inline __attribute__((always_inline)) void splitPairsAny(const unsigned char* in, std::size_t pairs,
-                                                         T* __restrict even, T* __restrict odd) {
+inline __attribute__((always_inline)) void splitPairsAny(const unsigned char* in, std::size_t pairs, T* __restrict even,
+                                                         T* __restrict odd) {
     for (std::size_t i = 0; i < pairs; ++i) {
         even[i] = static_cast<T>(in[2 * i]);
         odd[i] = static_cast<T>(in[2 * i + 1]);
@@ -260,7 +273,8 @@ private:
         T* buf = m_buffer.data();
         for (std::size_t p = begin; p < end; ++p) {
             const std::int64_t s = m_map[p];
-            buf[(p % m_down) * m_phaseLength + p / m_down] = s >= 0 ? static_cast<T>(in[static_cast<std::size_t>(s)]) : T(0);
+            buf[(p % m_down) * m_phaseLength + p / m_down] =
+                s >= 0 ? static_cast<T>(in[static_cast<std::size_t>(s)]) : T(0);
         }
     }
 

@@ -3,10 +3,10 @@
 // every pass is exact. Not part of the public interface.
 #pragma once
 
+#include <nvfiltering/convolution/CnKernel.h>
+
 #include <cstddef>
 #include <cstdint>
-
-#include <nvfiltering/convolution/CnKernel.h>
 
 namespace com {
 namespace norvane {
