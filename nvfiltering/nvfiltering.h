@@ -15,3 +15,22 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/EightPointConnectivityIn3DException.h>
 #include <nvfiltering/framework/FftDimensionNotImplementedException.h>
+
+#include <nvfiltering/convolution/Cn1dSpatialFilter.h>
+#include <nvfiltering/convolution/CnCoord.h>
+#include <nvfiltering/convolution/CnKernel.h>
+#include <nvfiltering/convolution/CnKernelFactory.h>
+#include <nvfiltering/convolution/CnSeparableFilter.h>
+
+#include <nvfiltering/fft/Cn1dFftFilter.h>
+#include <nvfiltering/fft/Cn2dFftFilter.h>
+#include <nvfiltering/fft/Cn3dFftFilter.h>
+
+#include <nvfiltering/morphology/CnConnectedComponentFilter.h>
+#include <nvfiltering/morphology/CnDilationFilter.h>
+#include <nvfiltering/morphology/CnErosionFilter.h>
+#include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
+
+#include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
+#include <nvfiltering/recursive/CnImageGradient.h>
+#include <nvfiltering/recursive/CnRecursiveFilter.h>

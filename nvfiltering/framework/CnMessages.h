@@ -21,6 +21,18 @@ constexpr const char* kEightPointClassPath = "com/norvane/david/EightPointConnec
 constexpr const char* kFilterNotInitialized = "Filter not initialized.";
 constexpr const char* kDataSmallerThanKernel = "Data smaller than kernel.";
 constexpr const char* kUnknownAxisGetKernel = "Unknown axis (getKernel).";
+// The output length is too long for the input length: with the whole resampling
+// factor rounded from their ratio, the kernel window would run past the mirrored line.
+constexpr const char* kSpatialOutputTooLong =
+    "Cn1dSpatialFilter: output length too long for the input length and resampling factor.";
+constexpr const char* kSeparableInputDimensionZero = "CnSeparableFilter: input image has a dimension of 0.";
+constexpr const char* kSeparableOutputDimensionZero = "CnSeparableFilter: output image has a dimension of 0.";
+constexpr const char* kSeparableOutputXTooLong =
+    "CnSeparableFilter: output X dimension too long for the input X dimension and resampling factor.";
+constexpr const char* kSeparableOutputYTooLong =
+    "CnSeparableFilter: output Y dimension too long for the input Y dimension and resampling factor.";
+constexpr const char* kSeparableOutputZTooLong =
+    "CnSeparableFilter: output Z dimension too long for the input Z dimension and resampling factor.";
 
 // --- Recursive filtering -----------------------------------------------------
 constexpr const char* kInvalidFilterOrder = "invalid filter order";
@@ -32,6 +44,16 @@ constexpr const char* kNoFirstDerivativeForVectors = "No first derivative filter
 constexpr const char* kNoSecondDerivativeForVectors = "No second derivative filter for images of CnVectors.";
 constexpr const char* kInvalidDerivative = "invalid derivative";
 constexpr const char* kDstHasNoElements = "dst has no elements";
+// Checks added by this library for inputs that would otherwise reach outside
+// an image, a line or the boundary matrix.
+constexpr const char* kRecursiveLineNotSet =
+    "Cn1dRecursiveFilter: line not set (null start, zero length or zero stride).";
+constexpr const char* kRecursiveLineOutsideImage = "Cn1dRecursiveFilter: line extends beyond its image.";
+constexpr const char* kRecursiveParametersNotSet =
+    "Cn1dRecursiveFilter: filter parameters not set (call setParameters with a 3 x 3 boundary matrix).";
+constexpr const char* kRecursiveOutputSizeDiffers = "CnRecursiveFilter: output image dimensions differ from the input.";
+constexpr const char* kGradientSizeDiffers = "CnImageGradient: destination dimensions differ from the source.";
+constexpr const char* kGradientInvalidVoxelSize = "CnImageGradient: voxel size must be positive and finite.";
 
 // --- Fast Fourier transforms -------------------------------------------------
 constexpr const char* kFftDimensionNotImplemented = "FFT dimensions must be a power of 2, 3 or 5";
@@ -48,6 +70,15 @@ constexpr const char* kComponentDoesNotExist =
     "CnConnectedComponentFilter: component selected to keep does not exist.";
 constexpr const char* kEightPointIn3D =
     "8-point connectivity in 3D (really 27-point) is not currently implemented";
+// Checks of the images handed to the morphology and labelling filters.
+constexpr const char* kDilationOutputSize = "CnDilationFilter: output image dimensions differ from the input.";
+constexpr const char* kErosionOutputSize = "CnErosionFilter: output image dimensions differ from the input.";
+constexpr const char* kConnectedComponentOutputSize =
+    "CnConnectedComponentFilter: output image dimensions differ from the input.";
+constexpr const char* kConnectedComponentTooManyVoxels =
+    "CnConnectedComponentFilter: more foreground voxels than 32-bit labels can number.";
+constexpr const char* kRegionalMaximumOutputSize =
+    "CnRegionalMaximumFilter: output image must have the input's X and Y dimensions and at least one slice.";
 
 }  // namespace messages
 

@@ -1,0 +1,544 @@
+#include <nvfiltering/convolution/CnSeparableFilter.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <nvfiltering/convolution/Cn1dSpatialFilter.h>
+#include <nvfiltering/convolution/CnKernelFactory.h>
+#include <nvfiltering/convolution/detail/CnConvolutionLine.h>
+#include <nvfiltering/convolution/detail/CnFusedSeparable.h>
+#include <nvfiltering/framework/CnMessages.h>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+
+namespace {
+
+using imaging::Image;
+
+// Voxel type of the intermediate volumes: float for scalar data, the vector
+// itself for vector data.
+template <class In>
+struct Intermediate {
+    using type = float;
+};
+template <>
+struct Intermediate<math::CnVector3D<float>> {
+    using type = math::CnVector3D<float>;
+};
+
+// One axis pass run line by line through Cn1dSpatialFilter: the line filter is
+// created once per pass and re-pointed at every line.
+template <class Src, class Dst, class Acc, class Mul, class Add>
+class LinePass {
+public:
+    LinePass(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst) : m_src(src), m_dst(dst) {
+        m_filter.setKernel(kernel);
+    }
+
+    void line(std::size_t srcStart, unsigned int n, unsigned int srcStride, std::size_t dstStart, unsigned int m,
+              unsigned int dstStride) {
+        m_filter.setInputData(m_src.begin() + srcStart, n, srcStride);
+        m_filter.setOutputData(m_dst.begin() + dstStart, m, dstStride);
+        m_filter.execute();
+    }
+
+private:
+    Cn1dSpatialFilter<Src, Dst, float, Acc, Mul, Add, ImageConstIt<Src>, ImageIt<Dst>> m_filter;
+    const Image<Src>& m_src;
+    Image<Dst>& m_dst;
+};
+
+// Lengths of one separable run: input (iX, iY, iZ), output (oX, oY, oZ).
+using Dims = detail::SeparableDims;
+
+// X pass: every row of the input, length iX, into rows of length oX.
+template <class Acc, class Mul, class Add, class Src, class Dst>
+void passXByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+    LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
+    for (std::size_t z = 0; z < d.iZ; ++z) {
+        for (std::size_t y = 0; y < d.iY; ++y) {
+            pass.line(z * d.iY * d.iX + y * d.iX, static_cast<unsigned int>(d.iX), 1u, z * d.iY * d.oX + y * d.oX,
+                      static_cast<unsigned int>(d.oX), 1u);
+        }
+    }
+}
+
+// Y pass: every column of every slice (stride oX), length iY, into length oY.
+template <class Acc, class Mul, class Add, class Src, class Dst>
+void passYByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+    LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
+    const unsigned int stride = static_cast<unsigned int>(d.oX);
+    for (std::size_t z = 0; z < d.iZ; ++z) {
+        for (std::size_t x = 0; x < d.oX; ++x) {
+            pass.line(z * d.oX * d.iY + x, static_cast<unsigned int>(d.iY), stride, z * d.oX * d.oY + x,
+                      static_cast<unsigned int>(d.oY), stride);
+        }
+    }
+}
+
+// Z pass: every line across the slices (stride oX * oY), length iZ, into length oZ.
+template <class Acc, class Mul, class Add, class Src, class Dst>
+void passZByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+    LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
+    const unsigned int stride = static_cast<unsigned int>(d.oX * d.oY);
+    for (std::size_t y = 0; y < d.oY; ++y) {
+        for (std::size_t x = 0; x < d.oX; ++x) {
+            pass.line(y * d.oX + x, static_cast<unsigned int>(d.iZ), stride, y * d.oX + x,
+                      static_cast<unsigned int>(d.oZ), stride);
+        }
+    }
+}
+
+// --- Multi-line passes for scalar data ------------------------------------------
+//
+// These compute exactly what the line-by-line passes compute, bit for bit: each
+// output is 0.0 plus, in kernel order, the products kernel[k] * sample formed in
+// double, then times the up-sampling factor, then converted once. They differ
+// only in how the samples are reached: the padded line is described once per
+// pass by a map from padded index to input sample, rows are read through raw
+// pointers, the Y and Z passes process all adjacent lines (columns) at once so
+// that the inner loops run over contiguous memory, and the sums of a group of
+// outputs stay in registers while the taps are added.
+//
+// A pass may also run in float instead of double when float provably gives the
+// same numbers (detail::floatIsExact): 8-bit input starts with integers up to
+// 255, and each exact pass hands the bound of its results on to the next.
+
+// Width of the column blocks of the Y and Z passes.
+constexpr std::size_t kColumnBlock = 1024;
+
+using detail::floatIsExact;
+using detail::SampleBound;
+
+// Everything one pass needs about its kernel and line lengths; A is the
+// arithmetic type (double, or float where it is exact).
+template <class A>
+struct PassPlan {
+    detail::LineGeometry geometry;
+    std::vector<A> taps;
+    std::vector<std::int64_t> map;  // padded index -> input sample, or -1 for a zero
+    A gain = 1;
+};
+
+template <class A>
+PassPlan<A> makePlan(std::size_t n, std::size_t m, const CnKernel<float>& kernel) {
+    PassPlan<A> plan;
+    plan.geometry =
+        detail::lineGeometry(static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(m), kernel.size());
+    plan.taps.assign(kernel.begin(), kernel.end());
+    plan.map = detail::paddedSourceMap(plan.geometry);
+    plan.gain = static_cast<A>(plan.geometry.up);
+    return plan;
+}
+
+template <class A>
+inline void storeResults(const A* acc, A gain, float* out, std::size_t count) {
+    for (std::size_t c = 0; c < count; ++c) {
+        out[c] = static_cast<float>(acc[c] * gain);
+    }
+}
+
+template <class A>
+inline void storeResults(const A* acc, A gain, unsigned char* out, std::size_t count) {
+    // Clamp and round half up as detail::roundToByte does; for 0 <= v <= 255
+    // truncating v + 0.5 is its floor. Not-a-number is redone the general way.
+    bool sawNaN = false;
+    for (std::size_t c = 0; c < count; ++c) {
+        const double v = static_cast<double>(acc[c] * gain);
+        sawNaN |= (v != v);
+        double clamped = v > 255.0 ? 255.0 : v;
+        clamped = clamped >= 0.0 ? clamped : 0.0;
+        out[c] = static_cast<unsigned char>(static_cast<int>(clamped + 0.5));
+    }
+    if (sawNaN) {
+        for (std::size_t c = 0; c < count; ++c) {
+            const double v = static_cast<double>(acc[c] * gain);
+            if (v != v) {
+                out[c] = detail::roundToByte(v);
+            }
+        }
+    }
+}
+
+// out[i] = convert(gain * (0 + taps[0] * rows[0][i] + taps[1] * rows[1][i] + ...)) for
+// i < count, the terms added in the order given, in arithmetic A. Groups of
+// sums are kept in registers while the rows are added.
+template <class A, class S, class D>
+void accumulateRows(const A* taps, const S* const* rows, std::size_t nrows, std::size_t count, A gain, D* out) {
+    constexpr std::size_t kGroup = 64 / sizeof(A);
+    std::size_t i = 0;
+    for (; i + kGroup <= count; i += kGroup) {
+        A a[kGroup] = {};
+        for (std::size_t r = 0; r < nrows; ++r) {
+            const A t = taps[r];
+            const S* s = rows[r] + i;
+            for (std::size_t q = 0; q < kGroup; ++q) {
+                a[q] += t * static_cast<A>(s[q]);
+            }
+        }
+        storeResults(a, gain, out + i, kGroup);
+    }
+    if (i < count) {
+        A a[kGroup] = {};
+        const std::size_t rest = count - i;
+        for (std::size_t r = 0; r < nrows; ++r) {
+            const A t = taps[r];
+            const S* s = rows[r] + i;
+            for (std::size_t q = 0; q < rest; ++q) {
+                a[q] += t * static_cast<A>(s[q]);
+            }
+        }
+        storeResults(a, gain, out + i, rest);
+    }
+}
+
+// X pass over `rows` contiguous rows: each row of n samples becomes a row of m.
+// The row is widened into the padded line (U + K values). When down > 1 the
+// padded line is split into `down` phases (phase r holds padded indices r,
+// r + down, ...), so that the window of output j starts at index j of phase
+// k % down for tap k; either way every tap reads one contiguous run.
+template <class A, class Src, class Dst>
+void passXFast(const CnKernel<float>& kernel, const Src* src, Dst* dst, std::size_t rows, std::size_t n,
+               std::size_t m) {
+    const PassPlan<A> plan = makePlan<A>(n, m, kernel);
+    const std::size_t taps = plan.taps.size();
+    const std::size_t up = static_cast<std::size_t>(plan.geometry.up);
+    const std::size_t down = static_cast<std::size_t>(plan.geometry.down);
+    const std::size_t h = static_cast<std::size_t>(plan.geometry.half);
+    const std::size_t u = static_cast<std::size_t>(plan.geometry.upsampled);
+    const std::size_t padded = plan.map.size();
+    const std::size_t phaseLength = (padded + down - 1) / down;
+
+    std::vector<A> line(padded, A(0));
+    std::vector<A> phases(down > 1 ? down * phaseLength : 0, A(0));
+    std::vector<const A*> windows(taps);
+    const A* base = down > 1 ? phases.data() : line.data();
+    for (std::size_t k = 0; k < taps; ++k) {
+        windows[k] = down > 1 ? base + (k % down) * phaseLength + k / down : base + k;
+    }
+    for (std::size_t r = 0; r < rows; ++r) {
+        const Src* in = src + r * n;
+        A* lp = line.data();
+        if (up == 1) {
+            A* middle = lp + h;
+            for (std::size_t x = 0; x < n; ++x) {
+                middle[x] = static_cast<A>(in[x]);
+            }
+            for (std::size_t p = 0; p < h; ++p) {
+                lp[p] = plan.map[p] >= 0 ? static_cast<A>(in[plan.map[p]]) : A(0);
+            }
+            for (std::size_t p = h + u; p < padded; ++p) {
+                lp[p] = plan.map[p] >= 0 ? static_cast<A>(in[plan.map[p]]) : A(0);
+            }
+        } else {
+            for (std::size_t p = 0; p < padded; ++p) {
+                lp[p] = plan.map[p] >= 0 ? static_cast<A>(in[plan.map[p]]) : A(0);
+            }
+        }
+        if (down == 2) {
+            A* even = phases.data();
+            A* odd = even + phaseLength;
+            const std::size_t pairs = padded / 2;
+            for (std::size_t i = 0; i < pairs; ++i) {
+                even[i] = lp[2 * i];
+                odd[i] = lp[2 * i + 1];
+            }
+            if (padded % 2 != 0) {
+                even[pairs] = lp[padded - 1];
+            }
+        } else if (down > 2) {
+            for (std::size_t p = 0; p < padded; ++p) {
+                phases[(p % down) * phaseLength + p / down] = lp[p];
+            }
+        }
+        accumulateRows(plan.taps.data(), windows.data(), taps, m, plan.gain, dst + r * m);
+    }
+}
+
+// A pass along lines that lie side by side: line c has sample i at
+// src[c + i * srcStride] and output j at dst[c + j * dstStride], c < width. Used
+// for Y (per slice, the columns) and for Z (the lines through all slices). For
+// output j every tap contributes one contiguous input row. A padded position
+// without a sample adds kernel[k] * 0, which leaves a sum that started at +0
+// unchanged unless the tap is not finite; only then is it added (as a row of
+// zeros).
+template <class A, class Src, class Dst>
+void passColumnsFast(const PassPlan<A>& plan, const Src* src, std::size_t srcStride, Dst* dst, std::size_t dstStride,
+                     std::size_t width, std::size_t m, const Src* zeros) {
+    const std::size_t taps = plan.taps.size();
+    const std::size_t down = static_cast<std::size_t>(plan.geometry.down);
+    std::vector<const Src*> rows(taps);
+    std::vector<A> rowTaps(taps);
+    std::vector<const Src*> blockRows(taps);
+    for (std::size_t j = 0; j < m; ++j) {
+        std::size_t used = 0;
+        for (std::size_t k = 0; k < taps; ++k) {
+            const std::int64_t sample = plan.map[j * down + k];
+            if (sample >= 0) {
+                rows[used] = src + static_cast<std::size_t>(sample) * srcStride;
+            } else if (!std::isfinite(plan.taps[k])) {
+                rows[used] = nullptr;
+            } else {
+                continue;
+            }
+            rowTaps[used++] = plan.taps[k];
+        }
+        Dst* out = dst + j * dstStride;
+        for (std::size_t c0 = 0; c0 < width; c0 += kColumnBlock) {
+            const std::size_t w = std::min(kColumnBlock, width - c0);
+            for (std::size_t r = 0; r < used; ++r) {
+                blockRows[r] = rows[r] == nullptr ? zeros : rows[r] + c0;
+            }
+            accumulateRows(rowTaps.data(), blockRows.data(), used, w, plan.gain, out + c0);
+        }
+    }
+}
+
+// Y pass, slice by slice. In place (src == dst, only when oY = iY) each slice is
+// first copied aside, so that no output overwrites a sample still to be read.
+template <class A, class Src, class Dst>
+void passYFast(const CnKernel<float>& kernel, const Image<Src>& srcImage, Image<Dst>& dstImage, const Dims& d) {
+    const PassPlan<A> plan = makePlan<A>(d.iY, d.oY, kernel);
+    const std::vector<Src> zeros(kColumnBlock, Src());
+    const std::size_t srcSlice = d.oX * d.iY, dstSlice = d.oX * d.oY;
+    const bool inPlace = static_cast<const void*>(srcImage.data()) == static_cast<const void*>(dstImage.data());
+    std::vector<Src> copy(inPlace ? srcSlice : 0);
+    for (std::size_t z = 0; z < d.iZ; ++z) {
+        const Src* src = srcImage.data() + z * srcSlice;
+        if (inPlace) {
+            std::copy(src, src + srcSlice, copy.begin());
+            src = copy.data();
+        }
+        passColumnsFast(plan, src, d.oX, dstImage.data() + z * dstSlice, d.oX, d.oX, d.oY, zeros.data());
+    }
+}
+
+template <class A, class Src, class Dst>
+void passZFast(const CnKernel<float>& kernel, const Image<Src>& srcImage, Image<Dst>& dstImage, const Dims& d) {
+    const PassPlan<A> plan = makePlan<A>(d.iZ, d.oZ, kernel);
+    const std::vector<Src> zeros(kColumnBlock, Src());
+    const std::size_t slice = d.oX * d.oY;
+    passColumnsFast(plan, srcImage.data(), slice, dstImage.data(), slice, slice, d.oZ, zeros.data());
+}
+
+// The passes of one instantiation, run in the order X, Y, Z by executeWithTmp:
+// line by line through Cn1dSpatialFilter for vector voxels, ...
+template <class In, class Acc, class Mul, class Add>
+class Passes {
+public:
+    template <class Src, class Dst>
+    void x(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        passXByLines<Acc, Mul, Add>(k, src, dst, d);
+    }
+    template <class Src, class Dst>
+    void y(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        passYByLines<Acc, Mul, Add>(k, src, dst, d);
+    }
+    template <class Src, class Dst>
+    void z(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        passZByLines<Acc, Mul, Add>(k, src, dst, d);
+    }
+};
+
+// ... and the multi-line passes for 8-bit voxels, each in float when that is
+// exact for the samples it reads, otherwise in double.
+template <class Acc, class Mul, class Add>
+class Passes<unsigned char, Acc, Mul, Add> {
+public:
+    Passes() : m_bound(detail::byteSampleBound()) {}
+    template <class Src, class Dst>
+    void x(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        if (advance(k, d.iX, d.oX)) {
+            passXFast<float>(k, src.data(), dst.data(), d.iY * d.iZ, d.iX, d.oX);
+        } else {
+            passXFast<double>(k, src.data(), dst.data(), d.iY * d.iZ, d.iX, d.oX);
+        }
+    }
+    template <class Src, class Dst>
+    void y(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        if (advance(k, d.iY, d.oY)) {
+            passYFast<float>(k, src, dst, d);
+        } else {
+            passYFast<double>(k, src, dst, d);
+        }
+    }
+    template <class Src, class Dst>
+    void z(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        if (advance(k, d.iZ, d.oZ)) {
+            passZFast<float>(k, src, dst, d);
+        } else {
+            passZFast<double>(k, src, dst, d);
+        }
+    }
+
+private:
+    // Whether the next pass is exact in float; updates the bound of its output.
+    bool advance(const CnKernel<float>& k, std::size_t n, std::size_t m) {
+        const detail::LineGeometry g =
+            detail::lineGeometry(static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(m), k.size());
+        SampleBound next;
+        const bool exact = floatIsExact(m_bound, k, g.up, next);
+        m_bound = next;
+        return exact;
+    }
+
+    SampleBound m_bound;
+};
+
+// The fused sweep of all passes, for 8-bit data whose passes are all exact in
+// float; false when it does not apply and the passes are to run one by one.
+template <class In, class Out>
+struct Fused {
+    static bool run(const CnKernel<float>&, const CnKernel<float>&, const CnKernel<float>&, const Dims&,
+                    const Image<In>&, Image<Out>&) {
+        return false;
+    }
+};
+
+template <>
+struct Fused<unsigned char, unsigned char> {
+    static bool run(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz, const Dims& d,
+                    const Image<unsigned char>& in, Image<unsigned char>& out) {
+        if (!detail::fusedSeparableApplies(kx, ky, kz, d)) {
+            return false;
+        }
+        detail::runFusedSeparable(kx, ky, kz, d, in.data(), out.data());
+        return true;
+    }
+};
+
+void checkAxis(unsigned int n, unsigned int m, const CnKernel<float>& kernel, const char* tooLong) {
+    const detail::LineGeometry g = detail::lineGeometry(n, m, kernel.size());
+    if (g.inputLength < g.taps) {
+        throwThrowable(messages::kDataSmallerThanKernel);
+    }
+    if (!g.windowFits()) {
+        throwThrowable(tooLong);
+    }
+}
+
+}  // namespace
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+CnSeparableFilter<In, Out, K, Acc, Mul, Add>::CnSeparableFilter()
+    : CnFilter<In, Out>(),
+      m_kernelX(CnKernelFactory<K>::id()),
+      m_kernelY(CnKernelFactory<K>::id()),
+      m_kernelZ(CnKernelFactory<K>::id()) {}
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+CnSeparableFilter<In, Out, K, Acc, Mul, Add>::CnSeparableFilter(const CnSeparableFilter& other)
+    : CnFilter<In, Out>(), m_kernelX(other.m_kernelX), m_kernelY(other.m_kernelY), m_kernelZ(other.m_kernelZ) {}
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+CnSeparableFilter<In, Out, K, Acc, Mul, Add>& CnSeparableFilter<In, Out, K, Acc, Mul, Add>::operator=(
+    const CnSeparableFilter& other) {
+    m_kernelX = other.m_kernelX;
+    m_kernelY = other.m_kernelY;
+    m_kernelZ = other.m_kernelZ;
+    return *this;
+}
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+CnSeparableFilter<In, Out, K, Acc, Mul, Add>::~CnSeparableFilter() = default;
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::setKernel(const CnKernel<K>& kernel, CnCoord::Axis axis) {
+    const std::int32_t bits = static_cast<std::int32_t>(axis);
+    if ((bits & CnCoord::X) != 0) {
+        m_kernelX = kernel;
+    }
+    if ((bits & CnCoord::Y) != 0) {
+        m_kernelY = kernel;
+    }
+    if ((bits & CnCoord::Z) != 0) {
+        m_kernelZ = kernel;
+    }
+}
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+const CnKernel<K>& CnSeparableFilter<In, Out, K, Acc, Mul, Add>::getKernel(CnCoord::Axis axis) const {
+    const std::int32_t bits = static_cast<std::int32_t>(axis);
+    if ((bits & CnCoord::X) != 0) {
+        return m_kernelX;
+    }
+    if ((bits & CnCoord::Y) != 0) {
+        return m_kernelY;
+    }
+    if ((bits & CnCoord::Z) != 0) {
+        return m_kernelZ;
+    }
+    throwThrowable(messages::kUnknownAxisGetKernel);
+}
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::v_execute() {
+    checkDimensions();
+    executeWithTmp();
+}
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::checkDimensions() const {
+    const Image<In>& input = *this->m_input;
+    const Image<Out>& output = *this->m_output;
+    if (input.getSizeX() == 0 || input.getSizeY() == 0 || input.getSizeZ() == 0) {
+        throwThrowable(messages::kSeparableInputDimensionZero);
+    }
+    if (output.getSizeX() == 0 || output.getSizeY() == 0 || output.getSizeZ() == 0) {
+        throwThrowable(messages::kSeparableOutputDimensionZero);
+    }
+    checkAxis(input.getSizeX(), output.getSizeX(), m_kernelX, messages::kSeparableOutputXTooLong);
+    checkAxis(input.getSizeY(), output.getSizeY(), m_kernelY, messages::kSeparableOutputYTooLong);
+    if (input.getSizeZ() > 1) {
+        checkAxis(input.getSizeZ(), output.getSizeZ(), m_kernelZ, messages::kSeparableOutputZTooLong);
+    }
+}
+
+template <class In, class Out, class K, class Acc, class Mul, class Add>
+void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::executeWithTmp() {
+    using Tmp = typename Intermediate<In>::type;
+    const Image<In>& input = *this->m_input;
+    Image<Out>& output = *this->m_output;
+    const Dims d{input.getSizeX(), input.getSizeY(), input.getSizeZ(),
+                 output.getSizeX(), output.getSizeY(), output.getSizeZ()};
+    const CnKernel<K> kernelX = getKernel(CnCoord::X);
+    const CnKernel<K> kernelY = getKernel(CnCoord::Y);
+    const CnKernel<K> kernelZ = getKernel(CnCoord::Z);
+
+    if (Fused<In, Out>::run(kernelX, kernelY, kernelZ, d, input, output)) {
+        return;
+    }
+    // Temporaries are owned here so that they are released on every way out.
+    std::unique_ptr<Image<Tmp>> t1(new Image<Tmp>(output.getSizeX(), input.getSizeY(), input.getSizeZ()));
+    Passes<In, Acc, Mul, Add> run;
+    run.x(kernelX, input, *t1, d);
+    if (d.iZ <= 1) {
+        run.y(kernelY, *t1, output, d);
+        return;
+    }
+    std::unique_ptr<Image<Tmp>> t2Owned;
+    Image<Tmp>* t2 = t1.get();
+    if (d.oY != d.iY) {
+        t2Owned.reset(new Image<Tmp>(output.getSizeX(), output.getSizeY(), input.getSizeZ()));
+        t2 = t2Owned.get();
+    }
+    run.y(kernelY, *t1, *t2, d);
+    if (t2Owned) {
+        t1.reset();
+    }
+    run.z(kernelZ, *t2, output, d);
+}
+
+template class CnSeparableFilter<unsigned char, unsigned char, float, float, std::multiplies<float>, std::plus<float>>;
+template class CnSeparableFilter<math::CnVector3D<float>, math::CnVector3D<float>, float, math::CnVector3D<float>,
+                                 std::multiplies<float>, std::plus<float>>;
+
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com

@@ -1,0 +1,97 @@
+// Connected-component labelling of one class of voxels, with ranking by size.
+#pragma once
+
+#include <nvfiltering/framework/CnFilter.h>
+#include <nvfiltering/nvfiltering_export.h>
+#include <nvimage/Image.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+
+// Labels the connected regions of the voxels whose value equals the class
+// number (default 1). Connectivity is 6-point (face neighbours) in three
+// dimensions and 4-point in two; Set8PointConnectivity() selects 8-point, which
+// is only available for images with a single slice.
+//
+// After execute(input, output) the output holds 0 for the background and for
+// removed components, and 1..m for the kept components numbered by size, 1
+// being the largest (components of equal size come in no defined order);
+// GetNumberOfComponents() returns m.
+// - A component smaller than the minimum component size is removed.
+// - A component number k in 1..n (n the number of components found) keeps the
+//   k largest components together with any others of the k-th size: the
+//   minimum component size is overwritten with the size of the k-th component
+//   and keeps that value for later runs until SetMinimumComponentSize() is
+//   called. The component number is read as a signed 32-bit value: 0 and every
+//   value of 2^31 or more select nothing.
+//
+// Requirements and failures:
+// - 8-point connectivity on an image whose Z dimension is not 1 throws
+//   EightPointConnectivityIn3DException before anything is written.
+// - The output must have the input's dimensions; otherwise a
+//   com::norvane::Throwable is thrown before anything is written. Its earlier
+//   content does not matter: the filter clears it. For T = std::uint32_t the
+//   output may be the input image itself.
+// - Without any foreground voxel (an empty image included) the output is all 0
+//   and the number of components 0.
+// - A component number larger than n throws com::norvane::Throwable; the output
+//   then holds the n components numbered 1..n in the raster order of their
+//   first voxel, and the number of components and the minimum size keep their
+//   earlier values.
+template <class T>
+class NVFILTERING_EXPORT CnConnectedComponentFilter : public CnFilter<T, std::uint32_t> {
+public:
+    CnConnectedComponentFilter();
+    ~CnConnectedComponentFilter() override;
+
+    virtual void SetMinimumComponentSize(std::uint32_t size);
+    virtual void SetClassNumber(T value);
+    // Number of components kept by the last completed run (0 before any run).
+    virtual std::int32_t GetNumberOfComponents();
+    virtual void SetComponentNumber(std::uint32_t k);
+    // Selects 8-point connectivity for two-dimensional images; cannot be undone.
+    void Set8PointConnectivity();
+
+    // The same result and the same changes of the members as execute(), computed
+    // by the defining sequence of passes (row labels, Y, diagonal and Z merges,
+    // chain resolution by pointer jumping, numbering, ranking), every voxel
+    // reached through the image access. Slower; kept as the reference of the
+    // one-sweep fast path.
+    void executeStraightforward(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output);
+
+protected:
+    void v_execute() override;
+
+private:
+    // Root of label: follows the chain from chain[label] until a label points at
+    // itself; raises *maxDepth to the number of steps taken. Changes no entry.
+    std::int32_t FirstInChain(std::uint32_t* chain, std::uint32_t label, std::int32_t* maxDepth);
+
+    void run(bool straightforward);
+    void labelStraightforward(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output);
+    void labelFast(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output);
+    // Ranking, selection and removal, shared by both paths. sizes has n + 1
+    // entries (entry 0 unused). Returns the final number of every label 1..n
+    // (0 for removed ones) in labelToRank; throws for a missing component.
+    void rankComponents(const std::vector<std::uint32_t>& sizes, std::vector<std::uint32_t>& labelToRank,
+                        std::int32_t& kept);
+
+    std::uint32_t m_minimumComponentSize;
+    T m_classNumber;
+    std::int32_t m_numberOfComponents;
+    std::uint32_t m_componentNumber;
+    bool m_eightPointConnectivity;
+};
+
+extern template class CnConnectedComponentFilter<unsigned char>;
+extern template class CnConnectedComponentFilter<short>;
+extern template class CnConnectedComponentFilter<std::uint32_t>;
+
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com

@@ -1,0 +1,53 @@
+// Mask of the regional maxima of a two-dimensional image.
+#pragma once
+
+#include <nvfiltering/framework/CnFilter.h>
+#include <nvfiltering/nvfiltering_export.h>
+#include <nvimage/Image.h>
+
+#include <cstdint>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+
+// Marks with 1 every pixel of the first slice (z = 0) whose value is positive
+// and not smaller than any of its eight neighbours that lie inside the image,
+// and with 0 every other pixel. Equal neighbours do not disqualify a pixel, so a
+// flat top is marked in full. For float and double a pixel that does not
+// compare (not a number), or one with such a neighbour, is never a maximum.
+// Pixels on the border and in images of width or height 1 are compared with the
+// neighbours that exist.
+//
+// execute(input, output):
+// - output must have exactly the input's X and Y dimensions and at least one
+//   slice, otherwise a com::norvane::Throwable is thrown and nothing is written;
+// - only the X * Y voxels of the output's first slice are written; deeper
+//   slices keep their content. An input without pixels writes nothing.
+template <class T>
+class NVFILTERING_EXPORT CnRegionalMaximumFilter : public CnFilter<T, unsigned char> {
+public:
+    CnRegionalMaximumFilter();
+    ~CnRegionalMaximumFilter() override;
+
+    void v_execute() override;
+
+    // The same mask as execute(), computed pixel by pixel through the image
+    // access in the defining order of regions (interior, corners, first and last
+    // rows, first and last columns). Slower; kept as the reference of the
+    // row-wise fast path.
+    void executeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
+
+private:
+    void checkDimensions(const imaging::Image<T>& input, const imaging::Image<unsigned char>& output) const;
+    void computeFast(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
+    void computeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
+};
+
+extern template class CnRegionalMaximumFilter<short>;
+extern template class CnRegionalMaximumFilter<float>;
+extern template class CnRegionalMaximumFilter<double>;
+
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com

@@ -1,0 +1,661 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <nvcore/Throwable.h>
+#include <nvfiltering/convolution/CnCoord.h>
+#include <nvfiltering/convolution/CnKernelFactory.h>
+#include <nvfiltering/convolution/CnSeparableFilter.h>
+#include <nvfiltering/framework/CnMessages.h>
+
+#include "convolution/AllocationCounter.h"
+#include "convolution/ConvolutionTestSupport.h"
+
+using namespace convtest;
+using Factory = nvf::CnKernelFactory<float>;
+using Axis = nvf::CnCoord::Axis;
+namespace msg = nvf::messages;
+
+using ByteSeparable =
+    nvf::CnSeparableFilter<unsigned char, unsigned char, float, float, std::multiplies<float>, std::plus<float>>;
+using VecSeparable = nvf::CnSeparableFilter<Vec3f, Vec3f, float, Vec3f, std::multiplies<float>, std::plus<float>>;
+
+namespace {
+
+Axis axis(int bits) { return static_cast<Axis>(bits); }
+
+std::string sizeOf(unsigned int x, unsigned int y, unsigned int z) {
+    return std::to_string(x) + "x" + std::to_string(y) + "x" + std::to_string(z);
+}
+
+template <class Filter>
+void setKernels(Filter& f, const nvf::CnKernel<float>& kx, const nvf::CnKernel<float>& ky,
+                const nvf::CnKernel<float>& kz) {
+    f.setKernel(kx, nvf::CnCoord::X);
+    f.setKernel(ky, nvf::CnCoord::Y);
+    f.setKernel(kz, nvf::CnCoord::Z);
+}
+
+// Taps that are small integers over powers of two (as the pyramid kernel is),
+// some negative, up to `largest` in magnitude before scaling.
+std::vector<float> dyadicKernel(std::size_t taps, int largest, std::mt19937& rng) {
+    std::uniform_int_distribution<int> numerator(-largest / 2, largest), exponent(0, 8);
+    std::vector<float> k(taps);
+    for (float& v : k) {
+        v = std::ldexp(static_cast<float>(numerator(rng)), -exponent(rng));
+    }
+    return k;
+}
+
+std::vector<float> values(const nvf::CnKernel<float>& k) { return std::vector<float>(k.begin(), k.end()); }
+
+// Naive separable reference written with referenceLine: the X pass into float,
+// Y into float (or rounded to 8 bits for a single slice), Z rounded to 8 bits.
+Image<unsigned char> referenceSeparable(const Image<unsigned char>& in, unsigned int oX, unsigned int oY,
+                                        unsigned int oZ, const std::vector<float>& kx, const std::vector<float>& ky,
+                                        const std::vector<float>& kz) {
+    const unsigned int iX = in.getSizeX(), iY = in.getSizeY(), iZ = in.getSizeZ();
+    Image<float> t1(oX, iY, iZ);
+    for (unsigned int z = 0; z < iZ; ++z) {
+        for (unsigned int y = 0; y < iY; ++y) {
+            std::vector<double> line(iX);
+            for (unsigned int x = 0; x < iX; ++x) {
+                line[x] = in(x, y, z);
+            }
+            const std::vector<double> r = referenceLine(line, oX, kx);
+            for (unsigned int x = 0; x < oX; ++x) {
+                t1(x, y, z) = static_cast<float>(r[x]);
+            }
+        }
+    }
+    Image<unsigned char> out(oX, oY, iZ == 1 ? oZ : oZ);
+    Image<float> t2(oX, oY, iZ);
+    for (unsigned int z = 0; z < iZ; ++z) {
+        for (unsigned int x = 0; x < oX; ++x) {
+            std::vector<double> line(iY);
+            for (unsigned int y = 0; y < iY; ++y) {
+                line[y] = t1(x, y, z);
+            }
+            const std::vector<double> r = referenceLine(line, oY, ky);
+            for (unsigned int y = 0; y < oY; ++y) {
+                if (iZ == 1) {
+                    out(x, y, 0) = toByte(r[y]);
+                } else {
+                    t2(x, y, z) = static_cast<float>(r[y]);
+                }
+            }
+        }
+    }
+    if (iZ == 1) {
+        return out;
+    }
+    for (unsigned int y = 0; y < oY; ++y) {
+        for (unsigned int x = 0; x < oX; ++x) {
+            std::vector<double> line(iZ);
+            for (unsigned int z = 0; z < iZ; ++z) {
+                line[z] = t2(x, y, z);
+            }
+            const std::vector<double> r = referenceLine(line, oZ, kz);
+            for (unsigned int z = 0; z < oZ; ++z) {
+                out(x, y, z) = toByte(r[z]);
+            }
+        }
+    }
+    return out;
+}
+
+Image<Vec3f> referenceSeparable(const Image<Vec3f>& in, unsigned int oX, unsigned int oY, unsigned int oZ,
+                                const std::vector<float>& kx, const std::vector<float>& ky,
+                                const std::vector<float>& kz) {
+    const unsigned int iX = in.getSizeX(), iY = in.getSizeY(), iZ = in.getSizeZ();
+    Image<Vec3f> t1(oX, iY, iZ), t2(oX, oY, iZ), out(oX, oY, oZ);
+    for (unsigned int z = 0; z < iZ; ++z) {
+        for (unsigned int y = 0; y < iY; ++y) {
+            std::vector<Vec3f> line(iX);
+            for (unsigned int x = 0; x < iX; ++x) {
+                line[x] = in(x, y, z);
+            }
+            const std::vector<Vec3f> r = referenceLine(line, oX, kx);
+            for (unsigned int x = 0; x < oX; ++x) {
+                t1(x, y, z) = r[x];
+            }
+        }
+    }
+    Image<Vec3f>& yTarget = iZ == 1 ? out : t2;
+    for (unsigned int z = 0; z < iZ; ++z) {
+        for (unsigned int x = 0; x < oX; ++x) {
+            std::vector<Vec3f> line(iY);
+            for (unsigned int y = 0; y < iY; ++y) {
+                line[y] = t1(x, y, z);
+            }
+            const std::vector<Vec3f> r = referenceLine(line, oY, ky);
+            for (unsigned int y = 0; y < oY; ++y) {
+                yTarget(x, y, z) = r[y];
+            }
+        }
+    }
+    if (iZ == 1) {
+        return out;
+    }
+    for (unsigned int y = 0; y < oY; ++y) {
+        for (unsigned int x = 0; x < oX; ++x) {
+            std::vector<Vec3f> line(iZ);
+            for (unsigned int z = 0; z < iZ; ++z) {
+                line[z] = t2(x, y, z);
+            }
+            const std::vector<Vec3f> r = referenceLine(line, oZ, kz);
+            for (unsigned int z = 0; z < oZ; ++z) {
+                out(x, y, z) = r[z];
+            }
+        }
+    }
+    return out;
+}
+
+template <class T>
+::testing::AssertionResult sameVoxels(const Image<T>& a, const Image<T>& b) {
+    if (!a.hasSameDimensions(b)) {
+        return ::testing::AssertionFailure() << "dimensions differ";
+    }
+    for (std::size_t i = 0; i < a.getNumberOfVoxels(); ++i) {
+        if (!(a[i] == b[i])) {
+            return ::testing::AssertionFailure() << "voxel " << i << " differs";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Runs f on (in, out), expects a Throwable with `message`, an unchanged output
+// and no memory kept or allocated beyond `allowedBytes` during the call.
+template <class Filter, class T>
+void expectRefused(Filter& f, const Image<T>& in, Image<T>& out, const std::string& message,
+                   long long allowedBytes = 4096) {
+    const Image<T> before = out;
+    alloccount::Scope scope;
+    try {
+        f.execute(in, out);
+        ADD_FAILURE() << "no exception, expected: " << message;
+    } catch (const com::norvane::Throwable& e) {
+        EXPECT_EQ(e.getMessage(), message);
+        EXPECT_EQ(e.getClassPath(), "java/lang/Throwable");
+    }
+    EXPECT_EQ(scope.liveBytes(), 0);
+    EXPECT_LT(scope.peakBytes(), allowedBytes);
+    EXPECT_TRUE(sameVoxels(out, before));
+}
+
+}  // namespace
+
+TEST(CnSeparableFilter, DefaultKernelsCopyTheInput) {
+    std::mt19937 rng(1);
+    for (unsigned int z : {1u, 4u}) {
+        const Image<unsigned char> in = randomBytes(7, 5, z, rng);
+        Image<unsigned char> out(7, 5, z);
+        ByteSeparable f;
+        f.execute(in, out);
+        EXPECT_TRUE(sameVoxels(out, in));
+    }
+    const Image<Vec3f> vin = randomVectors(3, 4, 5, rng);
+    Image<Vec3f> vout(3, 4, 5);
+    VecSeparable vf;
+    vf.execute(vin, vout);
+    EXPECT_TRUE(sameVoxels(vout, vin));
+}
+
+TEST(CnSeparableFilter, AxisBitsSelectKernels) {
+    ByteSeparable f;
+    const nvf::CnKernel<float> a(std::vector<float>{1, 2, 3}), b(std::vector<float>{4, 5});
+    f.setKernel(a, axis(3));
+    EXPECT_EQ(values(f.getKernel(nvf::CnCoord::X)), values(a));
+    EXPECT_EQ(values(f.getKernel(nvf::CnCoord::Y)), values(a));
+    EXPECT_EQ(values(f.getKernel(nvf::CnCoord::Z)), values(Factory::id()));
+    EXPECT_EQ(&f.getKernel(axis(3)), &f.getKernel(nvf::CnCoord::X));
+    EXPECT_EQ(&f.getKernel(axis(6)), &f.getKernel(nvf::CnCoord::Y));
+    EXPECT_EQ(&f.getKernel(axis(4 | 8)), &f.getKernel(nvf::CnCoord::Z));
+
+    f.setKernel(b, axis(8 | 16));  // no known bit: nothing changes
+    f.setKernel(b, axis(-8));      // high bits only
+    EXPECT_EQ(values(f.getKernel(nvf::CnCoord::X)), values(a));
+    EXPECT_EQ(values(f.getKernel(nvf::CnCoord::Z)), values(Factory::id()));
+    f.setKernel(b, axis(7 | 8));
+    for (int bit : {1, 2, 4}) {
+        EXPECT_EQ(values(f.getKernel(axis(bit))), values(b));
+    }
+    nvf::CnKernel<float> centred = Factory::smooth(0.375f);
+    f.setKernel(centred, nvf::CnCoord::Z);
+    EXPECT_EQ(f.getKernel(nvf::CnCoord::Z).getCenter(), 2u);
+
+    for (int bits : {0, 8, 16, 1 << 30}) {
+        try {
+            f.getKernel(axis(bits));
+            ADD_FAILURE() << bits;
+        } catch (const com::norvane::Throwable& e) {
+            EXPECT_EQ(e.getMessage(), msg::kUnknownAxisGetKernel);
+            EXPECT_EQ(e.getClassPath(), "java/lang/Throwable");
+        }
+    }
+}
+
+TEST(CnSeparableFilter, PyramidLevelOfRandomImagesMatchesTheNaiveReference) {
+    std::mt19937 rng(2);
+    const std::vector<float> s = Factory::pyrfilt(0.375f);
+    struct Case {
+        unsigned int iX, iY, iZ, oX, oY, oZ;
+    };
+    const Case cases[] = {{64, 48, 1, 32, 24, 1},  {37, 23, 1, 18, 11, 1}, {37, 23, 1, 19, 12, 1},
+                          {16, 12, 10, 8, 6, 5},   {31, 17, 9, 15, 8, 4},  {21, 19, 7, 11, 10, 4},
+                          {9, 11, 13, 9, 5, 6}};
+    for (const Case& c : cases) {
+        const Image<unsigned char> in = randomBytes(c.iX, c.iY, c.iZ, rng);
+        Image<unsigned char> out(c.oX, c.oY, c.oZ);
+        ByteSeparable f;
+        f.setKernel(Factory::smooth(0.375f), axis(7));
+        f.execute(in, out);
+        EXPECT_TRUE(sameVoxels(out, referenceSeparable(in, c.oX, c.oY, c.oZ, s, s, s)))
+            << sizeOf(c.iX, c.iY, c.iZ) << " -> " << sizeOf(c.oX, c.oY, c.oZ);
+    }
+}
+
+TEST(CnSeparableFilter, EvenPyramidOutputIsTheSmoothedInputAtEvenPositions) {
+    std::mt19937 rng(3);
+    const Image<unsigned char> in = randomBytes(20, 14, 1, rng);
+    Image<unsigned char> half(10, 7, 1), full(20, 14, 1);
+    ByteSeparable f;
+    f.setKernel(Factory::smooth(0.375f), axis(7));
+    f.execute(in, half);
+    // Smoothing at full size then picking (2x, 2y) differs only by the rounding of the
+    // full-size intermediate, which both runs keep in float: the results are equal.
+    f.execute(in, full);
+    for (unsigned int y = 0; y < 7; ++y) {
+        for (unsigned int x = 0; x < 10; ++x) {
+            EXPECT_EQ(half(x, y, 0), full(2 * x, 2 * y, 0)) << x << "," << y;
+        }
+    }
+}
+
+TEST(CnSeparableFilter, SingleSliceIgnoresTheZKernelAndOutputDepth) {
+    std::mt19937 rng(4);
+    const Image<unsigned char> in = randomBytes(12, 9, 1, rng);
+    Image<unsigned char> out(6, 9, 3);
+    out.fill(77);
+    ByteSeparable f;
+    f.setKernel(Factory::smooth(0.375f), axis(3));
+    f.setKernel(nvf::CnKernel<float>(std::vector<float>(9, 1.0f)), nvf::CnCoord::Z);  // longer than iZ
+    f.execute(in, out);
+    const std::vector<float> s = Factory::pyrfilt(0.375f);
+    const Image<unsigned char> ref = referenceSeparable(in, 6, 9, 1, s, s, {});
+    for (unsigned int y = 0; y < 9; ++y) {
+        for (unsigned int x = 0; x < 6; ++x) {
+            EXPECT_EQ(out(x, y, 0), ref(x, y, 0));
+            EXPECT_EQ(out(x, y, 1), 77);
+            EXPECT_EQ(out(x, y, 2), 77);
+        }
+    }
+}
+
+TEST(CnSeparableFilter, EightBitIntermediatesStayUnroundedFloats) {
+    // X halves (0.5 would round to 1), Y and Z negate (a clamp would give 0): only the
+    // last pass rounds and clamps.
+    for (unsigned int z : {1u, 3u}) {
+        Image<unsigned char> in(3, 3, z), out(3, 3, z);
+        in.fill(1);
+        ByteSeparable f;
+        f.setKernel(nvf::CnKernel<float>({0.5f}), nvf::CnCoord::X);
+        f.setKernel(nvf::CnKernel<float>({-2.0f}), nvf::CnCoord::Y);
+        f.setKernel(nvf::CnKernel<float>({z == 1 ? 1.0f : -1.0f}), nvf::CnCoord::Z);
+        f.execute(in, out);
+        for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
+            EXPECT_EQ(out[i], z == 1 ? 0 : 1) << "z=" << z;
+        }
+    }
+}
+
+TEST(CnSeparableFilter, VectorVolumesMatchTheNaiveReference) {
+    std::mt19937 rng(5);
+    const std::vector<float> s = Factory::pyrfilt(0.4f);
+    const std::vector<float> k3{0.25f, -0.5f, 1.25f};
+    struct Case {
+        unsigned int iX, iY, iZ, oX, oY, oZ;
+    };
+    for (const Case& c : {Case{11, 9, 7, 5, 9, 14}, Case{8, 10, 1, 16, 5, 1}, Case{6, 7, 5, 6, 7, 5}}) {
+        const Image<Vec3f> in = randomVectors(c.iX, c.iY, c.iZ, rng);
+        Image<Vec3f> out(c.oX, c.oY, c.oZ);
+        VecSeparable f;
+        f.setKernel(nvf::CnKernel<float>(s), nvf::CnCoord::X);
+        f.setKernel(nvf::CnKernel<float>(k3), axis(6));
+        f.execute(in, out);
+        EXPECT_TRUE(sameVoxels(out, referenceSeparable(in, c.oX, c.oY, c.oZ, s, k3, k3)))
+            << sizeOf(c.iX, c.iY, c.iZ);
+    }
+}
+
+TEST(CnSeparableFilter, MatchesLineByLineRunsOnRandomShapes) {
+    // Random dimensions (odd, thin, single-slice), kernels of 1 to 7 taps with
+    // negative values, and output dimensions that up- or down-sample or keep each axis.
+    std::mt19937 rng(6);
+    std::uniform_int_distribution<int> dim(1, 23), taps(1, 7), mode(0, 5);
+    int compared = 0;
+    for (int trial = 0; trial < 300 && compared < 120; ++trial) {
+        unsigned int in[3], out[3];
+        std::vector<float> k[3];
+        bool ok = true;
+        for (int a = 0; a < 3; ++a) {
+            in[a] = static_cast<unsigned int>(dim(rng));
+            if (a == 2 && trial % 4 == 0) {
+                in[a] = 1;
+            }
+            if (a == 2 && trial % 4 == 1) {
+                in[a] = 2 + trial % 3;  // thin volume
+            }
+            const std::size_t length = static_cast<std::size_t>(std::min<int>(taps(rng), static_cast<int>(in[a])));
+            k[a] = trial % 3 == 0 ? randomKernel(length, rng) : dyadicKernel(length, trial % 3 == 1 ? 4 : 300, rng);
+            switch (mode(rng)) {
+                case 0: out[a] = in[a] * 2; break;
+                case 1: out[a] = (in[a] + 1) / 2; break;
+                case 2: out[a] = std::max(1u, in[a] / 3); break;
+                case 3: out[a] = static_cast<unsigned int>(dim(rng)); break;
+                default: out[a] = in[a]; break;
+            }
+            if (a == 2 && in[2] == 1) {
+                out[a] = 1;
+                continue;
+            }
+            ok = ok && pairAccepted(in[a], out[a], k[a].size());
+        }
+        if (!ok) {
+            continue;
+        }
+        const Image<unsigned char> src = randomBytes(in[0], in[1], in[2], rng);
+        Image<unsigned char> got(out[0], out[1], out[2]), expected(out[0], out[1], out[2]);
+        ByteSeparable f;
+        setKernels(f, nvf::CnKernel<float>(k[0]), nvf::CnKernel<float>(k[1]), nvf::CnKernel<float>(k[2]));
+        f.execute(src, got);
+        separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(k[0]),
+                                                      nvf::CnKernel<float>(k[1]), nvf::CnKernel<float>(k[2]));
+        ASSERT_TRUE(sameVoxels(got, expected))
+            << sizeOf(in[0], in[1], in[2]) << " -> " << sizeOf(out[0], out[1], out[2]) << " taps " << k[0].size()
+            << "," << k[1].size() << "," << k[2].size();
+        ++compared;
+    }
+    EXPECT_GE(compared, 60);
+}
+
+TEST(CnSeparableFilter, LargerVolumesMatchLineByLineRuns) {
+    std::mt19937 rng(8);
+    const nvf::CnKernel<float> s = Factory::smooth(0.375f);
+    struct Case {
+        unsigned int iX, iY, iZ, oX, oY, oZ;
+    };
+    for (const Case& c : {Case{257, 131, 1, 128, 65, 1}, Case{67, 45, 29, 33, 22, 14}, Case{67, 45, 29, 67, 45, 29},
+                          Case{40, 33, 6, 80, 33, 12}}) {
+        const Image<unsigned char> src = randomBytes(c.iX, c.iY, c.iZ, rng);
+        Image<unsigned char> got(c.oX, c.oY, c.oZ), expected(c.oX, c.oY, c.oZ);
+        ByteSeparable f;
+        f.setKernel(s, axis(7));
+        f.execute(src, got);
+        separableByLines<unsigned char, float, float>(src, expected, s, s, s);
+        EXPECT_TRUE(sameVoxels(got, expected)) << sizeOf(c.iX, c.iY, c.iZ);
+    }
+}
+
+TEST(CnSeparableFilter, KeepsAtMostTwoTemporaryVolumes) {
+    // The pyramid kernel takes the fused sweep, taps that are not short dyadic
+    // fractions the pass-by-pass run; both stay within T1 (oX, iY, iZ) plus
+    // T2 (oX, oY, iZ) when Y is resampled, and within one volume when it is not.
+    std::mt19937 rng(9);
+    const nvf::CnKernel<float> kernels[] = {Factory::smooth(0.375f), Factory::smooth(0.4f)};
+    for (const nvf::CnKernel<float>& k : kernels) {
+        {
+            const Image<unsigned char> in = randomBytes(64, 64, 32, rng);
+            Image<unsigned char> out(32, 32, 16), expected(32, 32, 16);
+            ByteSeparable f;
+            f.setKernel(k, axis(7));
+            const long long t1 = 32LL * 64 * 32 * 4, t2 = 32LL * 32 * 32 * 4;
+            {
+                alloccount::Scope scope;
+                f.execute(in, out);
+                EXPECT_EQ(scope.liveBytes(), 0);
+                EXPECT_LE(scope.peakBytes(), t1 + t2 + 32 * 1024);
+            }
+            separableByLines<unsigned char, float, float>(in, expected, k, k, k);
+            EXPECT_TRUE(sameVoxels(out, expected));
+        }
+        {
+            const Image<unsigned char> in = randomBytes(64, 64, 32, rng);
+            Image<unsigned char> out(32, 64, 16);
+            ByteSeparable f;
+            f.setKernel(k, axis(7));
+            const long long t1 = 32LL * 64 * 32 * 4;
+            alloccount::Scope scope;
+            f.execute(in, out);
+            EXPECT_EQ(scope.liveBytes(), 0);
+            EXPECT_LE(scope.peakBytes(), t1 + t1 / 32 + 32 * 1024);
+        }
+    }
+    // The fused sweep keeps a ring of filtered slices, never more of them than
+    // the input has: a thin volume whose Z window spans every slice.
+    const Image<unsigned char> thin = randomBytes(40, 30, 5, rng);
+    Image<unsigned char> out(20, 15, 10);
+    ByteSeparable f;
+    f.setKernel(Factory::smooth(0.375f), axis(7));
+    alloccount::Scope scope;
+    f.execute(thin, out);
+    EXPECT_EQ(scope.liveBytes(), 0);
+    EXPECT_LE(scope.peakBytes(), 20LL * 15 * 5 * 4 + 32 * 1024);
+}
+
+TEST(CnSeparableFilter, ShortAxesAreRefusedBeforeAnyPass) {
+    std::mt19937 rng(10);
+    ByteSeparable f;
+    f.setKernel(Factory::smooth(0.375f), axis(7));
+    {
+        const Image<unsigned char> in = randomBytes(4, 64, 64, rng);
+        Image<unsigned char> out(2, 32, 32);
+        out.fill(9);
+        expectRefused(f, in, out, msg::kDataSmallerThanKernel);
+    }
+    {
+        const Image<unsigned char> in = randomBytes(64, 3, 64, rng);
+        Image<unsigned char> out(32, 3, 32);
+        expectRefused(f, in, out, msg::kDataSmallerThanKernel);
+    }
+    {
+        // Y and X would run and fill temporaries before the Z pass; nothing runs at all.
+        const Image<unsigned char> in = randomBytes(64, 64, 4, rng);
+        Image<unsigned char> out(32, 32, 2);
+        out.fill(200);
+        expectRefused(f, in, out, msg::kDataSmallerThanKernel);
+    }
+    // The filter works again afterwards.
+    const Image<unsigned char> in = randomBytes(8, 8, 8, rng);
+    Image<unsigned char> out(4, 4, 4);
+    EXPECT_NO_THROW(f.execute(in, out));
+    VecSeparable vf;
+    vf.setKernel(Factory::smooth(0.375f), nvf::CnCoord::Y);
+    const Image<Vec3f> vin = randomVectors(5, 4, 5, rng);
+    Image<Vec3f> vout(5, 4, 5);
+    expectRefused(vf, vin, vout, msg::kDataSmallerThanKernel);
+}
+
+TEST(CnSeparableFilter, ZeroDimensionsAreRefused) {
+    ByteSeparable f;
+    const Image<unsigned char> good(6, 6, 6);
+    Image<unsigned char> goodOut(6, 6, 6);
+    goodOut.fill(5);
+    const unsigned int dims[3][3] = {{0, 6, 6}, {6, 0, 6}, {6, 6, 0}};
+    for (const auto& d : dims) {
+        const Image<unsigned char> in(d[0], d[1], d[2]);
+        expectRefused(f, in, goodOut, msg::kSeparableInputDimensionZero);
+        Image<unsigned char> out(d[0], d[1], d[2]);
+        expectRefused(f, good, out, msg::kSeparableOutputDimensionZero);
+    }
+    // A single slice writes slice 0 of the output, which must exist.
+    const Image<unsigned char> flat(6, 6, 1);
+    Image<unsigned char> noSlice(6, 6, 0);
+    expectRefused(f, flat, noSlice, msg::kSeparableOutputDimensionZero);
+    VecSeparable vf;
+    const Image<Vec3f> vin(3, 3, 3);
+    Image<Vec3f> vout(3, 0, 3);
+    expectRefused(vf, vin, vout, msg::kSeparableOutputDimensionZero);
+}
+
+TEST(CnSeparableFilter, OutputDimensionsBeyondWholeFactorResamplingAreRefused) {
+    std::mt19937 rng(12);
+    ByteSeparable f;
+    f.setKernel(Factory::smooth(0.375f), axis(7));
+    const Image<unsigned char> in = randomBytes(10, 10, 10, rng);
+    Image<unsigned char> wideX(14, 10, 10), wideY(10, 14, 10), wideZ(10, 10, 14);
+    wideX.fill(1);
+    expectRefused(f, in, wideX, msg::kSeparableOutputXTooLong);
+    expectRefused(f, in, wideY, msg::kSeparableOutputYTooLong);
+    expectRefused(f, in, wideZ, msg::kSeparableOutputZTooLong);
+    // The longest accepted output with up = 1 is N + 1.
+    Image<unsigned char> longest(11, 11, 11);
+    EXPECT_NO_THROW(f.execute(in, longest));
+    // A single slice never checks Z.
+    const Image<unsigned char> flat = randomBytes(10, 10, 1, rng);
+    Image<unsigned char> deep(10, 10, 14);
+    EXPECT_NO_THROW(f.execute(flat, deep));
+    // The kernel length is checked before the output length.
+    const Image<unsigned char> narrow = randomBytes(4, 10, 10, rng);
+    Image<unsigned char> wide(14, 10, 10);
+    expectRefused(f, narrow, wide, msg::kDataSmallerThanKernel);
+}
+
+TEST(CnSeparableFilter, ExactnessLimitsAndSpecialTapsMatchLineByLineRuns) {
+    // Kernels at and beyond the sizes for which float sums stay exact, taps too
+    // small for the exponent range, and taps that are not finite (with up-sampling,
+    // so that inserted zeros meet them).
+    std::mt19937 rng(13);
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<std::vector<float>> kernels = {
+        {0.0625f, 0.25f, 0.375f, 0.25f, 0.0625f},
+        {1.0f},
+        {0.5f, -std::ldexp(1.0f, -30)},      // x.5 minus a little: rounds down only if summed exactly
+        {256.0f, 256.0f},                    // X exact, Y and Z beyond 2^24
+        {65536.0f},                          // 255 * 65536 is still exact; the next pass is not
+        {std::ldexp(1.0f, -70), 1.0f},      // exponent out of range
+        {-0.5f, 2.0f, -0.5f},                // negative taps, results below 0 and above 255
+        {0.0f, 0.0f, 0.0f},
+        {1.0f, inf, 1.0f},
+        {std::numeric_limits<float>::quiet_NaN()},
+    };
+    for (const std::vector<float>& kx : kernels) {
+        for (const std::vector<float>& kyz : kernels) {
+            for (unsigned int z : {1u, 5u}) {
+                const Image<unsigned char> src = randomBytes(13, 7, z, rng);
+                const unsigned int oZ = z == 1 ? 1 : 10;
+                Image<unsigned char> got(26, 4, oZ), expected(26, 4, oZ);
+                ByteSeparable f;
+                setKernels(f, nvf::CnKernel<float>(kx), nvf::CnKernel<float>(kyz), nvf::CnKernel<float>(kyz));
+                f.execute(src, got);
+                separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(kx),
+                                                              nvf::CnKernel<float>(kyz), nvf::CnKernel<float>(kyz));
+                EXPECT_TRUE(sameVoxels(got, expected)) << kx.size() << " " << kyz.size() << " z=" << z;
+            }
+        }
+    }
+}
+
+TEST(CnSeparableFilter, FusedSweepMatchesLineByLineRuns) {
+    // Kernels whose passes are exact in float, so that all passes run in one
+    // sweep: non-negative taps (small integer sums, as the pyramid kernel has),
+    // taps of both signs, kernels longer than seven taps, and every resampling
+    // (up 2 and 3, down 2, 3 and 4) on odd, thin and single-slice shapes.
+    std::mt19937 rng(14);
+    std::uniform_int_distribution<int> dim(1, 29), mode(0, 6), tapCount(1, 9), kind(0, 2);
+    const auto makeKernel = [&](std::size_t taps) {
+        switch (kind(rng)) {
+            case 0: return dyadicKernel(taps, 6, rng);  // signs mixed, small
+            case 1: {
+                std::uniform_int_distribution<int> n(0, 6), e(2, 5);
+                std::vector<float> k(taps);
+                for (float& v : k) {
+                    v = std::ldexp(static_cast<float>(n(rng)), -e(rng));
+                }
+                return k;
+            }
+            default: return values(Factory::smooth(0.375f));
+        }
+    };
+    int compared = 0;
+    for (int trial = 0; trial < 400 && compared < 150; ++trial) {
+        unsigned int in[3], out[3];
+        std::vector<float> k[3];
+        bool ok = true;
+        for (int a = 0; a < 3; ++a) {
+            in[a] = static_cast<unsigned int>(dim(rng));
+            if (a == 2) {
+                in[a] = trial % 3 == 0 ? 1u : 2u + static_cast<unsigned int>(trial % 7);
+            }
+            k[a] = makeKernel(static_cast<std::size_t>(std::min<int>(tapCount(rng), static_cast<int>(in[a]))));
+            switch (mode(rng)) {
+                case 0: out[a] = in[a] * 2; break;
+                case 1: out[a] = in[a] * 3; break;
+                case 2: out[a] = (in[a] + 1) / 2; break;
+                case 3: out[a] = std::max(1u, in[a] / 3); break;
+                case 4: out[a] = std::max(1u, in[a] / 4); break;
+                default: out[a] = in[a]; break;
+            }
+            if (a == 2 && in[2] == 1) {
+                out[a] = 1;
+                continue;
+            }
+            ok = ok && pairAccepted(in[a], out[a], k[a].size());
+        }
+        if (!ok) {
+            continue;
+        }
+        const Image<unsigned char> src = randomBytes(in[0], in[1], in[2], rng);
+        Image<unsigned char> got(out[0], out[1], out[2]), expected(out[0], out[1], out[2]);
+        ByteSeparable f;
+        setKernels(f, nvf::CnKernel<float>(k[0]), nvf::CnKernel<float>(k[1]), nvf::CnKernel<float>(k[2]));
+        f.execute(src, got);
+        separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(k[0]),
+                                                      nvf::CnKernel<float>(k[1]), nvf::CnKernel<float>(k[2]));
+        ASSERT_TRUE(sameVoxels(got, expected))
+            << sizeOf(in[0], in[1], in[2]) << " -> " << sizeOf(out[0], out[1], out[2]) << " taps " << k[0].size()
+            << "," << k[1].size() << "," << k[2].size();
+        ++compared;
+    }
+    EXPECT_GE(compared, 100);
+}
+
+TEST(CnSeparableFilter, FusedSweepAtItsIntegerAndRoundingLimits) {
+    // Single slices whose sums reach 2^16 - 1 (all 255 input: clamped), whose
+    // rounding offset would pass 2^16, and whose last result needs 16 or 17
+    // fractional bits; each must give the bytes of the line-by-line run.
+    std::mt19937 rng(15);
+    const std::vector<std::vector<float>> pairs[] = {
+        {{128.0f, 129.0f}, {1.0f}},                           // X sums up to 255 * 257 = 65535
+        {{0.5f, 0.50390625f}, {1.0f}},                        // the same over 2^8: offset 128 passes 2^16
+        {{0.5f, 0.5f}, {0.5f, 0.50390625f}},                  // sums below 2^16 with offset, shift 9
+        {{std::ldexp(1.0f, -8), 1.0f}, {std::ldexp(1.0f, -8)}},  // 16 fractional bits
+        {{std::ldexp(1.0f, -9), 1.0f}, {std::ldexp(1.0f, -8)}},  // 17: not fused
+        {{0.25f, 0.5f, 0.25f}, {2.0f, 4.0f}},                 // gain above 1
+        {{4.0f}, {0.0625f, 0.25f, 0.375f, 0.25f, 0.0625f}},   // negative exponent on X
+    };
+    for (const auto& kxy : pairs) {
+        for (int fill : {0, 1}) {
+            Image<unsigned char> src = randomBytes(23, 17, 1, rng);
+            if (fill == 1) {
+                src.fill(255);
+            }
+            for (unsigned int oX : {23u, 12u, 46u}) {
+                Image<unsigned char> got(oX, 9, 1), expected(oX, 9, 1);
+                ByteSeparable f;
+                f.setKernel(nvf::CnKernel<float>(kxy[0]), nvf::CnCoord::X);
+                f.setKernel(nvf::CnKernel<float>(kxy[1]), nvf::CnCoord::Y);
+                f.execute(src, got);
+                separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(kxy[0]),
+                                                              nvf::CnKernel<float>(kxy[1]), Factory::id());
+                EXPECT_TRUE(sameVoxels(got, expected)) << kxy[0].size() << " " << kxy[1].size() << " " << oX;
+            }
+        }
+    }
+}

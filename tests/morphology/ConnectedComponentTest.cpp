@@ -1,0 +1,548 @@
+#include <gtest/gtest.h>
+#include <nvcore/Exception.h>
+#include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/EightPointConnectivityIn3DException.h>
+#include <nvfiltering/morphology/CnConnectedComponentFilter.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "MorphologyTestSupport.h"
+
+namespace nvf = com::norvane::filtering;
+using com::norvane::imaging::Image;
+using morphtest::Size3;
+using Labels = Image<std::uint32_t>;
+
+namespace {
+
+// Components found by a breadth-first flood fill: component index per voxel
+// (-1 for the background) and the size of each component.
+struct Flood {
+    std::vector<int> component;
+    std::vector<std::uint32_t> sizes;
+};
+
+template <class T>
+Flood floodFill(const Image<T>& in, T cls, bool eight) {
+    const int X = static_cast<int>(in.getSizeX()), Y = static_cast<int>(in.getSizeY()),
+              Z = static_cast<int>(in.getSizeZ());
+    std::vector<std::vector<int>> steps = {{-1, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 1, 0}, {0, 0, -1}, {0, 0, 1}};
+    if (eight) {
+        steps.insert(steps.end(), {{-1, -1, 0}, {1, -1, 0}, {-1, 1, 0}, {1, 1, 0}});
+    }
+    Flood f;
+    f.component.assign(in.getNumberOfVoxels(), -1);
+    const auto at = [&](int x, int y, int z) { return static_cast<std::size_t>(x + X * (y + Y * z)); };
+    for (int z = 0; z < Z; ++z) {
+        for (int y = 0; y < Y; ++y) {
+            for (int x = 0; x < X; ++x) {
+                if (in[at(x, y, z)] != cls || f.component[at(x, y, z)] != -1) {
+                    continue;
+                }
+                const int id = static_cast<int>(f.sizes.size());
+                f.sizes.push_back(0);
+                std::deque<std::vector<int>> queue{{x, y, z}};
+                f.component[at(x, y, z)] = id;
+                while (!queue.empty()) {
+                    const std::vector<int> p = queue.front();
+                    queue.pop_front();
+                    ++f.sizes[static_cast<std::size_t>(id)];
+                    for (const auto& s : steps) {
+                        const int nx = p[0] + s[0], ny = p[1] + s[1], nz = p[2] + s[2];
+                        if (nx < 0 || ny < 0 || nz < 0 || nx >= X || ny >= Y || nz >= Z) {
+                            continue;
+                        }
+                        const std::size_t j = at(nx, ny, nz);
+                        if (in[j] == cls && f.component[j] == -1) {
+                            f.component[j] = id;
+                            queue.push_back({nx, ny, nz});
+                        }
+                    }
+                }
+            }
+        }
+    }
+    return f;
+}
+
+// The labels must be the flood-fill components of at least minSize voxels,
+// numbered 1..m by non-increasing size (equal sizes in any order), all else 0.
+void expectMatchesFlood(const Labels& out, std::int32_t count, const Flood& ref, std::uint32_t minSize,
+                        const std::string& what) {
+    std::size_t kept = 0;
+    for (const std::uint32_t s : ref.sizes) {
+        kept += s >= minSize ? 1 : 0;
+    }
+    ASSERT_EQ(static_cast<std::size_t>(count), kept) << what;
+    std::map<int, std::uint32_t> labelOf;
+    std::map<std::uint32_t, int> componentOf;
+    for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
+        const int c = ref.component[i];
+        if (c < 0 || ref.sizes[static_cast<std::size_t>(c)] < minSize) {
+            ASSERT_EQ(out[i], 0u) << what << " voxel " << i;
+            continue;
+        }
+        const std::uint32_t l = out[i];
+        ASSERT_GE(l, 1u) << what << " voxel " << i;
+        ASSERT_LE(l, static_cast<std::uint32_t>(count)) << what << " voxel " << i;
+        const auto a = labelOf.emplace(c, l);
+        ASSERT_EQ(a.first->second, l) << what << ": one component, two labels";
+        const auto b = componentOf.emplace(l, c);
+        ASSERT_EQ(b.first->second, c) << what << ": one label, two components";
+    }
+    for (std::uint32_t l = 2; l <= static_cast<std::uint32_t>(count); ++l) {
+        EXPECT_GE(ref.sizes[static_cast<std::size_t>(componentOf[l - 1])],
+                  ref.sizes[static_cast<std::size_t>(componentOf[l])])
+            << what << ": label " << l;
+    }
+}
+
+template <class T>
+struct ClassValues;
+template <>
+struct ClassValues<unsigned char> {
+    static unsigned char cls() { return 255; }
+    static unsigned char other() { return 7; }
+};
+template <>
+struct ClassValues<short> {
+    static short cls() { return -7; }
+    static short other() { return 7; }
+};
+template <>
+struct ClassValues<std::uint32_t> {
+    static std::uint32_t cls() { return 0xFFFFFFFFu; }
+    static std::uint32_t other() { return 2u; }
+};
+
+// Voxels of the class with probability density, else 0 or another value.
+template <class T>
+Image<T> randomClassImage(const Size3& s, std::mt19937& rng, double density) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    return morphtest::randomImage<T>(s, rng, [&](std::mt19937& r) {
+        const double v = u(r);
+        return v < density ? ClassValues<T>::cls() : (v < (1.0 + density) / 2 ? T(0) : ClassValues<T>::other());
+    });
+}
+
+std::vector<Size3> labellingSizes() {
+    std::vector<Size3> sizes = morphtest::awkwardSizes();
+    sizes.insert(sizes.end(), {{31, 29, 1}, {23, 17, 13}, {40, 3, 25}, {64, 1, 64}});
+    return sizes;
+}
+
+template <class T>
+class ConnectedComponents : public ::testing::Test {};
+
+using InputTypes = ::testing::Types<unsigned char, short, std::uint32_t>;
+TYPED_TEST_SUITE(ConnectedComponents, InputTypes);
+
+TYPED_TEST(ConnectedComponents, MatchesFloodFillOnRandomImages) {
+    using T = TypeParam;
+    std::mt19937 rng(99);
+    for (const Size3& s : labellingSizes()) {
+        for (const double density : {0.25, 0.5, 0.75}) {
+            const Image<T> in = randomClassImage<T>(s, rng, density);
+            for (const bool eight : {false, true}) {
+                if (eight && s.z != 1) {
+                    continue;
+                }
+                for (const std::uint32_t minSize : {0u, 3u}) {
+                    nvf::CnConnectedComponentFilter<T> f;
+                    f.SetClassNumber(ClassValues<T>::cls());
+                    f.SetMinimumComponentSize(minSize);
+                    if (eight) {
+                        f.Set8PointConnectivity();
+                    }
+                    Labels out(s.x, s.y, s.z);
+                    f.execute(in, out);
+                    const std::string what = morphtest::describe(s) + (eight ? " 8-point" : "") + " min " +
+                                             std::to_string(minSize) + " density " + std::to_string(density);
+                    expectMatchesFlood(out, f.GetNumberOfComponents(), floodFill(in, ClassValues<T>::cls(), eight),
+                                       minSize, what);
+                }
+            }
+        }
+    }
+}
+
+// The one-sweep fast path against the defining passes: the same label image,
+// count and minimum size, bit for bit, with every kind of setting.
+TYPED_TEST(ConnectedComponents, FastPathEqualsStraightforwardBitForBit) {
+    using T = TypeParam;
+    std::mt19937 rng(2024);
+    std::uniform_int_distribution<std::uint32_t> pickK(0, 6);
+    for (const Size3& s : labellingSizes()) {
+        for (const double density : {0.2, 0.55, 0.9}) {
+            const Image<T> in = randomClassImage<T>(s, rng, density);
+            for (const bool eight : {false, true}) {
+                if (eight && s.z != 1) {
+                    continue;
+                }
+                const std::uint32_t k = pickK(rng);
+                nvf::CnConnectedComponentFilter<T> fast, slow;
+                for (auto* f : {&fast, &slow}) {
+                    f->SetClassNumber(ClassValues<T>::cls());
+                    f->SetMinimumComponentSize(k % 3);
+                    f->SetComponentNumber(k);
+                    if (eight) {
+                        f->Set8PointConnectivity();
+                    }
+                }
+                Labels a(s.x, s.y, s.z), b(s.x, s.y, s.z);
+                a.fill(3);
+                b.fill(11);
+                bool threwFast = false, threwSlow = false;
+                try {
+                    fast.execute(in, a);
+                } catch (const com::norvane::Throwable&) {
+                    threwFast = true;
+                }
+                try {
+                    slow.executeStraightforward(in, b);
+                } catch (const com::norvane::Throwable&) {
+                    threwSlow = true;
+                }
+                const std::string what = morphtest::describe(s) + " k " + std::to_string(k);
+                EXPECT_EQ(threwFast, threwSlow) << what;
+                EXPECT_TRUE(morphtest::sameVoxels(a, b)) << what;
+                EXPECT_EQ(fast.GetNumberOfComponents(), slow.GetNumberOfComponents()) << what;
+                // The minimum size a selection leaves behind shows in a second run without selection.
+                fast.SetComponentNumber(0);
+                slow.SetComponentNumber(0);
+                fast.execute(in, a);
+                slow.executeStraightforward(in, b);
+                EXPECT_TRUE(morphtest::sameVoxels(a, b)) << what << " second run";
+                EXPECT_EQ(fast.GetNumberOfComponents(), slow.GetNumberOfComponents()) << what << " second run";
+            }
+        }
+    }
+}
+
+TYPED_TEST(ConnectedComponents, NoForegroundClearsTheOutputAndCountsZero) {
+    using T = TypeParam;
+    Image<T> in(5, 4, 3);
+    in.fill(ClassValues<T>::other());
+    in[7] = T(1);  // the default class number 1
+    nvf::CnConnectedComponentFilter<T> f;
+    Labels out(5, 4, 3);
+    out.fill(77);
+    f.execute(in, out);
+    EXPECT_EQ(f.GetNumberOfComponents(), 1);
+    in[7] = T(0);
+    out.fill(77);
+    f.execute(in, out);
+    EXPECT_EQ(f.GetNumberOfComponents(), 0);
+    for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
+        EXPECT_EQ(out[i], 0u);
+    }
+    out.fill(78);
+    f.executeStraightforward(in, out);
+    EXPECT_EQ(f.GetNumberOfComponents(), 0);
+    for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
+        EXPECT_EQ(out[i], 0u);
+    }
+}
+
+// A reused output full of stale labels gives the same result as a fresh one.
+TYPED_TEST(ConnectedComponents, StaleOutputIsCleared) {
+    using T = TypeParam;
+    std::mt19937 rng(3);
+    const Size3 s{9, 8, 7};
+    const Image<T> in = randomClassImage<T>(s, rng, 0.4);
+    nvf::CnConnectedComponentFilter<T> f;
+    f.SetClassNumber(ClassValues<T>::cls());
+    Labels fresh(s.x, s.y, s.z), stale(s.x, s.y, s.z);
+    f.execute(in, fresh);
+    const std::int32_t count = f.GetNumberOfComponents();
+    std::uniform_int_distribution<std::uint32_t> junk(0, 1000);
+    for (std::size_t i = 0; i < stale.getNumberOfVoxels(); ++i) {
+        stale[i] = junk(rng);
+    }
+    f.execute(in, stale);
+    EXPECT_TRUE(morphtest::sameVoxels(fresh, stale));
+    EXPECT_EQ(f.GetNumberOfComponents(), count);
+    f.executeStraightforward(in, stale);
+    EXPECT_TRUE(morphtest::sameVoxels(fresh, stale));
+}
+
+TYPED_TEST(ConnectedComponents, EightPointOnAVolumeThrowsTheThreeDimensionalException) {
+    using T = TypeParam;
+    for (const unsigned z : {2u, 0u, 5u}) {
+        Image<T> in(3, 3, z);
+        in.fill(T(1));
+        Labels out(3, 3, z);
+        out.fill(9);
+        nvf::CnConnectedComponentFilter<T> f;
+        f.Set8PointConnectivity();
+        bool caught = false;
+        try {
+            f.execute(in, out);
+        } catch (const nvf::EightPointConnectivityIn3DException& e) {
+            caught = true;
+            EXPECT_EQ(e.getMessage(), "8-point connectivity in 3D (really 27-point) is not currently implemented");
+            EXPECT_EQ(e.getClassPath(), "com/norvane/david/EightPointConnectivityIn3DException");
+        }
+        EXPECT_TRUE(caught) << "Z = " << z;
+        EXPECT_EQ(f.GetNumberOfComponents(), 0);
+        for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
+            EXPECT_EQ(out[i], 9u);
+        }
+        // Also catchable as the core exception types.
+        EXPECT_THROW(f.executeStraightforward(in, out), com::norvane::Exception);
+    }
+}
+
+TYPED_TEST(ConnectedComponents, WrongOutputDimensionsThrowBeforeWriting) {
+    using T = TypeParam;
+    Image<T> in(4, 3, 2);
+    in.fill(T(1));
+    for (const Size3& s : {Size3{4, 3, 1}, Size3{3, 4, 2}, Size3{0, 0, 0}, Size3{24, 1, 1}}) {
+        Labels out(s.x, s.y, s.z);
+        out.fill(5);
+        nvf::CnConnectedComponentFilter<T> f;
+        const auto e = morphtest::expectThrowable([&] { f.execute(in, out); });
+        EXPECT_EQ(e.getMessage(), "CnConnectedComponentFilter: output image dimensions differ from the input.");
+        EXPECT_EQ(e.getClassPath(), "java/lang/Throwable");
+        for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
+            EXPECT_EQ(out[i], 5u);
+        }
+    }
+}
+
+TYPED_TEST(ConnectedComponents, EmptyImagesHaveNoComponents) {
+    using T = TypeParam;
+    for (const Size3& s : {Size3{0, 0, 0}, Size3{0, 4, 1}, Size3{4, 0, 3}, Size3{4, 4, 0}}) {
+        const Image<T> in(s.x, s.y, s.z);
+        Labels out(s.x, s.y, s.z);
+        nvf::CnConnectedComponentFilter<T> f;
+        EXPECT_NO_THROW(f.execute(in, out));
+        EXPECT_EQ(f.GetNumberOfComponents(), 0);
+        EXPECT_NO_THROW(f.executeStraightforward(in, out));
+        EXPECT_EQ(f.GetNumberOfComponents(), 0);
+    }
+}
+
+// Components of 10, 5 and 5 voxels in one slice.
+Image<unsigned char> tenFiveFive() {
+    Image<unsigned char> in(15, 5, 1);
+    for (unsigned x = 0; x < 10; ++x) {
+        in(x, 0, 0) = 1;
+    }
+    for (unsigned x = 0; x < 5; ++x) {
+        in(x, 2, 0) = 1;
+        in(10 + x, 4, 0) = 1;
+    }
+    return in;
+}
+
+using Execute = void (*)(nvf::CnConnectedComponentFilter<unsigned char>&, const Image<unsigned char>&, Labels&);
+void runFast(nvf::CnConnectedComponentFilter<unsigned char>& f, const Image<unsigned char>& in, Labels& out) {
+    f.execute(in, out);
+}
+void runSlow(nvf::CnConnectedComponentFilter<unsigned char>& f, const Image<unsigned char>& in, Labels& out) {
+    f.executeStraightforward(in, out);
+}
+
+class Ranking : public ::testing::TestWithParam<Execute> {};
+
+TEST_P(Ranking, TenFiveFiveWithMinimumSizeAndComponentNumber) {
+    const Execute run = GetParam();
+    const Image<unsigned char> in = tenFiveFive();
+    Labels out(15, 5, 1);
+    {
+        nvf::CnConnectedComponentFilter<unsigned char> f;
+        run(f, in, out);
+        EXPECT_EQ(f.GetNumberOfComponents(), 3);
+        EXPECT_EQ(out(0, 0, 0), 1u);
+        EXPECT_EQ(out(9, 0, 0), 1u);
+        const std::uint32_t a = out(0, 2, 0), b = out(10, 4, 0);
+        EXPECT_TRUE((a == 2 && b == 3) || (a == 3 && b == 2)) << a << " " << b;
+        EXPECT_EQ(out(5, 2, 0), 0u);
+    }
+    {
+        nvf::CnConnectedComponentFilter<unsigned char> f;
+        f.SetMinimumComponentSize(6);
+        run(f, in, out);
+        EXPECT_EQ(f.GetNumberOfComponents(), 1);
+        EXPECT_EQ(out(3, 0, 0), 1u);
+        EXPECT_EQ(out(3, 2, 0), 0u);
+        EXPECT_EQ(out(12, 4, 0), 0u);
+    }
+    {
+        nvf::CnConnectedComponentFilter<unsigned char> f;
+        f.SetComponentNumber(2);
+        run(f, in, out);
+        EXPECT_EQ(f.GetNumberOfComponents(), 3);  // the 2nd size is 5: both 5-voxel ones stay
+        EXPECT_NE(out(3, 2, 0), 0u);
+        EXPECT_NE(out(12, 4, 0), 0u);
+    }
+}
+
+TEST_P(Ranking, MissingComponentThrowsAndLeavesRasterNumbering) {
+    const Execute run = GetParam();
+    const Image<unsigned char> in = tenFiveFive();
+    Labels out(15, 5, 1);
+    nvf::CnConnectedComponentFilter<unsigned char> f;
+    f.SetMinimumComponentSize(6);
+    run(f, in, out);
+    ASSERT_EQ(f.GetNumberOfComponents(), 1);
+    f.SetComponentNumber(4);
+    const auto e = morphtest::expectThrowable([&] { run(f, in, out); });
+    EXPECT_EQ(e.getMessage(), "CnConnectedComponentFilter: component selected to keep does not exist.");
+    EXPECT_EQ(e.getClassPath(), "java/lang/Throwable");
+    // Components numbered by their first voxel, count and minimum as before.
+    for (unsigned x = 0; x < 15; ++x) {
+        EXPECT_EQ(out(x, 0, 0), x < 10 ? 1u : 0u);
+        EXPECT_EQ(out(x, 2, 0), x < 5 ? 2u : 0u);
+        EXPECT_EQ(out(x, 4, 0), x >= 10 ? 3u : 0u);
+    }
+    EXPECT_EQ(f.GetNumberOfComponents(), 1);
+    f.SetComponentNumber(0);
+    run(f, in, out);
+    EXPECT_EQ(f.GetNumberOfComponents(), 1);  // the minimum 6 is still in force
+}
+
+// A selection overwrites the minimum size, which stays after the selection is cleared.
+TEST_P(Ranking, SelectionLeavesItsMinimumBehind) {
+    const Execute run = GetParam();
+    const Image<unsigned char> in = tenFiveFive();
+    Labels out(15, 5, 1);
+    nvf::CnConnectedComponentFilter<unsigned char> f;
+    f.SetComponentNumber(1);
+    run(f, in, out);
+    EXPECT_EQ(f.GetNumberOfComponents(), 1);
+    f.SetComponentNumber(0);
+    run(f, in, out);
+    EXPECT_EQ(f.GetNumberOfComponents(), 1);
+    f.SetMinimumComponentSize(0);
+    run(f, in, out);
+    EXPECT_EQ(f.GetNumberOfComponents(), 3);
+}
+
+// The component number is read as signed 32-bit: 2^31 and more select nothing.
+TEST_P(Ranking, ComponentNumbersFromTwoToTheThirtyFirstSelectNothing) {
+    const Execute run = GetParam();
+    const Image<unsigned char> in = tenFiveFive();
+    Labels out(15, 5, 1);
+    for (const std::uint32_t k : {0x80000000u, 0xFFFFFFFFu}) {
+        nvf::CnConnectedComponentFilter<unsigned char> f;
+        f.SetComponentNumber(k);
+        EXPECT_NO_THROW(run(f, in, out));
+        EXPECT_EQ(f.GetNumberOfComponents(), 3);
+        f.SetComponentNumber(0);
+        run(f, in, out);
+        EXPECT_EQ(f.GetNumberOfComponents(), 3);  // no minimum was left behind
+    }
+    nvf::CnConnectedComponentFilter<unsigned char> f;
+    f.SetComponentNumber(0x7FFFFFFFu);
+    EXPECT_THROW(run(f, in, out), com::norvane::Throwable);
+}
+
+TEST_P(Ranking, UShapeIsOneComponent) {
+    const Execute run = GetParam();
+    // Two arms that first meet in the bottom row, twice, nested.
+    const char* rows[] = {"X.X...X", "X.X...X", "X.XXX.X", "X.....X", "XXXXXXX"};
+    Image<unsigned char> in(7, 5, 1);
+    for (unsigned y = 0; y < 5; ++y) {
+        for (unsigned x = 0; x < 7; ++x) {
+            in(x, y, 0) = rows[y][x] == 'X' ? 1 : 0;
+        }
+    }
+    Labels out(7, 5, 1);
+    nvf::CnConnectedComponentFilter<unsigned char> f;
+    run(f, in, out);
+    EXPECT_EQ(f.GetNumberOfComponents(), 2);
+    EXPECT_EQ(out(0, 0, 0), 1u);
+    EXPECT_EQ(out(6, 0, 0), 1u);
+    EXPECT_EQ(out(3, 4, 0), 1u);
+    EXPECT_EQ(out(2, 0, 0), 2u);
+    EXPECT_EQ(out(4, 2, 0), 2u);
+}
+
+TEST_P(Ranking, TwentySliceStaircaseIsOneComponent) {
+    const Execute run = GetParam();
+    for (const bool down : {false, true}) {
+        Image<unsigned char> in(21, 3, 20);
+        for (unsigned z = 0; z < 20; ++z) {
+            const unsigned x = down ? 19 - z : z;
+            in(x, 1, z) = 1;
+            in(x + 1, 1, z) = 1;
+        }
+        Labels out(21, 3, 20);
+        nvf::CnConnectedComponentFilter<unsigned char> f;
+        run(f, in, out);
+        EXPECT_EQ(f.GetNumberOfComponents(), 1);
+        for (std::size_t i = 0; i < in.getNumberOfVoxels(); ++i) {
+            EXPECT_EQ(out[i], in[i] != 0 ? 1u : 0u);
+        }
+    }
+}
+
+// Diagonal neighbours at the first and the last column, both diagonal directions.
+TEST_P(Ranking, EightPointJoinsCornersOnTheFirstAndLastColumns) {
+    const Execute run = GetParam();
+    Image<unsigned char> in(6, 5, 1);
+    for (const auto& p :
+         std::vector<std::vector<unsigned>>{{0, 0}, {1, 1}, {5, 0}, {4, 1}, {1, 3}, {0, 4}, {4, 3}, {5, 4}}) {
+        in(p[0], p[1], 0) = 1;
+    }
+    Labels out(6, 5, 1);
+    nvf::CnConnectedComponentFilter<unsigned char> four;
+    run(four, in, out);
+    EXPECT_EQ(four.GetNumberOfComponents(), 8);
+    nvf::CnConnectedComponentFilter<unsigned char> eight;
+    eight.Set8PointConnectivity();
+    run(eight, in, out);
+    EXPECT_EQ(eight.GetNumberOfComponents(), 4);
+    EXPECT_EQ(out(0, 0, 0), out(1, 1, 0));
+    EXPECT_EQ(out(5, 0, 0), out(4, 1, 0));
+    EXPECT_EQ(out(1, 3, 0), out(0, 4, 0));
+    EXPECT_EQ(out(4, 3, 0), out(5, 4, 0));
+    EXPECT_NE(out(0, 0, 0), out(5, 0, 0));
+    EXPECT_NE(out(1, 3, 0), out(4, 3, 0));
+    EXPECT_NE(out(0, 0, 0), out(0, 4, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, Ranking, ::testing::Values(&runFast, &runSlow),
+                         [](const ::testing::TestParamInfo<Execute>& param) {
+                             return std::string(param.index == 0 ? "Fast" : "Straightforward");
+                         });
+
+}  // namespace
+
+TEST(ConnectedComponentsInPlace, ThirtyTwoBitInputMayBeItsOwnOutput) {
+    std::mt19937 rng(8);
+    const Size3 s{11, 9, 5};
+    const Image<std::uint32_t> in = randomClassImage<std::uint32_t>(s, rng, 0.5);
+    nvf::CnConnectedComponentFilter<std::uint32_t> f;
+    f.SetClassNumber(ClassValues<std::uint32_t>::cls());
+    Labels separate(s.x, s.y, s.z);
+    f.execute(in, separate);
+    const std::int32_t count = f.GetNumberOfComponents();
+    Labels same(in);
+    f.execute(same, same);
+    EXPECT_TRUE(morphtest::sameVoxels(same, separate));
+    EXPECT_EQ(f.GetNumberOfComponents(), count);
+    Labels again(in);
+    f.executeStraightforward(again, again);
+    EXPECT_TRUE(morphtest::sameVoxels(again, separate));
+}
+
+TEST(ConnectedComponentsRepeat, SecondRunGivesTheSameResult) {
+    std::mt19937 rng(12);
+    const Image<short> in = randomClassImage<short>(Size3{17, 13, 6}, rng, 0.45);
+    nvf::CnConnectedComponentFilter<short> f;
+    f.SetClassNumber(ClassValues<short>::cls());
+    f.SetMinimumComponentSize(2);
+    Labels a(17, 13, 6), b(17, 13, 6);
+    f.execute(in, a);
+    const std::int32_t count = f.GetNumberOfComponents();
+    f.execute(in, b);
+    EXPECT_TRUE(morphtest::sameVoxels(a, b));
+    EXPECT_EQ(f.GetNumberOfComponents(), count);
+}
