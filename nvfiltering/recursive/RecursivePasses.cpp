@@ -160,6 +160,22 @@ __attribute__((target("avx2"))) void tileOut(const float* buf, std::size_t k0, f
 }
 #endif
 
+template <class T>
+void prefetchRange(const T* p, std::size_t count, bool write) {
+#if defined(__GNUC__)
+    const char* bytes = reinterpret_cast<const char*>(p);
+    for (std::size_t b = 0; b < count * sizeof(T); b += 64) {
+        if (write) {
+            __builtin_prefetch(bytes + b, 1, 2);
+        } else {
+            __builtin_prefetch(bytes + b, 0, 2);
+        }
+    }
+#else
+    (void)p, (void)count, (void)write;
+#endif
+}
+
 // ---- Lines along X ------------------------------------------------------------------
 // A block of L lines goes through one lane-major buffer of SOut: the input
 // transposed into it, filtered in place, transposed back into the output rows.
@@ -202,6 +218,14 @@ NVF_ALWAYS_INLINE void rowsImpl(const SIn* in, SOut* out, std::size_t lines, std
                 for (std::size_t k = 0; k < n; ++k) {
                     buf[k * L + l] = static_cast<SOut>(row[k * comps]);
                 }
+            }
+        }
+        if (comps == 1) {
+            // While the block is filtered, the memory system brings in the
+            // output rows it goes to and the input rows of the next block.
+            prefetchRange(out + i0 * n, lanes * n, true);
+            if (i0 + L < lines) {
+                prefetchRange(in + (i0 + L) * n, std::min(L, lines - i0 - L) * n, false);
             }
         }
         filterLanes<VT>(pass.order, buf, L, buf, L, n, pass.c, scratch.w.data(), scratch.fb.data());

@@ -106,6 +106,30 @@ NVF_ALWAYS_INLINE void storeLanes(double* p, const typename VT::D& v, typename V
     fb = v;
 }
 
+// Lines of far apart samples (the Z pass) are not fetched ahead by the
+// processor: the row of lanes a few samples ahead is asked for explicitly
+// (reading, or writing when `write`). Rows outside 0 ... n-1 are skipped (an
+// index below 0 has wrapped round to a huge value).
+constexpr std::size_t kPrefetchDistance = 16;
+
+template <std::size_t L, class T>
+NVF_ALWAYS_INLINE void prefetchRow(const T* p, std::size_t stride, std::size_t k, std::size_t n, int write) {
+#if defined(__GNUC__)
+    if (k < n) {
+        const char* row = reinterpret_cast<const char*>(p + k * stride);
+        for (std::size_t b = 0; b < L * sizeof(T); b += 64) {
+            if (write) {
+                __builtin_prefetch(row + b, 1);
+            } else {
+                __builtin_prefetch(row + b, 0);
+            }
+        }
+    }
+#else
+    (void)p, (void)stride, (void)k, (void)n, (void)write;
+#endif
+}
+
 template <class VT, bool Scaled = false, class In, class Out>
 NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t xs, Out* y, std::size_t ys,
                                    std::size_t n, const RecursiveCoefficients& c, double* w, double* fb,
@@ -150,6 +174,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
             NVF_PUSH(2, B * v0 + a1 * p1[r] + a2 * wa);
         }
         for (std::size_t k = 3; k < n; ++k) {
+            prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k));
@@ -184,6 +209,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
             NVF_PUSH(2, h * (v1 - v0) + a1 * p1[r] + a2 * wa + a3 * before[r]);
         }
         for (std::size_t k = 3; k + 1 < n; ++k) {
+            prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k - 1));
@@ -229,6 +255,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
             NVF_PUSH(2, B * (v1 - v0) + a1 * p1[r] + a2 * wa);
         }
         for (std::size_t k = 3; k < n; ++k) {
+            prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k - 1));
@@ -299,6 +326,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
             NVF_EMIT(n - 3, B * v0 + a1 * f1[r] + a2 * wa + a3 * t1[r]);
         }
         for (std::size_t k = n - 3; k-- > 0;) {
+            prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_W(k));
@@ -337,6 +365,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
         }
         if (second) {
             for (std::size_t k = n - 3; k-- > 0;) {
+            prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
 #pragma GCC unroll 8
                 for (std::size_t r = 0; r < R; ++r) {
                     loadLanes<VT>(v0, NVF_W(k));
@@ -348,6 +377,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
             }
         } else {
             for (std::size_t k = n - 3; k-- > 0;) {
+            prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
 #pragma GCC unroll 8
                 for (std::size_t r = 0; r < R; ++r) {
                     loadLanes<VT>(v0, NVF_W(k));
