@@ -7,6 +7,7 @@
 
 #include <nvfiltering/recursive/CnImageGradient.h>
 #include <nvfiltering/recursive/CnRecursiveFilter.h>
+#include <nvfiltering/recursive/detail/RecursivePasses.h>
 #include <nvimage/Volume.h>
 
 namespace {
@@ -61,6 +62,18 @@ void BM_FirstDerivativeX(benchmark::State& state) { filterVolume<float, float>(s
 void BM_FirstDerivativeY(benchmark::State& state) { filterVolume<float, float>(state, 2); }
 void BM_FirstDerivativeZ(benchmark::State& state) { filterVolume<float, float>(state, 3); }
 
+// Float smoothing with each kernel version this processor can run
+// (1 base instruction set, 2 AVX2, 3 AVX-512).
+void BM_SmoothFloatKernel(benchmark::State& state) {
+    const auto kernel = static_cast<nvf::detail::RecursiveKernel>(state.range(0));
+    if (!nvf::detail::useRecursiveKernel(kernel)) {
+        state.SkipWithError("kernel version not supported here");
+        return;
+    }
+    filterVolume<float, float>(state, 0);
+    nvf::detail::useRecursiveKernel(nvf::detail::RecursiveKernel::Automatic);
+}
+
 void BM_Gradient(benchmark::State& state) {
     const Volume<unsigned char>& in = input<unsigned char>();
     Volume<Vec3f> out(kSide, kSide, kSide);
@@ -82,4 +95,5 @@ BENCHMARK(BM_SmoothDouble)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FirstDerivativeX)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FirstDerivativeY)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FirstDerivativeZ)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SmoothFloatKernel)->DenseRange(1, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Gradient)->Unit(benchmark::kMillisecond)->UseRealTime();

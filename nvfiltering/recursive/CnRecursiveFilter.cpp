@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <type_traits>
 #include <vector>
 
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
-#include <nvfiltering/recursive/detail/RecursiveBlock.h>
+#include <nvfiltering/recursive/detail/RecursivePasses.h>
 #include <nvfiltering/recursive/detail/RecursiveLine.h>
 #include <nvmath/CnMatrix.h>
 
@@ -48,12 +49,10 @@ detail::RecursiveCoefficients configurePass(LineFilter& filter, double sigma, un
 }
 
 // ---- Blocked passes -----------------------------------------------------------
-// The lines of a pass are filtered kLanes at a time (detail::filterBlock), with
-// the same arithmetic per line as the line filter, so the results are the same
-// bit for bit. Vector voxels are filtered as three float lanes each. Only line
-// and block buffers are allocated, never a temporary volume.
-
-constexpr std::size_t kLanes = 32;
+// The lines of a pass are filtered many at a time (detail/RecursivePasses.h),
+// with the same arithmetic per line as the line filter, so the results are the
+// same bit for bit. Vector voxels are filtered as three float lanes each. Only
+// line and block buffers are allocated, never a temporary volume.
 
 template <class T>
 struct ScalarOf {
@@ -76,106 +75,7 @@ typename ScalarOf<T>::type* scalars(imaging::Image<T>& image) {
     return reinterpret_cast<typename ScalarOf<T>::type*>(image.data());
 }
 
-// The block kernel, compiled twice: for the base instruction set and, on x86
-// processors that have it, for AVX (twice as many lanes per instruction). Both
-// use the same IEEE double operations in the same order (AVX without fused
-// multiply-add), so they give identical results; the choice is made once.
-template <class SIn, class SOut>
-using BlockKernel = void (*)(unsigned int, const SIn*, std::size_t, SOut*, std::size_t, std::size_t,
-                             const detail::RecursiveCoefficients&, double*);
-
-template <class SIn, class SOut>
-void blockBase(unsigned int order, const SIn* x, std::size_t xs, SOut* y, std::size_t ys, std::size_t n,
-               const detail::RecursiveCoefficients& c, double* w) {
-    detail::filterBlock<kLanes>(order, x, xs, y, ys, n, c, w);
-}
-
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define NVF_RECURSIVE_AVX 1
-template <class SIn, class SOut>
-__attribute__((target("avx"))) void blockAvx(unsigned int order, const SIn* x, std::size_t xs, SOut* y,
-                                             std::size_t ys, std::size_t n, const detail::RecursiveCoefficients& c,
-                                             double* w) {
-    detail::filterBlock<kLanes>(order, x, xs, y, ys, n, c, w);
-}
-#endif
-
-template <class SIn, class SOut>
-BlockKernel<SIn, SOut> blockKernel() {
-#ifdef NVF_RECURSIVE_AVX
-    static const bool avx = __builtin_cpu_supports("avx");
-    if (avx) {
-        return &blockAvx<SIn, SOut>;
-    }
-#endif
-    return &blockBase<SIn, SOut>;
-}
-
 unsigned int minimumLength(unsigned int order) { return order == 1 ? 4u : 3u; }
-
-// Lines along Y or Z, in place: `groups` groups of `width` lines whose lanes are
-// neighbours in memory; group g starts at data + g * groupStride, sample k of a
-// line lies k * sampleStride further on. Each block of lanes is copied into a
-// contiguous buffer first (large power-of-two strides would make the lines
-// compete for the same cache sets); a narrower last block is padded with zero
-// lanes, which are filtered but never copied back.
-template <class S>
-void filterAdjacentLines(S* data, std::size_t groups, std::size_t groupStride, std::size_t width,
-                         std::size_t sampleStride, std::size_t n, unsigned int order,
-                         const detail::RecursiveCoefficients& c) {
-    std::vector<double> w((n + 3) * kLanes);
-    std::vector<S> buffer(n * kLanes);
-    const BlockKernel<S, S> kernel = blockKernel<S, S>();
-    for (std::size_t g = 0; g < groups; ++g) {
-        S* base = data + g * groupStride;
-        for (std::size_t x0 = 0; x0 < width; x0 += kLanes) {
-            const std::size_t lanes = width - x0 < kLanes ? width - x0 : kLanes;
-            if (lanes < kLanes) {
-                std::fill(buffer.begin(), buffer.end(), S());
-            }
-            for (std::size_t k = 0; k < n; ++k) {
-                const S* line = base + x0 + k * sampleStride;
-                std::copy(line, line + lanes, buffer.data() + k * kLanes);
-            }
-            kernel(order, buffer.data(), kLanes, buffer.data(), kLanes, n, c, w.data());
-            for (std::size_t k = 0; k < n; ++k) {
-                const S* block = buffer.data() + k * kLanes;
-                std::copy(block, block + lanes, base + x0 + k * sampleStride);
-            }
-        }
-    }
-}
-
-// Lines along X, from input to output: line i starts at lineStart(i) (in
-// scalars) and its samples are `step` apart. Blocks of lines go through small
-// transposed buffers, so that the lanes of one sample are neighbours.
-template <class SIn, class SOut, class Start>
-void filterRows(const SIn* in, SOut* out, std::size_t lines, Start lineStart, std::size_t step, std::size_t n,
-                unsigned int order, const detail::RecursiveCoefficients& c) {
-    std::vector<double> w((n + 3) * kLanes);
-    std::vector<SIn> inBuffer(n * kLanes);
-    std::vector<SOut> outBuffer(n * kLanes);
-    const BlockKernel<SIn, SOut> kernel = blockKernel<SIn, SOut>();
-    for (std::size_t i0 = 0; i0 < lines; i0 += kLanes) {
-        const std::size_t lanes = lines - i0 < kLanes ? lines - i0 : kLanes;
-        if (lanes < kLanes) {
-            std::fill(inBuffer.begin(), inBuffer.end(), SIn());
-        }
-        for (std::size_t l = 0; l < lanes; ++l) {
-            const SIn* row = in + lineStart(i0 + l);
-            for (std::size_t k = 0; k < n; ++k) {
-                inBuffer[k * kLanes + l] = row[k * step];
-            }
-        }
-        kernel(order, inBuffer.data(), kLanes, outBuffer.data(), kLanes, n, c, w.data());
-        for (std::size_t l = 0; l < lanes; ++l) {
-            SOut* row = out + lineStart(i0 + l);
-            for (std::size_t k = 0; k < n; ++k) {
-                row[k * step] = outBuffer[k * kLanes + l];
-            }
-        }
-    }
-}
 
 }  // namespace
 
@@ -255,46 +155,72 @@ void CnRecursiveFilter<In, Out>::v_execute() {
     auto blocked = [&](unsigned int order, unsigned int length) {
         return length >= minimumLength(order) && !(vectors && order != 0);
     };
+    detail::LaneScratch scratch;
+    const std::size_t rowScalars = static_cast<std::size_t>(sizeX) * comps;
+    const std::size_t sliceScalars = sliceSize * comps;
 
     Cn1dRecursiveFilter<In, Out, ImageConstIt<In>, ImageIt<Out>> lineX;
-    const detail::RecursiveCoefficients cx = configurePass(lineX, m_sigmaX, orders.x, M);
-    if (blocked(orders.x, sizeX)) {
-        const std::size_t rowScalars = sizeX * comps;
-        auto lineStart = [&](std::size_t i) { return (i / comps) * rowScalars + i % comps; };
-        filterRows(scalars(input), scalars(output), sliceSize / sizeX * sizeZ * comps, lineStart, comps, sizeX,
-                   orders.x, cx);
-    } else {
+    const detail::PassCoefficients px{orders.x, configurePass(lineX, m_sigmaX, orders.x, M)};
+    Cn1dRecursiveFilter<Out, Out, ImageConstIt<Out>, ImageIt<Out>> lineYZ;
+
+    // Both blocked: X then Y slice by slice, while the slice is in the cache
+    // (the Y lines of a slice depend on nothing but its X lines). The Y
+    // coefficients are needed first; if they cannot be computed the X pass
+    // still runs over the whole image before the failure is reported.
+    if (blocked(orders.x, sizeX) && blocked(orders.y, sizeY)) {
+        detail::PassCoefficients py{orders.y, {}};
+        std::exception_ptr yFailure;
+        try {
+            py.c = configurePass(lineYZ, m_sigmaY, orders.y, M);
+        } catch (...) {
+            yFailure = std::current_exception();
+        }
+        if (yFailure) {
+            detail::filterRows(scalars(input), scalars(output), static_cast<std::size_t>(sizeY) * sizeZ * comps,
+                               sizeX, comps, px, scratch);
+            std::rethrow_exception(yFailure);
+        }
         for (unsigned int z = 0; z < sizeZ; ++z) {
-            for (unsigned int y = 0; y < sizeY; ++y) {
-                const std::size_t s = z * sliceSize + static_cast<std::size_t>(y) * sizeX;
-                lineX.setInputData(input.begin() + s, sizeX, 1);
-                lineX.setOutputData(output.begin() + s, sizeX, 1);
-                lineX.execute();
+            const std::size_t s = z * sliceScalars;
+            detail::filterRows(scalars(input) + s, scalars(output) + s, sizeY * comps, sizeX, comps, px, scratch);
+            detail::filterColumns(scalars(output) + s, scalars(output) + s, 1, 0, rowScalars, rowScalars, sizeY, py,
+                                  scratch);
+        }
+    } else {
+        if (blocked(orders.x, sizeX)) {
+            detail::filterRows(scalars(input), scalars(output), static_cast<std::size_t>(sizeY) * sizeZ * comps,
+                               sizeX, comps, px, scratch);
+        } else {
+            for (unsigned int z = 0; z < sizeZ; ++z) {
+                for (unsigned int y = 0; y < sizeY; ++y) {
+                    const std::size_t s = z * sliceSize + static_cast<std::size_t>(y) * sizeX;
+                    lineX.setInputData(input.begin() + s, sizeX, 1);
+                    lineX.setOutputData(output.begin() + s, sizeX, 1);
+                    lineX.execute();
+                }
             }
         }
-    }
-
-    Cn1dRecursiveFilter<Out, Out, ImageConstIt<Out>, ImageIt<Out>> lineYZ;
-    const detail::RecursiveCoefficients cy = configurePass(lineYZ, m_sigmaY, orders.y, M);
-    if (blocked(orders.y, sizeY)) {
-        filterAdjacentLines(scalars(output), sizeZ, sliceSize * comps, sizeX * comps, sizeX * comps, sizeY,
-                            orders.y, cy);
-    } else {
-        for (unsigned int z = 0; z < sizeZ; ++z) {
-            for (unsigned int x = 0; x < sizeX; ++x) {
-                const std::size_t s = z * sliceSize + x;
-                lineYZ.setInputData(outputRead.begin() + s, sizeY, sizeX);
-                lineYZ.setOutputData(output.begin() + s, sizeY, sizeX);
-                lineYZ.execute();
+        const detail::PassCoefficients py{orders.y, configurePass(lineYZ, m_sigmaY, orders.y, M)};
+        if (blocked(orders.y, sizeY)) {
+            detail::filterColumns(scalars(output), scalars(output), sizeZ, sliceScalars, rowScalars, rowScalars,
+                                  sizeY, py, scratch);
+        } else {
+            for (unsigned int z = 0; z < sizeZ; ++z) {
+                for (unsigned int x = 0; x < sizeX; ++x) {
+                    const std::size_t s = z * sliceSize + x;
+                    lineYZ.setInputData(outputRead.begin() + s, sizeY, sizeX);
+                    lineYZ.setOutputData(output.begin() + s, sizeY, sizeX);
+                    lineYZ.execute();
+                }
             }
         }
     }
 
     if (sizeZ > 1) {
-        const detail::RecursiveCoefficients cz = configurePass(lineYZ, m_sigmaZ, orders.z, M);
+        const detail::PassCoefficients pz{orders.z, configurePass(lineYZ, m_sigmaZ, orders.z, M)};
         if (blocked(orders.z, sizeZ)) {
-            filterAdjacentLines(scalars(output), sizeY, sizeX * comps, sizeX * comps, sliceSize * comps, sizeZ,
-                                orders.z, cz);
+            detail::filterColumns(scalars(output), scalars(output), sizeY, rowScalars, rowScalars, sliceScalars,
+                                  sizeZ, pz, scratch);
         } else {
             const unsigned int strideZ = static_cast<unsigned int>(sliceSize);
             for (unsigned int y = 0; y < sizeY; ++y) {

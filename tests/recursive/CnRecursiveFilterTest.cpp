@@ -9,6 +9,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
 #include <nvfiltering/recursive/CnRecursiveFilter.h>
+#include <nvfiltering/recursive/detail/RecursivePasses.h>
 
 #include "RecursiveTestSupport.h"
 
@@ -102,8 +103,9 @@ TYPED_TEST_SUITE(CnRecursiveFilterTyped, Pairs);
 
 }  // namespace
 
-// Every size (odd, thin, single voxel wide), derivative and sigma: bit for bit
-// the line-by-line filter.
+// Every size (odd, thin, single voxel wide, and wide enough for full blocks of
+// lines with narrower remainders), derivative and sigma: bit for bit the
+// line-by-line filter, with each kernel version this processor can run.
 TYPED_TEST(CnRecursiveFilterTyped, EqualsTheLineByLineFilterBitForBit) {
     using In = typename TypeParam::In;
     using Out = typename TypeParam::Out;
@@ -111,25 +113,47 @@ TYPED_TEST(CnRecursiveFilterTyped, EqualsTheLineByLineFilterBitForBit) {
         unsigned int x, y, z;
     };
     const Size sizes[] = {{17, 13, 11}, {37, 5, 3}, {3, 29, 7}, {23, 19, 1}, {1, 1, 9}, {2, 3, 2},
-                          {5, 1, 4},    {1, 7, 1},  {33, 2, 5}, {6, 6, 6}};
+                          {5, 1, 4},    {1, 7, 1},  {33, 2, 5}, {6, 6, 6},  {70, 67, 5}, {9, 4, 66}};
     const int derivatives = isVector<In>() ? 1 : 7;
-    std::uint32_t seed = 1;
-    for (const Size& s : sizes) {
-        const Image<In> in = randomImage<In>(s.x, s.y, s.z, seed++);
-        for (int d = 0; d < derivatives; ++d) {
-            if (s.z == 1 && (d == 3 || d == 6)) {
-                continue;  // a derivative along Z of a single slice: tested on its own
+    for (nvf::detail::RecursiveKernel kernel : supportedKernels()) {
+        KernelChoice choice(kernel);
+        std::uint32_t seed = 1;
+        for (const Size& s : sizes) {
+            const Image<In> in = randomImage<In>(s.x, s.y, s.z, seed++);
+            for (int d = 0; d < derivatives; ++d) {
+                if (s.z == 1 && (d == 3 || d == 6)) {
+                    continue;  // a derivative along Z of a single slice: tested on its own
+                }
+                const double sx = 0.3 + 0.7 * d, sy = 2.5, sz = 1.0 + 0.5 * d;
+                Image<Out> expected(s.x, s.y, s.z), got(s.x, s.y, s.z);
+                referenceFilter(in, expected, sx, sy, sz, d);
+                typename TypeParam::Filter f;
+                f.setSigma(sx, sy, sz);
+                f.setDerivative(static_cast<typename TypeParam::Filter::EnDerivativeType>(d));
+                f.execute(in, got);
+                EXPECT_TRUE(identical(expected, got))
+                    << s.x << "x" << s.y << "x" << s.z << " derivative " << d << " kernel " << static_cast<int>(kernel);
             }
-            const double sx = 0.3 + 0.7 * d, sy = 2.5, sz = 1.0 + 0.5 * d;
-            Image<Out> expected(s.x, s.y, s.z), got(s.x, s.y, s.z);
-            referenceFilter(in, expected, sx, sy, sz, d);
-            typename TypeParam::Filter f;
-            f.setSigma(sx, sy, sz);
-            f.setDerivative(static_cast<typename TypeParam::Filter::EnDerivativeType>(d));
-            f.execute(in, got);
-            EXPECT_TRUE(identical(expected, got)) << s.x << "x" << s.y << "x" << s.z << " derivative " << d;
         }
     }
+}
+
+TEST(CnRecursiveFilter, KernelChoiceIsHonouredAndRestored) {
+    using nvf::detail::RecursiveKernel;
+    const RecursiveKernel automatic = nvf::detail::recursiveKernelInUse();
+    EXPECT_NE(automatic, RecursiveKernel::Automatic);
+    for (RecursiveKernel kernel : supportedKernels()) {
+        KernelChoice choice(kernel);
+        EXPECT_EQ(nvf::detail::recursiveKernelInUse(), kernel);
+    }
+    EXPECT_EQ(nvf::detail::recursiveKernelInUse(), automatic);
+    // A version wider than the processor's is refused and changes nothing.
+    if (automatic != RecursiveKernel::Avx512) {
+        EXPECT_FALSE(nvf::detail::useRecursiveKernel(RecursiveKernel::Avx512));
+        EXPECT_EQ(nvf::detail::recursiveKernelInUse(), automatic);
+    }
+    EXPECT_FALSE(nvf::detail::useRecursiveKernel(static_cast<RecursiveKernel>(7)));
+    EXPECT_EQ(nvf::detail::recursiveKernelInUse(), automatic);
 }
 
 TYPED_TEST(CnRecursiveFilterTyped, DefaultsSmoothWithSigmaOneAlongEveryAxis) {
