@@ -30,3 +30,7 @@
 #include <nvfiltering/morphology/CnDilationFilter.h>
 #include <nvfiltering/morphology/CnErosionFilter.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
+
+#include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
+#include <nvfiltering/recursive/CnImageGradient.h>
+#include <nvfiltering/recursive/CnRecursiveFilter.h>

@@ -10,6 +10,7 @@
 #include <nvfiltering/convolution/Cn1dSpatialFilter.h>
 #include <nvfiltering/convolution/CnKernelFactory.h>
 #include <nvfiltering/convolution/detail/CnConvolutionLine.h>
+#include <nvfiltering/convolution/detail/CnFusedSeparable.h>
 #include <nvfiltering/framework/CnMessages.h>
 
 namespace com {
@@ -54,9 +55,7 @@ private:
 };
 
 // Lengths of one separable run: input (iX, iY, iZ), output (oX, oY, oZ).
-struct Dims {
-    std::size_t iX, iY, iZ, oX, oY, oZ;
-};
+using Dims = detail::SeparableDims;
 
 // X pass: every row of the input, length iX, into rows of length oX.
 template <class Acc, class Mul, class Add, class Src, class Dst>
@@ -108,85 +107,14 @@ void passZByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Ds
 // outputs stay in registers while the taps are added.
 //
 // A pass may also run in float instead of double when float provably gives the
-// same numbers: if every input sample is an integer multiple of 2^-E with a
-// numerator of at most A, and every tap is n_k * 2^-e with integers n_k, then
-// every product and partial sum is a multiple of 2^-(E + e) with a numerator of
-// at most A * sum |n_k|; below 2^24 all of them are exact in float as in double,
-// so both precisions produce the same values, signed zeros included. 8-bit input
-// starts with E = 0, A = 255, and each exact pass hands its bound on to the next.
+// same numbers (detail::floatIsExact): 8-bit input starts with integers up to
+// 255, and each exact pass hands the bound of its results on to the next.
 
-// Width of the column blocks of the Y and Z passes, and the number of taps a
-// block handles without allocating.
+// Width of the column blocks of the Y and Z passes.
 constexpr std::size_t kColumnBlock = 1024;
-constexpr std::size_t kMaxBlockRows = 32;
-constexpr double kFloatExactLimit = 16777216.0;  // 2^24
-constexpr int kExponentLimit = 60;
 
-// What is known about the samples a pass reads.
-struct SampleBound {
-    bool known = false;
-    int exponent = 0;        // samples are integer multiples of 2^-exponent
-    double numerator = 0.0;  // with |numerator| at most this
-};
-
-// Taps as n_k * 2^-exponent; sumAbs = sum of |n_k|. ok is false for taps that
-// are not finite or need an exponent beyond the limit.
-struct DyadicTaps {
-    bool ok = true;
-    int exponent = 0;
-    double sumAbs = 0.0;
-};
-
-DyadicTaps dyadicTaps(const CnKernel<float>& kernel) {
-    DyadicTaps d;
-    bool any = false;
-    for (const float* t = kernel.begin(); t != kernel.end(); ++t) {
-        if (!std::isfinite(*t)) {
-            d.ok = false;
-            return d;
-        }
-        if (*t == 0.0f) {
-            continue;
-        }
-        int x = 0;
-        const double f = std::frexp(static_cast<double>(*t), &x);  // t = f * 2^x, 0.5 <= |f| < 1
-        long long mantissa = static_cast<long long>(std::ldexp(std::fabs(f), 24));
-        int e = 24 - x;
-        while ((mantissa & 1) == 0) {
-            mantissa >>= 1;
-            --e;
-        }
-        d.exponent = any ? std::max(d.exponent, e) : e;
-        any = true;
-    }
-    if (d.exponent > kExponentLimit || d.exponent < -kExponentLimit) {
-        d.ok = false;
-        return d;
-    }
-    for (const float* t = kernel.begin(); t != kernel.end(); ++t) {
-        d.sumAbs += std::ldexp(std::fabs(static_cast<double>(*t)), d.exponent);
-    }
-    return d;
-}
-
-// Whether a pass with these taps and gain is exact in float on samples with
-// this bound; if so, `next` becomes the bound of its output.
-bool floatIsExact(const SampleBound& in, const CnKernel<float>& kernel, std::uint64_t up, SampleBound& next) {
-    next = SampleBound();
-    if (!in.known) {
-        return false;
-    }
-    const DyadicTaps d = dyadicTaps(kernel);
-    const int exponent = in.exponent + d.exponent;
-    const double numerator = in.numerator * d.sumAbs * static_cast<double>(up);
-    if (!d.ok || exponent > kExponentLimit || exponent < -kExponentLimit || !(numerator < kFloatExactLimit)) {
-        return false;
-    }
-    next.known = true;
-    next.exponent = exponent;
-    next.numerator = numerator;
-    return true;
-}
+using detail::floatIsExact;
+using detail::SampleBound;
 
 // Everything one pass needs about its kernel and line lengths; A is the
 // arithmetic type (double, or float where it is exact).
@@ -423,11 +351,7 @@ public:
 template <class Acc, class Mul, class Add>
 class Passes<unsigned char, Acc, Mul, Add> {
 public:
-    Passes() {
-        m_bound.known = true;
-        m_bound.exponent = 0;
-        m_bound.numerator = 255.0;
-    }
+    Passes() : m_bound(detail::byteSampleBound()) {}
     template <class Src, class Dst>
     void x(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
         if (advance(k, d.iX, d.oX)) {
@@ -465,6 +389,28 @@ private:
     }
 
     SampleBound m_bound;
+};
+
+// The fused sweep of all passes, for 8-bit data whose passes are all exact in
+// float; false when it does not apply and the passes are to run one by one.
+template <class In, class Out>
+struct Fused {
+    static bool run(const CnKernel<float>&, const CnKernel<float>&, const CnKernel<float>&, const Dims&,
+                    const Image<In>&, Image<Out>&) {
+        return false;
+    }
+};
+
+template <>
+struct Fused<unsigned char, unsigned char> {
+    static bool run(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz, const Dims& d,
+                    const Image<unsigned char>& in, Image<unsigned char>& out) {
+        if (!detail::fusedSeparableApplies(kx, ky, kz, d)) {
+            return false;
+        }
+        detail::runFusedSeparable(kx, ky, kz, d, in.data(), out.data());
+        return true;
+    }
 };
 
 void checkAxis(unsigned int n, unsigned int m, const CnKernel<float>& kernel, const char* tooLong) {
@@ -565,6 +511,9 @@ void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::executeWithTmp() {
     const CnKernel<K> kernelY = getKernel(CnCoord::Y);
     const CnKernel<K> kernelZ = getKernel(CnCoord::Z);
 
+    if (Fused<In, Out>::run(kernelX, kernelY, kernelZ, d, input, output)) {
+        return;
+    }
     // Temporaries are owned here so that they are released on every way out.
     std::unique_ptr<Image<Tmp>> t1(new Image<Tmp>(output.getSizeX(), input.getSizeY(), input.getSizeZ()));
     Passes<In, Acc, Mul, Add> run;

@@ -62,6 +62,15 @@ void negateValues(T* x, std::size_t m) {
 #define NVF_VECTOR_LOOP
 #endif
 
+// The pass loops are compiled twice, for plain x86-64 and for AVX2, and the
+// loader picks the one the processor runs. Neither enables fused multiply-add,
+// so both give the same numbers.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define NVF_SIMD_CLONES __attribute__((target_clones("avx2", "default"), flatten))
+#else
+#define NVF_SIMD_CLONES
+#endif
+
 namespace {
 namespace gpfa_detail {
 
@@ -385,8 +394,8 @@ inline void loadTwiddles(const T* table, std::ptrdiff_t kk, T sign, T* c, T* s) 
 
 // A type I pass (also the central radix-8 pass) with current product L.
 template <int F, class T, class Bf>
-void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign,
-               const Bf& bf) {
+NVF_SIMD_CLONES void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                               T sign, const Bf& bf) {
     const std::ptrdiff_t step = g.span / (F * L);
     forEachTypeI<F>(g, step, 0, [&](const std::ptrdiff_t* p) {
         applyInPlace<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr), static_cast<const T*>(nullptr), bf);
@@ -395,7 +404,8 @@ void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t n
     std::ptrdiff_t kk = 2 * L;
     for (std::ptrdiff_t k = g.kstep; k <= step - g.kstep; k += g.kstep) {
         loadTwiddles<F>(table, kk, sign, c, s);
-        forEachTypeI<F>(g, step, k, [&](const std::ptrdiff_t* p) { applyInPlace<true>(a, b, p, nv, g.jump, c, s, bf); });
+        forEachTypeI<F>(g, step, k,
+                        [&](const std::ptrdiff_t* p) { applyInPlace<true>(a, b, p, nv, g.jump, c, s, bf); });
         kk += 2 * L;
     }
 }
@@ -403,8 +413,8 @@ void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t n
 // The central radix-2 pass: where the twiddle is exactly +-i it is applied
 // without multiplications.
 template <class T>
-void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign,
-                T sigma) {
+NVF_SIMD_CLONES void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                                T sign, T sigma) {
     const std::ptrdiff_t step = g.span / (2 * L);
     const Radix2<T> bf{};
     const Radix2TimesI<T> bfi{sigma};
@@ -430,8 +440,8 @@ void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t 
 
 // A type II pass with current product L.
 template <int F, class T, class Bf>
-void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign,
-                const Bf& bf) {
+NVF_SIMD_CLONES void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                                T sign, const Bf& bf) {
     const std::ptrdiff_t step = g.span / (F * L);
     forEachTypeII<F>(g, step, L, 0, [&](const std::ptrdiff_t* p) {
         applyTransposed<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr), static_cast<const T*>(nullptr),
@@ -447,8 +457,110 @@ void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t 
     }
 }
 
+
+// Copies w vectors of n adjacent values (re / im, one after another) into the
+// interleaved scratch (element k of vector v at k * w + v), negating the imaginary
+// parts. The copy goes in tiles of a few elements of every vector, so that both
+// sides of a tile stay in the first-level cache.
+constexpr std::ptrdiff_t kTransposeTile = 8;
+
+template <class T>
+NVF_SIMD_CLONES void interleaveConjugated(const T* __restrict re, const T* __restrict im, T* __restrict sr,
+                                          T* __restrict si, std::ptrdiff_t n, std::ptrdiff_t w) {
+    for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
+        const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
+        for (std::ptrdiff_t v = 0; v < w; ++v) {
+            const T* rv = re + v * n + k0;
+            const T* iv = im + v * n + k0;
+            T* dr = sr + k0 * w + v;
+            T* di = si + k0 * w + v;
+            for (std::ptrdiff_t k = 0; k < kb; ++k) {
+                dr[k * w] = rv[k];
+                di[k * w] = -iv[k];
+            }
+        }
+    }
+}
+
+// The way back: element k of vector v from k * w + v, the imaginary part negated.
+template <class T>
+NVF_SIMD_CLONES void deinterleaveConjugated(const T* __restrict sr, const T* __restrict si, T* __restrict re,
+                                            T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t w) {
+    for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
+        const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
+        for (std::ptrdiff_t v = 0; v < w; ++v) {
+            T* rv = re + v * n + k0;
+            T* iv = im + v * n + k0;
+            const T* srcR = sr + k0 * w + v;
+            const T* srcI = si + k0 * w + v;
+            for (std::ptrdiff_t k = 0; k < kb; ++k) {
+                rv[k] = srcR[k * w];
+                iv[k] = -srcI[k * w];
+            }
+        }
+    }
+}
+
+// The way back for the inverse: real parts times scale, imaginary parts times negScale.
+template <class T>
+NVF_SIMD_CLONES void deinterleaveScaled(const T* __restrict sr, const T* __restrict si, T* __restrict re,
+                                        T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t w, T scale, T negScale) {
+    for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
+        const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
+        for (std::ptrdiff_t v = 0; v < w; ++v) {
+            T* rv = re + v * n + k0;
+            T* iv = im + v * n + k0;
+            const T* srcR = sr + k0 * w + v;
+            const T* srcI = si + k0 * w + v;
+            for (std::ptrdiff_t k = 0; k < kb; ++k) {
+                rv[k] = srcR[k * w] * scale;
+                iv[k] = srcI[k * w] * negScale;
+            }
+        }
+    }
+}
+
+// x[k * d + v] = -x[k * d + v] for k < n, v < w.
+template <class T>
+NVF_SIMD_CLONES void negateBand(T* x, std::ptrdiff_t n, std::ptrdiff_t d, std::ptrdiff_t w) {
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        T* row = x + k * d;
+        for (std::ptrdiff_t v = 0; v < w; ++v) {
+            row[v] = -row[v];
+        }
+    }
+}
+
+// The inverse's scaling of the same band: real parts times scale, imaginary parts
+// times negScale.
+template <class T>
+NVF_SIMD_CLONES void scaleBand(T* __restrict re, T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t d,
+                               std::ptrdiff_t w, T scale, T negScale) {
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        T* rr = re + k * d;
+        T* ir = im + k * d;
+        for (std::ptrdiff_t v = 0; v < w; ++v) {
+            rr[v] *= scale;
+            ir[v] *= negScale;
+        }
+    }
+}
+
 }  // namespace gpfa_detail
 }  // namespace
+
+using gpfa_detail::deinterleaveConjugated;
+using gpfa_detail::deinterleaveScaled;
+using gpfa_detail::interleaveConjugated;
+using gpfa_detail::negateBand;
+using gpfa_detail::scaleBand;
+
+// Vectors per scratch chunk of runGpfaInChunks.
+constexpr std::ptrdiff_t kGpfaChunk = 8;
+// Bytes of one row of a band of runGpfaInBands (per array), and the size of one
+// array from which the bands pay off: smaller arrays stay in cache as a whole.
+constexpr std::ptrdiff_t kGpfaBandBytes = 256;
+constexpr std::size_t kGpfaBandFrom = std::size_t(1) << 20;
 
 template <class T>
 Cn1dFftFilter<T>::Cn1dFftFilter()
@@ -561,6 +673,14 @@ void Cn1dFftFilter<T>::execute() {
     ComputeTwiddleFactors(m_length);
 
     if (m_dataJump == 1 && !m_gpfaOnly && IsPowerOf2(static_cast<unsigned int>(m_length))) {
+        if (m_vectorCount > 1 && m_vectorJump >= m_length) {
+            // Several vectors that do not overlap: one call for all of them, which
+            // gives every vector the numbers of its own call.
+            const math::CnFft<T> fft;
+            fft.CallContiguousBatchFftRoutine(m_realOutput, m_imagOutput, m_length, m_vectorJump, m_vectorCount,
+                                              m_direction, m_trigs);
+            return;
+        }
         for (std::int32_t v = 0; v < m_vectorCount; ++v) {
             const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(v) * m_vectorJump;
             CallMklFftRoutine(m_realOutput + o, m_imagOutput + o, m_length, m_direction);
@@ -574,8 +694,48 @@ template <class T>
 void Cn1dFftFilter<T>::runGpfa() {
     if (m_dataJump == 1 && m_vectorJump == m_length && m_vectorCount > 1 && m_length > 1) {
         runGpfaInChunks();
+    } else if (m_vectorJump == 1 && m_dataJump == m_vectorCount && m_length > 1 &&
+               static_cast<std::size_t>(m_length) * static_cast<std::size_t>(m_vectorCount) * sizeof(T) >
+                   kGpfaBandFrom) {
+        runGpfaInBands();
     } else {
         runGpfaDirect();
+    }
+}
+
+template <class T>
+void Cn1dFftFilter<T>::runGpfaInBands() {
+    runGpfaOnColumns(m_realOutput, m_imagOutput, m_trigs, m_length, m_dataJump, m_vectorCount, m_direction);
+}
+
+template <class T>
+void Cn1dFftFilter<T>::runGpfaOnColumns(T* re, T* im, T* table, std::int32_t n, std::int32_t rowJump,
+                                        std::int32_t count, std::int32_t dir) {
+    // The columns (vector v at v, element k at k * rowJump) are transformed a band
+    // of adjacent columns at a time, the negations and the scaling done on the band
+    // while it is in cache. Each column goes through exactly the operations of
+    // runGpfaDirect, so the results are the same.
+    const std::ptrdiff_t len = n;
+    const std::ptrdiff_t d = rowJump;
+    const std::ptrdiff_t band = kGpfaBandBytes / static_cast<std::ptrdiff_t>(sizeof(T));
+    const T scale = T(1) / static_cast<T>(n);
+    const T negScale = T(-1) / static_cast<T>(n);
+    for (std::ptrdiff_t c0 = 0; c0 < count; c0 += band) {
+        const std::ptrdiff_t w = std::min<std::ptrdiff_t>(band, count - c0);
+        T* bandRe = re + c0;
+        T* bandIm = im + c0;
+        negateBand(bandIm, len, d, w);
+        std::int32_t inc = rowJump;
+        std::int32_t jump = 1;
+        std::int32_t length = n;
+        std::int32_t lot = static_cast<std::int32_t>(w);
+        std::int32_t isign = dir;
+        gpfa(bandRe, bandIm, table, &inc, &jump, &length, &lot, &isign);
+        if (dir < 0) {
+            scaleBand(bandRe, bandIm, len, d, w, scale, negScale);
+        } else {
+            negateBand(bandIm, len, d, w);
+        }
     }
 }
 
@@ -611,7 +771,7 @@ void Cn1dFftFilter<T>::runGpfaInChunks() {
     // through exactly the operations of runGpfaDirect (negation, butterflies,
     // negation or scaling), so the results are the same.
     const std::ptrdiff_t n = m_length;
-    const std::ptrdiff_t chunk = 16;
+    const std::ptrdiff_t chunk = kGpfaChunk;
     std::vector<T> realScratch(static_cast<std::size_t>(n * chunk));
     std::vector<T> imagScratch(static_cast<std::size_t>(n * chunk));
     const T scale = T(1) / static_cast<T>(m_length);
@@ -620,30 +780,17 @@ void Cn1dFftFilter<T>::runGpfaInChunks() {
         const std::ptrdiff_t w = std::min<std::ptrdiff_t>(chunk, m_vectorCount - v0);
         T* re = m_realOutput + v0 * n;
         T* im = m_imagOutput + v0 * n;
-        for (std::ptrdiff_t v = 0; v < w; ++v) {
-            for (std::ptrdiff_t k = 0; k < n; ++k) {
-                realScratch[static_cast<std::size_t>(k * w + v)] = re[v * n + k];
-                imagScratch[static_cast<std::size_t>(k * w + v)] = -im[v * n + k];
-            }
-        }
+        interleaveConjugated(re, im, realScratch.data(), imagScratch.data(), n, w);
         std::int32_t inc = static_cast<std::int32_t>(w);
         std::int32_t jump = 1;
         std::int32_t len = m_length;
         std::int32_t lot = static_cast<std::int32_t>(w);
         std::int32_t isign = m_direction;
         gpfa(realScratch.data(), imagScratch.data(), m_trigs, &inc, &jump, &len, &lot, &isign);
-        for (std::ptrdiff_t v = 0; v < w; ++v) {
-            if (m_direction < 0) {
-                for (std::ptrdiff_t k = 0; k < n; ++k) {
-                    re[v * n + k] = realScratch[static_cast<std::size_t>(k * w + v)] * scale;
-                    im[v * n + k] = imagScratch[static_cast<std::size_t>(k * w + v)] * negScale;
-                }
-            } else {
-                for (std::ptrdiff_t k = 0; k < n; ++k) {
-                    re[v * n + k] = realScratch[static_cast<std::size_t>(k * w + v)];
-                    im[v * n + k] = -imagScratch[static_cast<std::size_t>(k * w + v)];
-                }
-            }
+        if (m_direction < 0) {
+            deinterleaveScaled(realScratch.data(), imagScratch.data(), re, im, n, w, scale, negScale);
+        } else {
+            deinterleaveConjugated(realScratch.data(), imagScratch.data(), re, im, n, w);
         }
     }
 }

@@ -83,10 +83,18 @@ protected:
     // The GPFA path of execute() on the output arrays: conjugate, transform,
     // conjugate again or scale. runGpfaDirect works on the arrays as the jumps
     // describe them; runGpfaInChunks (vectors stored one after another only) gives
-    // the same numbers through small interleaved copies; runGpfa picks one.
+    // the same numbers through small interleaved copies; runGpfaInBands (the
+    // columns of a row-major array: vector jump 1, data jump = vector count) gives
+    // them a band of columns at a time; runGpfa picks one.
     void runGpfa();
     void runGpfaDirect();
     void runGpfaInChunks();
+    void runGpfaInBands();
+    // The GPFA path (conjugate, transform, conjugate again or scale) on `count`
+    // columns: vector v at re / im + v, element k at k * rowJump (rowJump >= count),
+    // with the table of setgpfa for n.
+    void runGpfaOnColumns(T* re, T* im, T* table, std::int32_t n, std::int32_t rowJump, std::int32_t count,
+                          std::int32_t dir);
 
     std::int32_t m_direction;
     std::int32_t m_vectorJump;

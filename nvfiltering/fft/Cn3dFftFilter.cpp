@@ -94,7 +94,6 @@ void Cn3dFftFilter<T>::transformZLinesBatched(T* realOut, T* imagOut, int nx, in
         return;  // a transform of length 1 leaves every value as it is
     }
     const std::size_t plane = static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny);
-    const std::size_t total = plane * static_cast<std::size_t>(nz);
     if (this->IsPowerOf2(static_cast<unsigned int>(nz))) {
         const math::CnFft<T> fft;
         std::vector<T> table(3 * static_cast<std::size_t>(nz));
@@ -107,29 +106,11 @@ void Cn3dFftFilter<T>::transformZLinesBatched(T* realOut, T* imagOut, int nx, in
         }
         return;
     }
-    for (std::size_t i = 0; i < total; ++i) {
-        imagOut[i] = -imagOut[i];
-    }
     std::vector<T> table(2 * static_cast<std::size_t>(nz));
     std::int32_t n = nz;
     this->setgpfa(table.data(), &n);
-    std::int32_t inc = static_cast<std::int32_t>(plane);
-    std::int32_t jump = 1;
-    std::int32_t lot = static_cast<std::int32_t>(plane);
-    std::int32_t isign = dir;
-    this->gpfa(realOut, imagOut, table.data(), &inc, &jump, &n, &lot, &isign);
-    if (dir < 0) {
-        const T scale = T(1) / static_cast<T>(nz);
-        const T negScale = T(-1) / static_cast<T>(nz);
-        for (std::size_t i = 0; i < total; ++i) {
-            realOut[i] *= scale;
-            imagOut[i] *= negScale;
-        }
-    } else {
-        for (std::size_t i = 0; i < total; ++i) {
-            imagOut[i] = -imagOut[i];
-        }
-    }
+    const std::int32_t lines = static_cast<std::int32_t>(plane);
+    this->runGpfaOnColumns(realOut, imagOut, table.data(), n, lines, lines, dir);
 }
 
 template class Cn3dFftFilter<float>;

@@ -44,6 +44,16 @@ constexpr const char* kNoFirstDerivativeForVectors = "No first derivative filter
 constexpr const char* kNoSecondDerivativeForVectors = "No second derivative filter for images of CnVectors.";
 constexpr const char* kInvalidDerivative = "invalid derivative";
 constexpr const char* kDstHasNoElements = "dst has no elements";
+// Checks added by this library for inputs that would otherwise reach outside
+// an image, a line or the boundary matrix.
+constexpr const char* kRecursiveLineNotSet =
+    "Cn1dRecursiveFilter: line not set (null start, zero length or zero stride).";
+constexpr const char* kRecursiveLineOutsideImage = "Cn1dRecursiveFilter: line extends beyond its image.";
+constexpr const char* kRecursiveParametersNotSet =
+    "Cn1dRecursiveFilter: filter parameters not set (call setParameters with a 3 x 3 boundary matrix).";
+constexpr const char* kRecursiveOutputSizeDiffers = "CnRecursiveFilter: output image dimensions differ from the input.";
+constexpr const char* kGradientSizeDiffers = "CnImageGradient: destination dimensions differ from the source.";
+constexpr const char* kGradientInvalidVoxelSize = "CnImageGradient: voxel size must be positive and finite.";
 
 // --- Fast Fourier transforms -------------------------------------------------
 constexpr const char* kFftDimensionNotImplemented = "FFT dimensions must be a power of 2, 3 or 5";

@@ -50,8 +50,6 @@ private:
                           std::size_t strideZ);
 
     void checkDimensions(const imaging::Image<T>& input, const imaging::Image<T>& output) const;
-    void computeFast(const imaging::Image<T>& input, imaging::Image<T>& output);
-    void computeStraightforward(const imaging::Image<T>& input, imaging::Image<T>& output);
 };
 
 extern template class CnErosionFilter<unsigned char>;

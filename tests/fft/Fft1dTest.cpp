@@ -223,6 +223,33 @@ TYPED_TEST(Fft1dTest, ChunkedBatchEqualsDirectGpfaBitForBit) {
     }
 }
 
+TYPED_TEST(Fft1dTest, ColumnsInBandsEqualDirectGpfaBitForBit) {
+    using T = TypeParam;
+    // The columns of n rows of `count` values: arrays of more than 1 MiB go a band
+    // of columns at a time, smaller ones through the direct path; both must give
+    // the numbers of the direct path.
+    const int count = (static_cast<int>((std::size_t(1) << 20) / sizeof(T)) / 135 + 2) | 1;  // odd
+    const int shapes[][2] = {{135, count}, {45, 77}};
+    for (const auto& shape : shapes) {
+        const int n = shape[0], columns = shape[1];
+        for (int dir : {1, -1}) {
+            const std::vector<T> re = randomValues<T>(static_cast<std::size_t>(n) * columns, 5);
+            const std::vector<T> im = randomValues<T>(static_cast<std::size_t>(n) * columns, 6);
+            std::vector<T> a = re, b = im, c = re, d = im;
+            Probe1d<T> banded;
+            banded.setFields(a.data(), b.data(), a.data(), b.data(), n, columns);
+            banded.SetDataJump(columns);
+            banded.SetVectorJump(1);
+            banded.SetDirection(dir);
+            banded.execute();
+            Probe1d<T> direct;
+            direct.runGpfaDirectly(c.data(), d.data(), n, columns, columns, 1, dir);
+            ASSERT_EQ(a, c) << n << " x " << columns;
+            ASSERT_EQ(b, d) << n << " x " << columns;
+        }
+    }
+}
+
 TYPED_TEST(Fft1dTest, TableIsRebuiltOnlyWhenLengthOrEngineChanges) {
     using T = TypeParam;
     std::vector<T> re = randomValues<T>(2048, 1), im = randomValues<T>(2048, 2);

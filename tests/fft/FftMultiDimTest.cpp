@@ -193,32 +193,108 @@ TYPED_TEST(FftMultiDimTest, ThreeDimensionalCallLeavesTheFilterFieldsAlone) {
 TYPED_TEST(FftMultiDimTest, MathLibraryBatchedRoutineEqualsOneVectorAtATime) {
     using T = TypeParam;
     const com::norvane::math::CnFft<T> fft;
-    for (int n : {1, 2, 8, 64, 512}) {
-        const int count = 5;
-        const int stride = 7;  // vectors 0..4 adjacent, rows 7 apart (gaps untouched)
-        std::vector<T> table(3 * n);
-        fft.Call1dMklFftRoutine(nullptr, nullptr, n, 0, table.data());
-        for (int dir : {1, -1}) {
-            std::vector<T> re = randomValues<T>(n * stride, 1), im = randomValues<T>(n * stride, 2);
-            const std::vector<T> re0 = re, im0 = im;
-            fft.CallBatchedFftRoutine(re.data(), im.data(), n, stride, count, dir, table.data());
-            for (int v = 0; v < stride; ++v) {
-                std::vector<T> r(n), i(n);
-                for (int k = 0; k < n; ++k) {
-                    r[k] = re0[k * stride + v];
-                    i[k] = im0[k * stride + v];
-                }
-                if (v < count) {
-                    fft.Call1dMklFftRoutine(r.data(), i.data(), n, dir, table.data());
-                }
-                for (int k = 0; k < n; ++k) {
-                    ASSERT_EQ(re[k * stride + v], r[k]) << n << " v " << v;
-                    ASSERT_EQ(im[k * stride + v], i[k]) << n << " v " << v;
+    // 5 vectors fit one band; 133 span several bands and end in a partial one.
+    for (const int count : {5, 133}) {
+        for (int n : {1, 2, 8, 64, 512}) {
+            const int stride = count + 2;  // vectors adjacent, then a gap left untouched
+            std::vector<T> table(3 * n);
+            fft.Call1dMklFftRoutine(nullptr, nullptr, n, 0, table.data());
+            for (int dir : {1, -1}) {
+                std::vector<T> re = randomValues<T>(n * stride, 1), im = randomValues<T>(n * stride, 2);
+                const std::vector<T> re0 = re, im0 = im;
+                fft.CallBatchedFftRoutine(re.data(), im.data(), n, stride, count, dir, table.data());
+                for (int v = 0; v < stride; ++v) {
+                    std::vector<T> r(n), i(n);
+                    for (int k = 0; k < n; ++k) {
+                        r[k] = re0[k * stride + v];
+                        i[k] = im0[k * stride + v];
+                    }
+                    if (v < count) {
+                        fft.Call1dMklFftRoutine(r.data(), i.data(), n, dir, table.data());
+                    }
+                    for (int k = 0; k < n; ++k) {
+                        ASSERT_EQ(re[k * stride + v], r[k]) << n << " x " << count << " v " << v;
+                        ASSERT_EQ(im[k * stride + v], i[k]) << n << " x " << count << " v " << v;
+                    }
                 }
             }
         }
     }
     EXPECT_THROW(fft.Call1dMklFftRoutine(nullptr, nullptr, 12, 0, nullptr), com::norvane::Throwable);
+}
+
+TYPED_TEST(FftMultiDimTest, MathLibraryContiguousBatchEqualsOneVectorAtATime) {
+    using T = TypeParam;
+    const com::norvane::math::CnFft<T> fft;
+    for (int n : {1, 2, 4, 8, 64, 512}) {
+        std::vector<T> table(3 * n);
+        fft.Call1dMklFftRoutine(nullptr, nullptr, n, 0, table.data());
+        for (const int jump : {n, n + 3}) {  // adjacent vectors, then gaps left untouched
+            const int count = 7;
+            for (int dir : {1, -1}) {
+                std::vector<T> re = randomValues<T>(count * jump, 7), im = randomValues<T>(count * jump, 8);
+                std::vector<T> a = re, b = im;
+                fft.CallContiguousBatchFftRoutine(a.data(), b.data(), n, jump, count, dir, table.data());
+                for (int v = 0; v < count; ++v) {
+                    fft.Call1dMklFftRoutine(re.data() + v * jump, im.data() + v * jump, n, dir, table.data());
+                }
+                ASSERT_EQ(a, re) << n << " jump " << jump << " dir " << dir;
+                ASSERT_EQ(b, im) << n << " jump " << jump << " dir " << dir;
+            }
+        }
+    }
+}
+
+// The math library's 2-D routine against the plain sequence on the whole array:
+// negate the imaginary parts (inverse), rows one by one, columns one by one, then
+// scale by (r, -r) with r = 1 / (n1 n2) (inverse).
+TYPED_TEST(FftMultiDimTest, MathLibrary2dRoutineEqualsRowsThenColumnsBitForBit) {
+    using T = TypeParam;
+    const com::norvane::math::CnFft<T> fft;
+    const int shapes[][2] = {{1, 1}, {1, 16}, {32, 1}, {4, 2}, {16, 128}, {8, 512}, {256, 4}, {64, 64}};
+    for (const auto& shape : shapes) {
+        const int n1 = shape[0], n2 = shape[1];
+        const std::size_t m = static_cast<std::size_t>(n1) * n2;
+        std::vector<T> rowTable(3 * n2), columnTable(3 * n1);
+        fft.Call1dMklFftRoutine(nullptr, nullptr, n2, 0, rowTable.data());
+        fft.Call1dMklFftRoutine(nullptr, nullptr, n1, 0, columnTable.data());
+        for (int dir : {1, -1}) {
+            const std::vector<T> re = randomValues<T>(m, 3), im = randomValues<T>(m, 4);
+            std::vector<T> a = re, b = im;
+            fft.Call2dMklFftRoutine(a.data(), b.data(), n1, n2, dir);
+
+            std::vector<T> c = re, d = im;
+            if (dir < 0) {
+                for (T& x : d) {
+                    x = -x;
+                }
+            }
+            for (int r = 0; r < n1; ++r) {
+                fft.Call1dMklFftRoutine(c.data() + r * n2, d.data() + r * n2, n2, 1, rowTable.data());
+            }
+            std::vector<T> cr(n1), ci(n1);
+            for (int col = 0; col < n2; ++col) {
+                for (int r = 0; r < n1; ++r) {
+                    cr[r] = c[r * n2 + col];
+                    ci[r] = d[r * n2 + col];
+                }
+                fft.Call1dMklFftRoutine(cr.data(), ci.data(), n1, 1, columnTable.data());
+                for (int r = 0; r < n1; ++r) {
+                    c[r * n2 + col] = cr[r];
+                    d[r * n2 + col] = ci[r];
+                }
+            }
+            if (dir < 0) {
+                const T scale = static_cast<T>(1.0 / (static_cast<double>(n1) * static_cast<double>(n2)));
+                for (std::size_t i = 0; i < m; ++i) {
+                    c[i] *= scale;
+                    d[i] *= -scale;
+                }
+            }
+            ASSERT_EQ(a, c) << n1 << "x" << n2 << " dir " << dir;
+            ASSERT_EQ(b, d) << n1 << "x" << n2 << " dir " << dir;
+        }
+    }
 }
 
 }  // namespace

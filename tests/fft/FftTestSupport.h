@@ -147,6 +147,18 @@ public:
         this->runGpfaDirect();
     }
 
+    // The same for vectors laid out by the given jumps.
+    void runGpfaDirectly(T* re, T* im, std::int32_t n, std::int32_t count, std::int32_t dataJump,
+                         std::int32_t vectorJump, int dir) {
+        setFields(re, im, re, im, n, count);
+        this->m_vectorJump = vectorJump;
+        this->m_dataJump = dataJump;
+        this->m_direction = dir;
+        this->m_gpfaOnly = true;
+        this->ComputeTwiddleFactors(n);
+        this->runGpfaDirect();
+    }
+
     int callSetgpfa(T* table, std::int32_t n) { return this->setgpfa(table, &n); }
     std::int32_t callPow(std::int32_t x, std::int32_t e) { return this->pow_ii(&x, &e); }
     static std::int32_t blockSize(std::int32_t left, std::int32_t limit) { return Base::gpfaBlockSize(left, limit); }

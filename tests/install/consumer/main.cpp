@@ -48,6 +48,24 @@ void fft() {
     }
 }
 
+void recursive() {
+    img::Image<float> in(16, 16, 16), out(16, 16, 16);
+    in.fill(1.0f);
+    nvf::CnRecursiveFilter<float, float> f;
+    f.setSigma(0.0, 0.0, 0.0);
+    f.execute(in, out);
+    check(out(8, 8, 8) == 1.0f, "recursive smoothing with sigma 0");
+
+    img::Volume<unsigned char> src(6, 6, 6);
+    for (unsigned int z = 0; z < 6; ++z)
+        for (unsigned int y = 0; y < 6; ++y)
+            for (unsigned int x = 0; x < 6; ++x) src(x, y, z) = static_cast<unsigned char>(x);
+    img::Volume<nvm::CnVector3D<float>> dst(6, 6, 6);
+    nvf::CnImageGradient<unsigned char> g;
+    g.execute(src, dst);
+    check(std::abs(dst(2, 2, 2).x - 1.0f) < 1e-6f && dst(2, 2, 2).y == 0.0f, "gradient of a ramp");
+}
+
 void morphology() {
     img::Image<unsigned char> mask(5, 5, 1), grown(5, 5, 1), shrunk(5, 5, 1);
     mask(2, 2, 0) = 1;
@@ -79,6 +97,7 @@ int main() {
     convolution();
     fft();
     morphology();
+    recursive();
     std::cout << (failures == 0 ? "consumer: ok" : "consumer: FAILED") << std::endl;
     return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,64 @@
+// Internal to the separable filter: the test that a pass is exact in float, and
+// the fused run of all passes of an 8-bit separable filter for the case where
+// every pass is exact. Not part of the public interface.
+#pragma once
+
+#include <nvfiltering/convolution/CnKernel.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+namespace detail {
+
+// What is known about the samples a pass reads: every sample is an integer
+// multiple of 2^-exponent whose numerator is at most `numerator` in magnitude.
+struct SampleBound {
+    bool known = false;
+    int exponent = 0;
+    double numerator = 0.0;
+};
+
+// The bound of 8-bit samples: integers 0 ... 255.
+SampleBound byteSampleBound();
+
+// Whether a pass with these taps and up-sampling gain, on samples with bound
+// `in`, forms every product and every partial sum (in any order and any
+// grouping) exactly in float. If it does, `next` becomes the bound of the pass's
+// output; otherwise `next` is unknown.
+//
+// Why: with every sample n * 2^-E (|n| <= A) and every tap n_k * 2^-e (integers
+// n_k), each product, gain included, and each partial sum is a multiple of
+// 2^-(E + e) with a numerator of at most A * up * sum |n_k|. Below 2^24 all of
+// them are exact in float as in double, so both precisions, and any order of
+// summation, produce the same values.
+bool floatIsExact(const SampleBound& in, const CnKernel<float>& kernel, std::uint64_t up, SampleBound& next);
+
+// Lengths of one separable run: input (iX, iY, iZ), output (oX, oY, oZ).
+struct SeparableDims {
+    std::size_t iX, iY, iZ, oX, oY, oZ;
+};
+
+// Whether runFusedSeparable gives, for 8-bit input and output, exactly the bytes
+// of the pass-by-pass run (X into float, Y, then Z, rounded and clamped once):
+// true when every pass that runs is exact in float and the last result is fine
+// enough that adding 0.5 to it is exact in float too. The dimensions must have
+// passed the separable filter's checks.
+bool fusedSeparableApplies(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
+                           const SeparableDims& d);
+
+// Runs X, Y (and Z for more than one input slice) in one sweep: the X rows an
+// output row needs are filtered into a small ring of rows, the Y rows of a slice
+// into a ring of slices, and every output sample is formed once from them. Only
+// rows and slices some output reads are filtered. Scratch: a few rows, and at
+// most as many filtered slices (oX by oY floats each) as the Z window spans,
+// never more than iZ. Requires fusedSeparableApplies(kx, ky, kz, d).
+void runFusedSeparable(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
+                       const SeparableDims& d, const unsigned char* in, unsigned char* out);
+
+}  // namespace detail
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com

@@ -1,0 +1,48 @@
+// Gradient of an 8-bit volume in physical units, by first Gaussian derivatives.
+#pragma once
+
+#include <nvfiltering/nvfiltering_export.h>
+#include <nvimage/Volume.h>
+#include <nvmath/CnVector3D.h>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+
+// At every voxel, the first recursive Gaussian derivatives along X, Y and Z,
+// each divided by the voxel size along its axis (intensity per unit length).
+// sigma is in the unit of the voxel size and becomes sigma / voxel size in
+// voxels per axis. With sigma 0 there is no smoothing and each component is
+// the central difference (src(x+1) - src(x-1)) / (2 vx), src taken as 0
+// outside the volume. The Z component of a single-slice source is 0.
+template <class T>
+class NVFILTERING_EXPORT CnImageGradient {
+public:
+    // sigma 0.
+    CnImageGradient();
+    virtual ~CnImageGradient();
+
+    // Stores sigma; nothing is validated.
+    void setSigma(double sigma);
+    double getSigma();
+
+    // Fills dst with the gradient of src; src is read and never written.
+    // Throws com::norvane::Throwable before anything is written when dst holds no
+    // voxels ("dst has no elements"), when dst's dimensions differ from src's,
+    // and when a component of src's voxel size is zero, negative or not finite;
+    // the convergence message when sigma / voxel size is about 107 or more.
+    void execute(const imaging::Volume<T>& src, imaging::Volume<math::CnVector3D<float>>& dst);
+
+protected:
+    CnImageGradient(const CnImageGradient& other);
+    CnImageGradient& operator=(const CnImageGradient& other);
+
+private:
+    double m_sigma;
+};
+
+extern template class CnImageGradient<unsigned char>;
+
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com
