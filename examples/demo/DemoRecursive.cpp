@@ -21,7 +21,7 @@ void runRecursive(demo::Demo& d) {
     const std::string size = demo::sizeOf(src);
 
     demo::Volume<float> smooth(X, Y, Z);
-    d.run("CnRecursiveFilter smooth sigma 2", "uchar -> float", size, size, [&] {
+    d.run("CnRecursiveFilter smooth sigma 2", "uint8 -> float", size, size, [&] {
         nvf::CnRecursiveFilter<unsigned char, float> f;
         f.setSigma(2.0, 2.0, 2.0);
         f.execute(src, smooth);
@@ -31,7 +31,7 @@ void runRecursive(demo::Demo& d) {
     d.writeGray("recursive_smooth", smoothSlice.data(), X, Y);
 
     demo::Volume<float> dx(X, Y, Z);
-    d.run("CnRecursiveFilter d/dx sigma 2", "uchar -> float", size, size, [&] {
+    d.run("CnRecursiveFilter d/dx sigma 2", "uint8 -> float", size, size, [&] {
         nvf::CnRecursiveFilter<unsigned char, float> f;
         f.setSigma(2.0, 2.0, 2.0);
         f.setDerivative(nvf::CnRecursiveFilter<unsigned char, float>::FirstDerivativeX);
@@ -43,7 +43,7 @@ void runRecursive(demo::Demo& d) {
 
     demo::Volume<Vec3f> gradient(src);
     std::vector<float> magnitude;
-    d.run("CnImageGradient sigma 1.5", "uchar -> vec3f", size, size, [&] {
+    d.run("CnImageGradient sigma 1.5", "uint8 -> vec3 float", size, size, [&] {
         nvf::CnImageGradient<unsigned char> g;
         g.setSigma(1.5);
         g.execute(src, gradient);
