@@ -1057,6 +1057,40 @@ int Cn1dFftFilter<T>::gpfa2f(T* a, T* b, T* table, std::int32_t* inc, std::int32
     return 0;
 }
 
+namespace {
+
+// The passes of the radix-3 and radix-5 routines: blocks of at most 128 vectors,
+// each finishing all mm passes (the first half of type I, the rest of type II)
+// before the next block starts.
+template <int F, class T, class Butterfly>
+void runOddRadixPasses(T* a, T* b, const T* table, const Geometry& g, std::int32_t passes, std::int32_t lot, T s,
+                       const Butterfly& bf, std::int32_t (*blockSize)(std::int32_t, std::int32_t)) {
+    using namespace gpfa_detail;
+    const std::int32_t typeIPasses = (passes + 1) / 2;
+    const std::int32_t limit = 128;
+    const std::int32_t blocks = 1 + (lot - 1) / limit;
+    std::int32_t left = lot;
+    std::ptrdiff_t start = 0;
+    for (std::int32_t block = 0; block < blocks; ++block) {
+        const std::int32_t nv = blockSize(left, limit);
+        left -= nv;
+        T* ab = a + start;
+        T* bb = b + start;
+        std::ptrdiff_t L = 1;
+        for (std::int32_t pass = 0; pass < passes; ++pass) {
+            if (pass < typeIPasses) {
+                typeIPass<F>(ab, bb, g, L, nv, table, s, bf);
+            } else {
+                typeIIPass<F>(ab, bb, g, L, nv, table, s, bf);
+            }
+            L *= F;
+        }
+        start += static_cast<std::ptrdiff_t>(nv) * g.jump;
+    }
+}
+
+}  // namespace
+
 template <class T>
 int Cn1dFftFilter<T>::gpfa3f(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n,
                              std::int32_t* mm, std::int32_t* lot, std::int32_t* isign) {
@@ -1070,28 +1104,7 @@ int Cn1dFftFilter<T>::gpfa3f(T* a, T* b, T* table, std::int32_t* inc, std::int32
         c = -c;
     }
     const Radix3<T> bf{c};
-    const std::int32_t passes = *mm;
-    const std::int32_t typeIPasses = (passes + 1) / 2;
-    const std::int32_t limit = 128;
-    const std::int32_t blocks = 1 + (*lot - 1) / limit;
-    std::int32_t left = *lot;
-    std::ptrdiff_t start = 0;
-    for (std::int32_t block = 0; block < blocks; ++block) {
-        const std::int32_t nv = gpfaBlockSize(left, limit);
-        left -= nv;
-        T* ab = a + start;
-        T* bb = b + start;
-        std::ptrdiff_t L = 1;
-        for (std::int32_t pass = 0; pass < passes; ++pass) {
-            if (pass < typeIPasses) {
-                typeIPass<3>(ab, bb, g, L, nv, table, s, bf);
-            } else {
-                typeIIPass<3>(ab, bb, g, L, nv, table, s, bf);
-            }
-            L *= 3;
-        }
-        start += static_cast<std::ptrdiff_t>(nv) * g.jump;
-    }
+    runOddRadixPasses<3>(a, b, table, g, *mm, *lot, s, bf, &gpfaBlockSize);
     return 0;
 }
 
@@ -1121,28 +1134,7 @@ int Cn1dFftFilter<T>::gpfa5f(T* a, T* b, T* table, std::int32_t* inc, std::int32
             bf = Radix5<T>{sqrt5by4, -sin72, -sin36};
             break;
     }
-    const std::int32_t passes = *mm;
-    const std::int32_t typeIPasses = (passes + 1) / 2;
-    const std::int32_t limit = 128;
-    const std::int32_t blocks = 1 + (*lot - 1) / limit;
-    std::int32_t left = *lot;
-    std::ptrdiff_t start = 0;
-    for (std::int32_t block = 0; block < blocks; ++block) {
-        const std::int32_t nv = gpfaBlockSize(left, limit);
-        left -= nv;
-        T* ab = a + start;
-        T* bb = b + start;
-        std::ptrdiff_t L = 1;
-        for (std::int32_t pass = 0; pass < passes; ++pass) {
-            if (pass < typeIPasses) {
-                typeIPass<5>(ab, bb, g, L, nv, table, s, bf);
-            } else {
-                typeIIPass<5>(ab, bb, g, L, nv, table, s, bf);
-            }
-            L *= 5;
-        }
-        start += static_cast<std::ptrdiff_t>(nv) * g.jump;
-    }
+    runOddRadixPasses<5>(a, b, table, g, *mm, *lot, s, bf, &gpfaBlockSize);
     return 0;
 }
 
