@@ -12,7 +12,9 @@
 
 #include <nvfiltering/framework/Cn1dFilter.h>
 #include <nvfiltering/framework/CnFilter.h>
+#include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/CnThreadPoolExecutor.h>
 #include <nvfiltering/framework/EightPointConnectivityIn3DException.h>
 #include <nvfiltering/framework/FftDimensionNotImplementedException.h>
 

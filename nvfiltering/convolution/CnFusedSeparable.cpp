@@ -1,5 +1,6 @@
 #include <nvfiltering/convolution/detail/CnConvolutionLine.h>
 #include <nvfiltering/convolution/detail/CnFusedSeparable.h>
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,14 +13,6 @@
 // library is loaded. Every value they form is exact (see floatIsExact), so the
 // instruction set, fused multiply-adds and the order of the terms do not change
 // a single result.
-#if defined(__x86_64__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define NVF_CONV_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-#endif
-#ifndef NVF_CONV_CLONES
-#define NVF_CONV_CLONES
-#endif
 
 namespace com {
 namespace norvane {
@@ -141,11 +134,11 @@ inline __attribute__((always_inline)) void weightedSumAny(const T* const* src, c
 
 // out[i] = sum over r < nrows of w[r] * src[r][i], for i < count; 0 when nrows is 0.
 // out must not overlap any source row.
-NVF_CONV_CLONES void weightedSum(const float* const* src, const float* w, std::size_t nrows, std::size_t count,
+NVF_MULTIVERSION void weightedSum(const float* const* src, const float* w, std::size_t nrows, std::size_t count,
                                  float* __restrict out) {
     weightedSumAny(src, w, nrows, count, out);
 }
-NVF_CONV_CLONES void weightedSum(const std::uint16_t* const* src, const std::uint16_t* w, std::size_t nrows,
+NVF_MULTIVERSION void weightedSum(const std::uint16_t* const* src, const std::uint16_t* w, std::size_t nrows,
                                  std::size_t count, std::uint16_t* __restrict out) {
     weightedSumAny(src, w, nrows, count, out);
 }
@@ -155,7 +148,7 @@ NVF_CONV_CLONES void weightedSum(const std::uint16_t* const* src, const std::uin
 // its truncation is the floor; above 255, v + 0.5 is at least 255.5 and is
 // clamped there; below 0 it is below 0.5 and clamped to at least 0; both
 // truncate to the clamped result.
-NVF_CONV_CLONES void storeBytes(const float* v, std::size_t count, int /*shift*/, unsigned char* __restrict out) {
+NVF_MULTIVERSION void storeBytes(const float* v, std::size_t count, int /*shift*/, unsigned char* __restrict out) {
     for (std::size_t i = 0; i < count; ++i) {
         float c = std::min(v[i] + 0.5f, 255.5f);
         c = std::max(c, 0.0f);
@@ -166,7 +159,7 @@ NVF_CONV_CLONES void storeBytes(const float* v, std::size_t count, int /*shift*/
 // 8-bit results from integers n standing for v = n * 2^-shift >= 0: floor(v + 0.5)
 // is (n + 2^(shift - 1)) >> shift, and v above 255 gives at least 255. The
 // integer plan keeps n + 2^(shift - 1) below 2^16.
-NVF_CONV_CLONES void storeBytes(const std::uint16_t* v, std::size_t count, int shift, unsigned char* __restrict out) {
+NVF_MULTIVERSION void storeBytes(const std::uint16_t* v, std::size_t count, int shift, unsigned char* __restrict out) {
     const std::uint16_t half = static_cast<std::uint16_t>(shift > 0 ? (1u << (shift - 1)) : 0u);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint16_t q = static_cast<std::uint16_t>(static_cast<std::uint16_t>(v[i] + half) >> shift);
@@ -180,10 +173,10 @@ inline __attribute__((always_inline)) void widenAny(const unsigned char* in, std
         out[i] = static_cast<T>(in[i]);
     }
 }
-NVF_CONV_CLONES void widen(const unsigned char* in, std::size_t count, float* __restrict out) {
+NVF_MULTIVERSION void widen(const unsigned char* in, std::size_t count, float* __restrict out) {
     widenAny(in, count, out);
 }
-NVF_CONV_CLONES void widen(const unsigned char* in, std::size_t count, std::uint16_t* __restrict out) {
+NVF_MULTIVERSION void widen(const unsigned char* in, std::size_t count, std::uint16_t* __restrict out) {
     widenAny(in, count, out);
 }
 
@@ -196,11 +189,11 @@ inline __attribute__((always_inline)) void splitPairsAny(const unsigned char* in
         odd[i] = static_cast<T>(in[2 * i + 1]);
     }
 }
-NVF_CONV_CLONES void splitPairs(const unsigned char* in, std::size_t pairs, float* __restrict even,
+NVF_MULTIVERSION void splitPairs(const unsigned char* in, std::size_t pairs, float* __restrict even,
                                 float* __restrict odd) {
     splitPairsAny(in, pairs, even, odd);
 }
-NVF_CONV_CLONES void splitPairs(const unsigned char* in, std::size_t pairs, std::uint16_t* __restrict even,
+NVF_MULTIVERSION void splitPairs(const unsigned char* in, std::size_t pairs, std::uint16_t* __restrict even,
                                 std::uint16_t* __restrict odd) {
     splitPairsAny(in, pairs, even, odd);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/FftDimensionNotImplementedException.h>
 #include <nvmath/CnFft.h>
 
@@ -62,14 +63,6 @@ void negateValues(T* x, std::size_t m) {
 #define NVF_VECTOR_LOOP
 #endif
 
-// The pass loops are compiled twice, for plain x86-64 and for AVX2, and the
-// loader picks the one the processor runs. Neither enables fused multiply-add,
-// so both give the same numbers.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define NVF_SIMD_CLONES __attribute__((target_clones("avx2", "default"), flatten))
-#else
-#define NVF_SIMD_CLONES
-#endif
 
 namespace {
 namespace gpfa_detail {
@@ -394,7 +387,7 @@ inline void loadTwiddles(const T* table, std::ptrdiff_t kk, T sign, T* c, T* s) 
 
 // A type I pass (also the central radix-8 pass) with current product L.
 template <int F, class T, class Bf>
-NVF_SIMD_CLONES void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+NVF_MULTIVERSION_FLAT void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
                                T sign, const Bf& bf) {
     const std::ptrdiff_t step = g.span / (F * L);
     forEachTypeI<F>(g, step, 0, [&](const std::ptrdiff_t* p) {
@@ -413,7 +406,7 @@ NVF_SIMD_CLONES void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, 
 // The central radix-2 pass: where the twiddle is exactly +-i it is applied
 // without multiplications.
 template <class T>
-NVF_SIMD_CLONES void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+NVF_MULTIVERSION_FLAT void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
                                 T sign, T sigma) {
     const std::ptrdiff_t step = g.span / (2 * L);
     const Radix2<T> bf{};
@@ -440,7 +433,7 @@ NVF_SIMD_CLONES void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L,
 
 // A type II pass with current product L.
 template <int F, class T, class Bf>
-NVF_SIMD_CLONES void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+NVF_MULTIVERSION_FLAT void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
                                 T sign, const Bf& bf) {
     const std::ptrdiff_t step = g.span / (F * L);
     forEachTypeII<F>(g, step, L, 0, [&](const std::ptrdiff_t* p) {
@@ -465,7 +458,7 @@ NVF_SIMD_CLONES void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L,
 constexpr std::ptrdiff_t kTransposeTile = 8;
 
 template <class T>
-NVF_SIMD_CLONES void interleaveConjugated(const T* __restrict re, const T* __restrict im, T* __restrict sr,
+NVF_MULTIVERSION_FLAT void interleaveConjugated(const T* __restrict re, const T* __restrict im, T* __restrict sr,
                                           T* __restrict si, std::ptrdiff_t n, std::ptrdiff_t w) {
     for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
         const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
@@ -484,7 +477,7 @@ NVF_SIMD_CLONES void interleaveConjugated(const T* __restrict re, const T* __res
 
 // The way back: element k of vector v from k * w + v, the imaginary part negated.
 template <class T>
-NVF_SIMD_CLONES void deinterleaveConjugated(const T* __restrict sr, const T* __restrict si, T* __restrict re,
+NVF_MULTIVERSION_FLAT void deinterleaveConjugated(const T* __restrict sr, const T* __restrict si, T* __restrict re,
                                             T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t w) {
     for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
         const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
@@ -503,7 +496,7 @@ NVF_SIMD_CLONES void deinterleaveConjugated(const T* __restrict sr, const T* __r
 
 // The way back for the inverse: real parts times scale, imaginary parts times negScale.
 template <class T>
-NVF_SIMD_CLONES void deinterleaveScaled(const T* __restrict sr, const T* __restrict si, T* __restrict re,
+NVF_MULTIVERSION_FLAT void deinterleaveScaled(const T* __restrict sr, const T* __restrict si, T* __restrict re,
                                         T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t w, T scale, T negScale) {
     for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
         const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
@@ -522,7 +515,7 @@ NVF_SIMD_CLONES void deinterleaveScaled(const T* __restrict sr, const T* __restr
 
 // x[k * d + v] = -x[k * d + v] for k < n, v < w.
 template <class T>
-NVF_SIMD_CLONES void negateBand(T* x, std::ptrdiff_t n, std::ptrdiff_t d, std::ptrdiff_t w) {
+NVF_MULTIVERSION_FLAT void negateBand(T* x, std::ptrdiff_t n, std::ptrdiff_t d, std::ptrdiff_t w) {
     for (std::ptrdiff_t k = 0; k < n; ++k) {
         T* row = x + k * d;
         for (std::ptrdiff_t v = 0; v < w; ++v) {
@@ -534,7 +527,7 @@ NVF_SIMD_CLONES void negateBand(T* x, std::ptrdiff_t n, std::ptrdiff_t d, std::p
 // The inverse's scaling of the same band: real parts times scale, imaginary parts
 // times negScale.
 template <class T>
-NVF_SIMD_CLONES void scaleBand(T* __restrict re, T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t d,
+NVF_MULTIVERSION_FLAT void scaleBand(T* __restrict re, T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t d,
                                std::ptrdiff_t w, T scale, T negScale) {
     for (std::ptrdiff_t k = 0; k < n; ++k) {
         T* rr = re + k * d;
@@ -576,7 +569,8 @@ Cn1dFftFilter<T>::Cn1dFftFilter()
       m_trigs(nullptr),
       m_trigsLength(0),
       m_trigsKind(0),
-      m_gpfaOnly(false) {}
+      m_gpfaOnly(false),
+      m_executor(nullptr) {}
 
 template <class T>
 Cn1dFftFilter<T>::Cn1dFftFilter(const Cn1dFftFilter& other)
@@ -592,7 +586,8 @@ Cn1dFftFilter<T>::Cn1dFftFilter(const Cn1dFftFilter& other)
       m_trigs(nullptr),
       m_trigsLength(0),
       m_trigsKind(0),
-      m_gpfaOnly(other.m_gpfaOnly) {}
+      m_gpfaOnly(other.m_gpfaOnly),
+      m_executor(nullptr) {}
 
 template <class T>
 Cn1dFftFilter<T>& Cn1dFftFilter<T>::operator=(const Cn1dFftFilter& other) {

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 
+#include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/nvfiltering_export.h>
 
 namespace com {
@@ -42,6 +43,13 @@ public:
     void SetDirection(std::int32_t value);
     void SetVectorJump(std::int32_t value);
     void SetDataJump(std::int32_t value);
+
+    // Where the transforms run their independent pieces of work; null (the
+    // default, and after a copy) runs everything in the caller's thread. The
+    // filter does not own the executor; an assignment keeps the target's.
+    // Results do not depend on it.
+    void setExecutor(CnExecutor* executor) { m_executor = executor; }
+    CnExecutor* getExecutor() const { return m_executor; }
 
     // Transforms the batch described by the fields: vector v holds the elements
     // v * vectorJump + k * dataJump (k < length) of each array. The copy, the
@@ -109,6 +117,9 @@ protected:
     std::int32_t m_trigsLength;
     std::int32_t m_trigsKind;
     bool m_gpfaOnly;
+
+private:
+    CnExecutor* m_executor;
 };
 
 extern template class Cn1dFftFilter<float>;

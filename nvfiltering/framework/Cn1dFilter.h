@@ -3,6 +3,7 @@
 // A null start, a zero length or a zero stride means "not initialised".
 #pragma once
 
+#include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/nvfiltering_export.h>
 #include <nvimage/Image.h>
 #include <nvmath/CnVector3D.h>
@@ -34,6 +35,13 @@ public:
     // Filters the line last set.
     virtual void execute() = 0;
 
+    // Where execute() runs its independent pieces of work; null (the default,
+    // and after a copy) runs everything in the caller's thread. The filter does
+    // not own the executor; an assignment keeps the target's. Results do not
+    // depend on it.
+    void setExecutor(CnExecutor* executor) { m_executor = executor; }
+    CnExecutor* getExecutor() const { return m_executor; }
+
 protected:
     Cn1dFilter();
 
@@ -43,6 +51,9 @@ protected:
     OutIt m_outputStart;
     unsigned int m_outputLength;
     unsigned int m_outputStride;
+
+private:
+    CnExecutor* m_executor;
 };
 
 template <class T>

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/nvfiltering_export.h>
 #include <nvimage/Image.h>
 #include <nvmath/CnVector3D.h>
@@ -21,10 +22,17 @@ public:
     // from v_execute() reach the caller unchanged; both pointers stay set.
     void execute(const imaging::Image<In>& input, imaging::Image<Out>& output);
 
+    // Where execute() runs its independent pieces of work; null (the default,
+    // and after a copy) runs everything in the caller's thread. The filter does
+    // not own the executor. Results do not depend on it.
+    void setExecutor(CnExecutor* executor) { m_executor = executor; }
+    CnExecutor* getExecutor() const { return m_executor; }
+
 protected:
     CnFilter();
-    CnFilter(const CnFilter&) = default;
-    CnFilter& operator=(const CnFilter&) = default;
+    // A copy starts without an executor; an assignment keeps the target's.
+    CnFilter(const CnFilter& other);
+    CnFilter& operator=(const CnFilter& other);
 
     void setInputImage(const imaging::Image<In>* image);
     void setOutputImage(imaging::Image<Out>* image);
@@ -35,6 +43,9 @@ protected:
 
     const imaging::Image<In>* m_input;
     imaging::Image<Out>* m_output;
+
+private:
+    CnExecutor* m_executor;
 };
 
 extern template class CnFilter<unsigned char, unsigned char>;

@@ -1,7 +1,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/EightPointConnectivityIn3DException.h>
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
-#include <nvfiltering/morphology/detail/RowClones.h>
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -140,7 +140,7 @@ inline void fillSpan(std::uint32_t* out, std::size_t begin, std::size_t end, std
 // written from left to right, so the elements spilt past a span are written
 // again by the next one; with room set, kSpill elements past the row's end
 // may be written too, and the next row must be written after this one.
-NVF_ROW_CLONES void writeRow(std::uint32_t* out, std::size_t n, const std::uint32_t* edge, const std::uint32_t* value,
+NVF_MULTIVERSION void writeRow(std::uint32_t* out, std::size_t n, const std::uint32_t* edge, const std::uint32_t* value,
                              std::size_t runs, bool room) {
     std::size_t x = 0;
     for (std::size_t t = 0; t < runs; ++t) {

@@ -1,6 +1,6 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
-#include <nvfiltering/morphology/detail/RowClones.h>
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
 
 #include <cstddef>
 #include <initializer_list>
@@ -18,7 +18,7 @@ namespace {
 // over the neighbours that exist. Every comparison with not-a-number is false,
 // so a not-a-number pixel or neighbour clears the mask as in the definition.
 template <class T>
-NVF_ROW_CLONES void maximaOfRow(const T* __restrict above, const T* __restrict row, const T* __restrict below,
+NVF_MULTIVERSION void maximaOfRow(const T* __restrict above, const T* __restrict row, const T* __restrict below,
                                 unsigned char* __restrict out, std::size_t begin, std::size_t end) {
     for (std::size_t x = begin; x < end; ++x) {
         const T v = row[x];

@@ -40,13 +40,16 @@ private:
 }  // namespace
 
 template <class T>
-CnImageGradient<T>::CnImageGradient() : m_sigma(0.0) {}
+CnImageGradient<T>::CnImageGradient() : m_sigma(0.0), m_executor(nullptr) {}
 
 template <class T>
-CnImageGradient<T>::CnImageGradient(const CnImageGradient& other) = default;
+CnImageGradient<T>::CnImageGradient(const CnImageGradient& other) : m_sigma(other.m_sigma), m_executor(nullptr) {}
 
 template <class T>
-CnImageGradient<T>& CnImageGradient<T>::operator=(const CnImageGradient& other) = default;
+CnImageGradient<T>& CnImageGradient<T>::operator=(const CnImageGradient& other) {
+    m_sigma = other.m_sigma;
+    return *this;
+}
 
 template <class T>
 CnImageGradient<T>::~CnImageGradient() = default;

@@ -1,6 +1,7 @@
 // Gradient of an 8-bit volume in physical units, by first Gaussian derivatives.
 #pragma once
 
+#include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/nvfiltering_export.h>
 #include <nvimage/Volume.h>
 #include <nvmath/CnVector3D.h>
@@ -33,12 +34,20 @@ public:
     // the convergence message when sigma / voxel size is about 107 or more.
     void execute(const imaging::Volume<T>& src, imaging::Volume<math::CnVector3D<float>>& dst);
 
+    // Where execute() runs its independent pieces of work; null (the default,
+    // and after a copy) runs everything in the caller's thread. The filter does
+    // not own the executor; an assignment keeps the target's. Results do not
+    // depend on it.
+    void setExecutor(CnExecutor* executor) { m_executor = executor; }
+    CnExecutor* getExecutor() const { return m_executor; }
+
 protected:
     CnImageGradient(const CnImageGradient& other);
     CnImageGradient& operator=(const CnImageGradient& other);
 
 private:
     double m_sigma;
+    CnExecutor* m_executor;
 };
 
 extern template class CnImageGradient<unsigned char>;

@@ -68,11 +68,12 @@ template <class VT>
 NVF_ALWAYS_INLINE void loadLanes(typename VT::D& d, const double* p) {
     std::memcpy(&d, p, sizeof d);
 }
-// Widens W floats to doubles. The compiler splits the eight-lane conversion in
-// two; one instruction does it (the same exact conversion).
+// Widens W floats to doubles. GCC splits the eight-lane conversion in two; one
+// instruction does it (the same exact conversion). Clang emits that instruction
+// by itself and rejects the 64-byte operand outside AVX-512 code generation.
 template <class VT>
 NVF_ALWAYS_INLINE void widen(typename VT::D& d, const typename VT::F& f) {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
     if constexpr (VT::W == 8) {
         asm("vcvtps2pd %1, %0" : "=v"(d) : "vm"(f));
         return;

@@ -1,0 +1,15 @@
+// Multi-versioning of hot loops. A function marked NVF_MULTIVERSION is compiled
+// for AVX2 as well as for the baseline instruction set, and the loader picks the
+// variant the processor runs; NVF_MULTIVERSION_FLAT also inlines every call it
+// makes into each variant. Floating-point contraction is off for the whole
+// library (CMakeLists.txt), so no variant fuses a multiplication and an addition
+// and every variant computes the same numbers. Elsewhere the marks do nothing.
+#pragma once
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+#define NVF_MULTIVERSION __attribute__((target_clones("avx2", "default")))
+#define NVF_MULTIVERSION_FLAT __attribute__((target_clones("avx2", "default"), flatten))
+#else
+#define NVF_MULTIVERSION
+#define NVF_MULTIVERSION_FLAT
+#endif
