@@ -1,6 +1,6 @@
-# Installs the build tree into a scratch prefix, then configures, builds and runs
-# a small outside project against it, once through find_package and once
-# through pkg-config.
+# Installs the build tree into a staging prefix, checks that exactly the public
+# headers were installed, then configures, builds and runs a small outside
+# project against it, once through find_package and once through pkg-config.
 set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 
@@ -13,6 +13,25 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+# Exactly the public headers are installed: the header sets of the targets,
+# nothing from a detail/ folder, nothing left out.
+file(GLOB_RECURSE installed RELATIVE ${prefix}/include ${prefix}/include/*)
+list(SORT installed)
+file(STRINGS ${EXPECTED_HEADERS} expected)
+list(SORT expected)
+if(NOT "${installed}" STREQUAL "${expected}")
+  set(extra ${installed})
+  list(REMOVE_ITEM extra ${expected})
+  set(missing ${expected})
+  list(REMOVE_ITEM missing ${installed})
+  message(FATAL_ERROR "installed headers differ from the public ones\n  not public: ${extra}\n  missing: ${missing}")
+endif()
+foreach(header IN LISTS installed)
+  if(header MATCHES "(^|/)detail/")
+    message(FATAL_ERROR "a private header was installed: ${header}")
+  endif()
+endforeach()
 run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE_DIR} -B ${WORK_DIR}/build
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build -j 2)
