@@ -569,8 +569,7 @@ Cn1dFftFilter<T>::Cn1dFftFilter()
       m_trigs(nullptr),
       m_trigsLength(0),
       m_trigsKind(0),
-      m_gpfaOnly(false),
-      m_executor(nullptr) {}
+      m_gpfaOnly(false) {}
 
 template <class T>
 Cn1dFftFilter<T>::Cn1dFftFilter(const Cn1dFftFilter& other)
@@ -586,8 +585,7 @@ Cn1dFftFilter<T>::Cn1dFftFilter(const Cn1dFftFilter& other)
       m_trigs(nullptr),
       m_trigsLength(0),
       m_trigsKind(0),
-      m_gpfaOnly(other.m_gpfaOnly),
-      m_executor(nullptr) {}
+      m_gpfaOnly(other.m_gpfaOnly) {}
 
 template <class T>
 Cn1dFftFilter<T>& Cn1dFftFilter<T>::operator=(const Cn1dFftFilter& other) {

@@ -48,8 +48,8 @@ public:
     // default, and after a copy) runs everything in the caller's thread. The
     // filter does not own the executor; an assignment keeps the target's.
     // Results do not depend on it.
-    void setExecutor(CnExecutor* executor) { m_executor = executor; }
-    CnExecutor* getExecutor() const { return m_executor; }
+    void setExecutor(CnExecutor* executor) { m_executor.set(executor); }
+    CnExecutor* getExecutor() const { return m_executor.get(); }
 
     // Transforms the batch described by the fields: vector v holds the elements
     // v * vectorJump + k * dataJump (k < length) of each array. The copy, the
@@ -119,7 +119,7 @@ protected:
     bool m_gpfaOnly;
 
 private:
-    CnExecutor* m_executor;
+    CnExecutorSlot m_executor;
 };
 
 extern template class Cn1dFftFilter<float>;

@@ -6,34 +6,13 @@ namespace filtering {
 
 template <class In, class Out, class InIt, class OutIt>
 Cn1dFilter<In, Out, InIt, OutIt>::Cn1dFilter()
-    : m_inputStart(),
-      m_inputLength(0),
-      m_inputStride(0),
-      m_outputStart(),
-      m_outputLength(0),
-      m_outputStride(0),
-      m_executor(nullptr) {}
+    : m_inputStart(), m_inputLength(0), m_inputStride(0), m_outputStart(), m_outputLength(0), m_outputStride(0) {}
 
 template <class In, class Out, class InIt, class OutIt>
-Cn1dFilter<In, Out, InIt, OutIt>::Cn1dFilter(const Cn1dFilter& other)
-    : m_inputStart(other.m_inputStart),
-      m_inputLength(other.m_inputLength),
-      m_inputStride(other.m_inputStride),
-      m_outputStart(other.m_outputStart),
-      m_outputLength(other.m_outputLength),
-      m_outputStride(other.m_outputStride),
-      m_executor(nullptr) {}
+Cn1dFilter<In, Out, InIt, OutIt>::Cn1dFilter(const Cn1dFilter& other) = default;
 
 template <class In, class Out, class InIt, class OutIt>
-Cn1dFilter<In, Out, InIt, OutIt>& Cn1dFilter<In, Out, InIt, OutIt>::operator=(const Cn1dFilter& other) {
-    m_inputStart = other.m_inputStart;
-    m_inputLength = other.m_inputLength;
-    m_inputStride = other.m_inputStride;
-    m_outputStart = other.m_outputStart;
-    m_outputLength = other.m_outputLength;
-    m_outputStride = other.m_outputStride;
-    return *this;
-}
+Cn1dFilter<In, Out, InIt, OutIt>& Cn1dFilter<In, Out, InIt, OutIt>::operator=(const Cn1dFilter& other) = default;
 
 template <class In, class Out, class InIt, class OutIt>
 Cn1dFilter<In, Out, InIt, OutIt>::~Cn1dFilter() = default;

@@ -39,8 +39,8 @@ public:
     // and after a copy) runs everything in the caller's thread. The filter does
     // not own the executor; an assignment keeps the target's. Results do not
     // depend on it.
-    void setExecutor(CnExecutor* executor) { m_executor = executor; }
-    CnExecutor* getExecutor() const { return m_executor; }
+    void setExecutor(CnExecutor* executor) { m_executor.set(executor); }
+    CnExecutor* getExecutor() const { return m_executor.get(); }
 
 protected:
     Cn1dFilter();
@@ -53,7 +53,7 @@ protected:
     unsigned int m_outputStride;
 
 private:
-    CnExecutor* m_executor;
+    CnExecutorSlot m_executor;
 };
 
 template <class T>

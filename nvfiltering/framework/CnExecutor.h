@@ -28,6 +28,22 @@ protected:
     CnExecutor& operator=(const CnExecutor&) = default;
 };
 
+// How a filter holds the executor it was given: a copy of the filter starts
+// without one, an assignment keeps the target's, so filters can keep their
+// copy operations defaulted.
+class CnExecutorSlot {
+public:
+    CnExecutorSlot() = default;
+    CnExecutorSlot(const CnExecutorSlot&) noexcept {}
+    CnExecutorSlot& operator=(const CnExecutorSlot&) noexcept { return *this; }
+
+    void set(CnExecutor* executor) { m_executor = executor; }
+    CnExecutor* get() const { return m_executor; }
+
+private:
+    CnExecutor* m_executor = nullptr;
+};
+
 }  // namespace filtering
 }  // namespace norvane
 }  // namespace com

@@ -5,18 +5,7 @@ namespace norvane {
 namespace filtering {
 
 template <class In, class Out>
-CnFilter<In, Out>::CnFilter() : m_input(nullptr), m_output(nullptr), m_executor(nullptr) {}
-
-template <class In, class Out>
-CnFilter<In, Out>::CnFilter(const CnFilter& other)
-    : m_input(other.m_input), m_output(other.m_output), m_executor(nullptr) {}
-
-template <class In, class Out>
-CnFilter<In, Out>& CnFilter<In, Out>::operator=(const CnFilter& other) {
-    m_input = other.m_input;
-    m_output = other.m_output;
-    return *this;
-}
+CnFilter<In, Out>::CnFilter() : m_input(nullptr), m_output(nullptr) {}
 
 template <class In, class Out>
 CnFilter<In, Out>::~CnFilter() = default;

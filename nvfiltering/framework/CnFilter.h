@@ -25,14 +25,13 @@ public:
     // Where execute() runs its independent pieces of work; null (the default,
     // and after a copy) runs everything in the caller's thread. The filter does
     // not own the executor. Results do not depend on it.
-    void setExecutor(CnExecutor* executor) { m_executor = executor; }
-    CnExecutor* getExecutor() const { return m_executor; }
+    void setExecutor(CnExecutor* executor) { m_executor.set(executor); }
+    CnExecutor* getExecutor() const { return m_executor.get(); }
 
 protected:
     CnFilter();
-    // A copy starts without an executor; an assignment keeps the target's.
-    CnFilter(const CnFilter& other);
-    CnFilter& operator=(const CnFilter& other);
+    CnFilter(const CnFilter&) = default;
+    CnFilter& operator=(const CnFilter&) = default;
 
     void setInputImage(const imaging::Image<In>* image);
     void setOutputImage(imaging::Image<Out>* image);
@@ -45,7 +44,7 @@ protected:
     imaging::Image<Out>* m_output;
 
 private:
-    CnExecutor* m_executor;
+    CnExecutorSlot m_executor;
 };
 
 extern template class CnFilter<unsigned char, unsigned char>;

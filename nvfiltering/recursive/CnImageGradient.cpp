@@ -40,16 +40,13 @@ private:
 }  // namespace
 
 template <class T>
-CnImageGradient<T>::CnImageGradient() : m_sigma(0.0), m_executor(nullptr) {}
+CnImageGradient<T>::CnImageGradient() : m_sigma(0.0) {}
 
 template <class T>
-CnImageGradient<T>::CnImageGradient(const CnImageGradient& other) : m_sigma(other.m_sigma), m_executor(nullptr) {}
+CnImageGradient<T>::CnImageGradient(const CnImageGradient& other) = default;
 
 template <class T>
-CnImageGradient<T>& CnImageGradient<T>::operator=(const CnImageGradient& other) {
-    m_sigma = other.m_sigma;
-    return *this;
-}
+CnImageGradient<T>& CnImageGradient<T>::operator=(const CnImageGradient& other) = default;
 
 template <class T>
 CnImageGradient<T>::~CnImageGradient() = default;

@@ -38,8 +38,8 @@ public:
     // and after a copy) runs everything in the caller's thread. The filter does
     // not own the executor; an assignment keeps the target's. Results do not
     // depend on it.
-    void setExecutor(CnExecutor* executor) { m_executor = executor; }
-    CnExecutor* getExecutor() const { return m_executor; }
+    void setExecutor(CnExecutor* executor) { m_executor.set(executor); }
+    CnExecutor* getExecutor() const { return m_executor.get(); }
 
 protected:
     CnImageGradient(const CnImageGradient& other);
@@ -47,7 +47,7 @@ protected:
 
 private:
     double m_sigma;
-    CnExecutor* m_executor;
+    CnExecutorSlot m_executor;
 };
 
 extern template class CnImageGradient<unsigned char>;
