@@ -22,7 +22,7 @@ namespace math {
 // The transform loops are compiled twice, for plain x86-64 and for AVX2, and the
 // loader picks the one the processor runs. Neither enables fused multiply-add,
 // so both give the same numbers.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define NVM_SIMD_CLONES __attribute__((target_clones("avx2", "default"), flatten))
 #else
 #define NVM_SIMD_CLONES

@@ -3,10 +3,13 @@
 // variant the processor runs; NVF_MULTIVERSION_FLAT also inlines every call it
 // makes into each variant. Floating-point contraction is off for the whole
 // library (CMakeLists.txt), so no variant fuses a multiplication and an addition
-// and every variant computes the same numbers. Elsewhere the marks do nothing.
+// and every variant computes the same numbers. Elsewhere the marks do nothing,
+// and under ThreadSanitizer too: its runtime is not ready when the loader runs
+// the variant selection, which then crashes.
 #pragma once
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define NVF_MULTIVERSION __attribute__((target_clones("avx2", "default")))
 #define NVF_MULTIVERSION_FLAT __attribute__((target_clones("avx2", "default"), flatten))
 #else
