@@ -11,9 +11,7 @@ namespace com {
 namespace norvane {
 namespace math {
 
-#if defined(__clang__)
-#define NVM_VECTOR_LOOP _Pragma("clang loop vectorize(assume_safety)")
-#elif defined(__GNUC__)
+#if defined(__GNUC__) && !defined(__clang__)
 #define NVM_VECTOR_LOOP _Pragma("GCC ivdep")
 #else
 #define NVM_VECTOR_LOOP
