@@ -7,10 +7,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/FftDimensionNotImplementedException.h>
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
 
 FftFactors factoriseFftLength(std::int32_t n) {
     FftFactors f;
@@ -74,7 +71,4 @@ std::size_t checkFftCall(const FftCall& call) {
     return elements;
 }
 
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail

@@ -6,10 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
 
 // Counts of the factors 2, 3 and 5 of n (n >= 1); `rest` is what remains.
 struct FftFactors {
@@ -44,7 +41,4 @@ struct FftCall {
 // Returns the element count. Throws before anything else happens.
 std::size_t checkFftCall(const FftCall& call);
 
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail

@@ -4,10 +4,7 @@
 
 #include <cstdint>
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
 
 enum class FftEngine { PowerOfTwo, Gpfa };
 
@@ -18,7 +15,4 @@ inline FftEngine chooseFftEngine(std::int32_t length, std::int32_t dataJump, boo
     return (dataJump == 1 && !gpfaOnly && powerOfTwo) ? FftEngine::PowerOfTwo : FftEngine::Gpfa;
 }
 
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail

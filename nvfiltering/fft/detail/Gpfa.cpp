@@ -9,10 +9,7 @@
 #include <nvfiltering/fft/detail/GpfaPasses.h>
 #include <nvfiltering/framework/CnMessages.h>
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
 
 namespace {
 
@@ -48,6 +45,20 @@ std::int32_t selectMu(std::ptrdiff_t q, std::int32_t radix, std::int32_t isign) 
     return mu;
 }
 
+// Calls fn(a, b, nv) for the blocks of at most `limit` vectors of the lot, a and b
+// at the block's first vector, as gpfaBlockSize splits it.
+template <class T, class Fn>
+void forEachBlock(T* a, T* b, const Geometry& g, std::ptrdiff_t lot, std::ptrdiff_t limit, Fn&& fn) {
+    std::ptrdiff_t left = lot;
+    std::ptrdiff_t start = 0;
+    while (left > 0) {
+        const std::ptrdiff_t nv = gpfaBlockSize(left, limit);
+        left -= nv;
+        fn(a + start, b + start, nv);
+        start += nv * g.jump;
+    }
+}
+
 // The factor 2^e: radix-4 passes (the first half of type I, the rest of type II)
 // around a central radix-2 or radix-8 pass when e is odd; blocks of at most 1024 vectors.
 template <class T>
@@ -76,14 +87,7 @@ void gpfa2f(T* a, T* b, const T* table, const Geometry& g, std::int32_t e, std::
 
     const Radix4<T> bf4{sigma};
     const Radix8<T> bf8{c1, c2, c3};
-    const std::ptrdiff_t limit = 1024;
-    std::ptrdiff_t left = lot;
-    std::ptrdiff_t start = 0;
-    while (left > 0) {
-        const std::ptrdiff_t nv = gpfaBlockSize(left, limit);
-        left -= nv;
-        T* ab = a + start;
-        T* bb = b + start;
+    forEachBlock(a, b, g, lot, 1024, [&](T* ab, T* bb, std::ptrdiff_t nv) {
         std::ptrdiff_t L = 1;
         for (std::int32_t pass = 0; pass < typeIPasses; ++pass) {
             typeIPass<4>(ab, bb, g, L, nv, table, s, bf4);
@@ -100,8 +104,7 @@ void gpfa2f(T* a, T* b, const T* table, const Geometry& g, std::int32_t e, std::
             typeIIPass<4>(ab, bb, g, L, nv, table, s, bf4);
             L *= 4;
         }
-        start += nv * g.jump;
-    }
+    });
 }
 
 // The factors 3^q and 5^r: blocks of at most 128 vectors, each finishing all
@@ -111,14 +114,7 @@ void oddRadix(T* a, T* b, const T* table, const Geometry& g, std::int32_t passes
               const Butterfly& bf) {
     using namespace gpfa;
     const std::int32_t typeIPasses = (passes + 1) / 2;
-    const std::ptrdiff_t limit = 128;
-    std::ptrdiff_t left = lot;
-    std::ptrdiff_t start = 0;
-    while (left > 0) {
-        const std::ptrdiff_t nv = gpfaBlockSize(left, limit);
-        left -= nv;
-        T* ab = a + start;
-        T* bb = b + start;
+    forEachBlock(a, b, g, lot, 128, [&](T* ab, T* bb, std::ptrdiff_t nv) {
         std::ptrdiff_t L = 1;
         for (std::int32_t pass = 0; pass < passes; ++pass) {
             if (pass < typeIPasses) {
@@ -128,8 +124,7 @@ void oddRadix(T* a, T* b, const T* table, const Geometry& g, std::int32_t passes
             }
             L *= F;
         }
-        start += nv * g.jump;
-    }
+    });
 }
 
 template <class T>
@@ -237,14 +232,11 @@ void gpfaTransform(T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_
     }
 }
 
-template NVFILTERING_EXPORT void gpfaTable<float>(float*, std::int32_t);
-template NVFILTERING_EXPORT void gpfaTable<double>(double*, std::int32_t);
-template NVFILTERING_EXPORT void gpfaTransform<float>(float*, float*, const float*, std::ptrdiff_t, std::ptrdiff_t,
-                                                      std::int32_t, std::ptrdiff_t, std::int32_t);
-template NVFILTERING_EXPORT void gpfaTransform<double>(double*, double*, const double*, std::ptrdiff_t,
-                                                       std::ptrdiff_t, std::int32_t, std::ptrdiff_t, std::int32_t);
+template void gpfaTable<float>(float*, std::int32_t);
+template void gpfaTable<double>(double*, std::int32_t);
+template void gpfaTransform<float>(float*, float*, const float*, std::ptrdiff_t, std::ptrdiff_t, std::int32_t,
+                                   std::ptrdiff_t, std::int32_t);
+template void gpfaTransform<double>(double*, double*, const double*, std::ptrdiff_t, std::ptrdiff_t, std::int32_t,
+                                    std::ptrdiff_t, std::int32_t);
 
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail

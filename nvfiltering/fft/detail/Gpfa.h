@@ -10,22 +10,21 @@
 
 #include <nvfiltering/nvfiltering_export.h>
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
+
+// The float and double instantiations are exported for the tests.
 
 // Fills table[0 .. 2n) with the twiddles of length n (one block of cosine / sine
 // pairs per factor 2^p, 3^q, 5^r, each rotated as the prime factor mapping needs).
 // Lengths below 1 or with another prime factor leave the table alone.
 template <class T>
-void gpfaTable(T* table, std::int32_t n);
+NVFILTERING_EXPORT void gpfaTable(T* table, std::int32_t n);
 
 // X(j) = sum_k x(k) exp(+isign 2 pi i jk/n) for `lot` vectors, in place, unscaled,
 // in natural order: element k of vector v at a / b + v * jump + k * inc. An illegal
 // length throws as the filters document; an empty lot touches no array.
 template <class T>
-void gpfaTransform(T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_t jump, std::int32_t n,
+NVFILTERING_EXPORT void gpfaTransform(T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_t jump, std::int32_t n,
                    std::ptrdiff_t lot, std::int32_t isign);
 
 // Number of vectors in the next block of the GPFA's vector loop, with `left`
@@ -33,16 +32,4 @@ void gpfaTransform(T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_
 // and the last two blocks of nearly equal size.
 NVFILTERING_EXPORT std::ptrdiff_t gpfaBlockSize(std::ptrdiff_t left, std::ptrdiff_t limit);
 
-extern template NVFILTERING_EXPORT void gpfaTable<float>(float*, std::int32_t);
-extern template NVFILTERING_EXPORT void gpfaTable<double>(double*, std::int32_t);
-extern template NVFILTERING_EXPORT void gpfaTransform<float>(float*, float*, const float*, std::ptrdiff_t,
-                                                             std::ptrdiff_t, std::int32_t, std::ptrdiff_t,
-                                                             std::int32_t);
-extern template NVFILTERING_EXPORT void gpfaTransform<double>(double*, double*, const double*, std::ptrdiff_t,
-                                                              std::ptrdiff_t, std::int32_t, std::ptrdiff_t,
-                                                              std::int32_t);
-
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail

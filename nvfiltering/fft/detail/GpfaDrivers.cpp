@@ -8,10 +8,7 @@
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
 
 namespace {
 
@@ -46,28 +43,11 @@ NVF_MULTIVERSION_FLAT void interleaveConjugated(const T* __restrict re, const T*
     }
 }
 
-// The way back: element k of vector v from k * w + v, the imaginary part negated.
-template <class T>
-NVF_MULTIVERSION_FLAT void deinterleaveConjugated(const T* __restrict sr, const T* __restrict si, T* __restrict re,
-                                            T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t w) {
-    for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
-        const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
-        for (std::ptrdiff_t v = 0; v < w; ++v) {
-            T* rv = re + v * n + k0;
-            T* iv = im + v * n + k0;
-            const T* srcR = sr + k0 * w + v;
-            const T* srcI = si + k0 * w + v;
-            for (std::ptrdiff_t k = 0; k < kb; ++k) {
-                rv[k] = srcR[k * w];
-                iv[k] = -srcI[k * w];
-            }
-        }
-    }
-}
-
-// The way back for the inverse: real parts times scale, imaginary parts times negScale.
-template <class T>
-NVF_MULTIVERSION_FLAT void deinterleaveScaled(const T* __restrict sr, const T* __restrict si, T* __restrict re,
+// The way back: element k of vector v from k * w + v, the imaginary part negated
+// or, for the inverse (Scaled), the real parts times scale and the imaginary parts
+// times negScale.
+template <bool Scaled, class T>
+NVF_MULTIVERSION_FLAT void deinterleave(const T* __restrict sr, const T* __restrict si, T* __restrict re,
                                         T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t w, T scale, T negScale) {
     for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
         const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
@@ -77,8 +57,13 @@ NVF_MULTIVERSION_FLAT void deinterleaveScaled(const T* __restrict sr, const T* _
             const T* srcR = sr + k0 * w + v;
             const T* srcI = si + k0 * w + v;
             for (std::ptrdiff_t k = 0; k < kb; ++k) {
-                rv[k] = srcR[k * w] * scale;
-                iv[k] = srcI[k * w] * negScale;
+                if constexpr (Scaled) {
+                    rv[k] = srcR[k * w] * scale;
+                    iv[k] = srcI[k * w] * negScale;
+                } else {
+                    rv[k] = srcR[k * w];
+                    iv[k] = -srcI[k * w];
+                }
             }
         }
     }
@@ -164,9 +149,9 @@ void gpfaContiguous(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t
             interleaveConjugated(vr, vi, realScratch.data(), imagScratch.data(), len, w);
             gpfaTransform(realScratch.data(), imagScratch.data(), table, w, std::ptrdiff_t(1), n, w, dir);
             if (dir < 0) {
-                deinterleaveScaled(realScratch.data(), imagScratch.data(), vr, vi, len, w, scale, negScale);
+                deinterleave<true>(realScratch.data(), imagScratch.data(), vr, vi, len, w, scale, negScale);
             } else {
-                deinterleaveConjugated(realScratch.data(), imagScratch.data(), vr, vi, len, w);
+                deinterleave<false>(realScratch.data(), imagScratch.data(), vr, vi, len, w, scale, negScale);
             }
         }
     });
@@ -203,18 +188,17 @@ void gpfaColumns(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t ro
     });
 }
 
-#define NVF_GPFA_DRIVERS(T)                                                                                      \
-    template NVFILTERING_EXPORT void gpfaStrided<T>(T*, T*, const T*, std::int32_t, std::ptrdiff_t, std::ptrdiff_t, \
-                                                    std::ptrdiff_t, std::int32_t);                                 \
-    template NVFILTERING_EXPORT void gpfaContiguous<T>(T*, T*, const T*, std::int32_t, std::ptrdiff_t, std::int32_t, \
-                                                       CnExecutor*);                                               \
-    template NVFILTERING_EXPORT void gpfaColumns<T>(T*, T*, const T*, std::int32_t, std::ptrdiff_t, std::ptrdiff_t,  \
-                                                    std::int32_t, CnExecutor*);
-NVF_GPFA_DRIVERS(float)
-NVF_GPFA_DRIVERS(double)
-#undef NVF_GPFA_DRIVERS
+template void gpfaStrided<float>(float*, float*, const float*, std::int32_t, std::ptrdiff_t, std::ptrdiff_t,
+                                 std::ptrdiff_t, std::int32_t);
+template void gpfaStrided<double>(double*, double*, const double*, std::int32_t, std::ptrdiff_t, std::ptrdiff_t,
+                                  std::ptrdiff_t, std::int32_t);
+template void gpfaContiguous<float>(float*, float*, const float*, std::int32_t, std::ptrdiff_t, std::int32_t,
+                                    CnExecutor*);
+template void gpfaContiguous<double>(double*, double*, const double*, std::int32_t, std::ptrdiff_t, std::int32_t,
+                                     CnExecutor*);
+template void gpfaColumns<float>(float*, float*, const float*, std::int32_t, std::ptrdiff_t, std::ptrdiff_t,
+                                 std::int32_t, CnExecutor*);
+template void gpfaColumns<double>(double*, double*, const double*, std::int32_t, std::ptrdiff_t, std::ptrdiff_t,
+                                  std::int32_t, CnExecutor*);
 
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail

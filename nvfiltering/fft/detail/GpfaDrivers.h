@@ -11,43 +11,27 @@
 #include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/nvfiltering_export.h>
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
 
 // Direction +1: X(j) = sum_k x(k) exp(-2 pi i jk/n); -1: the inverse, scaled by
 // 1/n. `table` is gpfaTable's for n. Every vector goes through the same
-// operations in the three drivers, so they give the same numbers.
+// operations in the three drivers, so they give the same numbers. The float and
+// double instantiations are exported for the tests.
 
 // Element k of vector v at v * vectorJump + k * dataJump; the conjugations and
 // the scaling run over the first n * count elements, which the vectors must cover.
 template <class T>
-void gpfaStrided(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t dataJump, std::ptrdiff_t vectorJump,
+NVFILTERING_EXPORT void gpfaStrided(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t dataJump, std::ptrdiff_t vectorJump,
                  std::ptrdiff_t count, std::int32_t dir);
 
 // Vectors stored one after another (vector v at v * n).
 template <class T>
-void gpfaContiguous(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t count, std::int32_t dir,
+NVFILTERING_EXPORT void gpfaContiguous(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t count, std::int32_t dir,
                     CnExecutor* executor);
 
 // Columns: vector v at v, element k at k * rowJump (rowJump >= count).
 template <class T>
-void gpfaColumns(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t rowJump, std::ptrdiff_t count,
+NVFILTERING_EXPORT void gpfaColumns(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t rowJump, std::ptrdiff_t count,
                  std::int32_t dir, CnExecutor* executor);
 
-#define NVF_GPFA_DRIVERS(T)                                                                                      \
-    extern template NVFILTERING_EXPORT void gpfaStrided<T>(T*, T*, const T*, std::int32_t, std::ptrdiff_t,         \
-                                                           std::ptrdiff_t, std::ptrdiff_t, std::int32_t);         \
-    extern template NVFILTERING_EXPORT void gpfaContiguous<T>(T*, T*, const T*, std::int32_t, std::ptrdiff_t,      \
-                                                              std::int32_t, CnExecutor*);                         \
-    extern template NVFILTERING_EXPORT void gpfaColumns<T>(T*, T*, const T*, std::int32_t, std::ptrdiff_t,         \
-                                                           std::ptrdiff_t, std::int32_t, CnExecutor*);
-NVF_GPFA_DRIVERS(float)
-NVF_GPFA_DRIVERS(double)
-#undef NVF_GPFA_DRIVERS
-
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail

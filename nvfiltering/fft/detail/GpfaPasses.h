@@ -16,11 +16,7 @@
 #define NVF_VECTOR_LOOP
 #endif
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
-namespace gpfa {
+namespace com::norvane::filtering::detail::gpfa {
 
 // A butterfly works on the F complex values of one transform, in place in two small
 // arrays. The pass loops enumerate the butterflies of a pass (their F or F x F points,
@@ -55,6 +51,16 @@ inline std::ptrdiff_t stepBack(std::ptrdiff_t p, std::ptrdiff_t back, std::ptrdi
         r += span;
     }
     return r;
+}
+
+// Outputs j and k of a butterfly from the real and imaginary parts (t, u) of their
+// common term and (tt, uu) of the term they take with opposite signs times i.
+template <class T>
+inline void outputPair(T* a, T* b, int j, int k, T t, T u, T tt, T uu) {
+    a[j] = t - uu;
+    b[j] = u + tt;
+    a[k] = t + uu;
+    b[k] = u - tt;
 }
 
 template <class T>
@@ -98,10 +104,7 @@ struct Radix3 {
         const T u3 = c * (b1 - b2);
         a[0] = a0 + t1;
         b[0] = b0 + u1;
-        a[1] = t2 - u3;
-        b[1] = u2 + t3;
-        a[2] = t2 + u3;
-        b[2] = u2 - t3;
+        outputPair(a, b, 1, 2, t2, u2, t3, u3);
     }
 };
 
@@ -118,10 +121,7 @@ struct Radix4 {
         b[0] = u0 + u1;
         a[2] = t0 - t1;
         b[2] = u0 - u1;
-        a[1] = t2 - u3;
-        b[1] = u2 + t3;
-        a[3] = t2 + u3;
-        b[3] = u2 - t3;
+        outputPair(a, b, 1, 3, t2, u2, t3, u3);
     }
 };
 
@@ -142,14 +142,8 @@ struct Radix5 {
         const T u10 = c3 * u3 - c2 * u4, u11 = c2 * u3 + c3 * u4;
         a[0] = a0 + t5;
         b[0] = b0 + u5;
-        a[1] = t8 - u11;
-        b[1] = u8 + t11;
-        a[4] = t8 + u11;
-        b[4] = u8 - t11;
-        a[2] = t9 - u10;
-        b[2] = u9 + t10;
-        a[3] = t9 + u10;
-        b[3] = u9 - t10;
+        outputPair(a, b, 1, 4, t8, u8, t11, u11);
+        outputPair(a, b, 2, 3, t9, u9, t10, u10);
     }
 };
 
@@ -206,6 +200,22 @@ inline void twiddle(T* a, T* b, const T* c, const T* s) {
     }
 }
 
+// Calls body(offset) for the nv vectors of a block, `jump` apart; adjacent vectors
+// (jump 1) in a loop the compiler may vectorise.
+template <class Body>
+inline void forEachVector(std::ptrdiff_t nv, std::ptrdiff_t jump, const Body& body) {
+    if (jump == 1) {
+        NVF_VECTOR_LOOP
+        for (std::ptrdiff_t v = 0; v < nv; ++v) {
+            body(v);
+        }
+    } else {
+        for (std::ptrdiff_t v = 0; v < nv; ++v) {
+            body(v * jump);
+        }
+    }
+}
+
 // One butterfly of a type I (or central) pass on the nv vectors of a block: points
 // p[0..F-1], results back to the same points.
 template <bool Twiddled, class T, class Bf>
@@ -233,16 +243,7 @@ inline void applyInPlace(T* a, T* b, const std::ptrdiff_t* p, std::ptrdiff_t nv,
             bp[m][o] = xb[m];
         }
     };
-    if (jump == 1) {
-        NVF_VECTOR_LOOP
-        for (std::ptrdiff_t v = 0; v < nv; ++v) {
-            body(v);
-        }
-    } else {
-        for (std::ptrdiff_t v = 0; v < nv; ++v) {
-            body(v * jump);
-        }
-    }
+    forEachVector(nv, jump, body);
 }
 
 // One F x F block of a type II pass: row r takes the points p[r F + m], and its
@@ -278,16 +279,7 @@ inline void applyTransposed(T* a, T* b, const std::ptrdiff_t* p, std::ptrdiff_t 
             }
         }
     };
-    if (jump == 1) {
-        NVF_VECTOR_LOOP
-        for (std::ptrdiff_t v = 0; v < nv; ++v) {
-            body(v);
-        }
-    } else {
-        for (std::ptrdiff_t v = 0; v < nv; ++v) {
-            body(v * jump);
-        }
-    }
+    forEachVector(nv, jump, body);
 }
 
 // Calls fn(points) for the butterflies of a type I pass that start at j0 = first,
@@ -412,8 +404,4 @@ NVF_MULTIVERSION_FLAT void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdif
     }
 }
 
-}  // namespace gpfa
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail::gpfa

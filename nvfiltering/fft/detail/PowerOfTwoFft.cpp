@@ -18,10 +18,7 @@
 #define NVF_POW2_VECTOR_LOOP
 #endif
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
 
 namespace {
 
@@ -67,23 +64,6 @@ inline void firstStages(T& r0, T& i0, T& r1, T& i1, T& r2, T& i2, T& r3, T& i3) 
     i1 = a1i - a3r;
     r3 = a1r - a3i;
     i3 = a1i + a3r;
-}
-
-// Calls swap(k, r) for every pair k < r of bit-reversed indices below n.
-template <class Fn>
-inline void forEachReversedPair(int n, Fn&& swap) {
-    int j = 0;
-    for (int i = 0; i < n - 1; ++i) {
-        if (i < j) {
-            swap(i, j);
-        }
-        int k = n >> 1;
-        while (k <= j) {
-            j -= k;
-            k >>= 1;
-        }
-        j += k;
-    }
 }
 
 // Calls fn(k, r) for every k < n, r the bit-reversed index of k.
@@ -132,9 +112,11 @@ NVF_MULTIVERSION_FLAT void forwardContiguous(T* re, T* im, int n, const T* trigs
         }
         h = 4;
     } else {
-        forEachReversedPair(n, [&](int k, int r) {
-            std::swap(re[k], re[r]);
-            std::swap(im[k], im[r]);
+        forEachReversed(n, [&](int k, int r) {
+            if (k < r) {
+                std::swap(re[k], re[r]);
+                std::swap(im[k], im[r]);
+            }
         });
         if (n >= 4) {
             for (int base = 0; base < n; base += 4) {
@@ -363,16 +345,13 @@ void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t 
     });
 }
 
-template NVFILTERING_EXPORT void pow2Contiguous<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t,
+template void pow2Contiguous<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t,
                                                        const float*, Pow2Ends<float>, CnExecutor*);
-template NVFILTERING_EXPORT void pow2Contiguous<double>(double*, double*, int, std::ptrdiff_t, std::ptrdiff_t,
+template void pow2Contiguous<double>(double*, double*, int, std::ptrdiff_t, std::ptrdiff_t,
                                                         const double*, Pow2Ends<double>, CnExecutor*);
-template NVFILTERING_EXPORT void pow2Interleaved<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t,
+template void pow2Interleaved<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t,
                                                         const float*, Pow2Ends<float>, CnExecutor*);
-template NVFILTERING_EXPORT void pow2Interleaved<double>(double*, double*, int, std::ptrdiff_t, std::ptrdiff_t,
+template void pow2Interleaved<double>(double*, double*, int, std::ptrdiff_t, std::ptrdiff_t,
                                                          const double*, Pow2Ends<double>, CnExecutor*);
 
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail

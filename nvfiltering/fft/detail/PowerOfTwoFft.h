@@ -8,10 +8,7 @@
 #include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/nvfiltering_export.h>
 
-namespace com {
-namespace norvane {
-namespace filtering {
-namespace detail {
+namespace com::norvane::filtering::detail {
 
 // What happens around the forward butterflies: the imaginary parts negated on the
 // way in, the results multiplied by (r, -r) on the way out. The inverse transform
@@ -23,31 +20,19 @@ struct Pow2Ends {
     T r;
 };
 
+// The float and double instantiations are exported for the tests.
+
 // `count` vectors of n adjacent values (n a power of two), vector v at re / im +
 // v * jump (jump >= n); trigs is the math library's table for n. The vectors are
 // spread over the executor in fixed pieces.
 template <class T>
-void pow2Contiguous(T* re, T* im, int n, std::ptrdiff_t jump, std::ptrdiff_t count, const T* trigs, Pow2Ends<T> ends,
+NVFILTERING_EXPORT void pow2Contiguous(T* re, T* im, int n, std::ptrdiff_t jump, std::ptrdiff_t count, const T* trigs, Pow2Ends<T> ends,
                     CnExecutor* executor);
 
 // `count` interleaved vectors: element k of vector v at re / im + v + k * stride
 // (stride >= count), transformed a band of adjacent vectors at a time.
 template <class T>
-void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t count, const T* trigs,
+NVFILTERING_EXPORT void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t count, const T* trigs,
                      Pow2Ends<T> ends, CnExecutor* executor);
 
-extern template NVFILTERING_EXPORT void pow2Contiguous<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t,
-                                                              const float*, Pow2Ends<float>, CnExecutor*);
-extern template NVFILTERING_EXPORT void pow2Contiguous<double>(double*, double*, int, std::ptrdiff_t,
-                                                               std::ptrdiff_t, const double*, Pow2Ends<double>,
-                                                               CnExecutor*);
-extern template NVFILTERING_EXPORT void pow2Interleaved<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t,
-                                                               const float*, Pow2Ends<float>, CnExecutor*);
-extern template NVFILTERING_EXPORT void pow2Interleaved<double>(double*, double*, int, std::ptrdiff_t,
-                                                                std::ptrdiff_t, const double*, Pow2Ends<double>,
-                                                                CnExecutor*);
-
-}  // namespace detail
-}  // namespace filtering
-}  // namespace norvane
-}  // namespace com
+}  // namespace com::norvane::filtering::detail
