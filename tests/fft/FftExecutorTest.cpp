@@ -20,7 +20,7 @@ namespace {
 template <class T>
 class FftExecutorTest : public ::testing::Test {};
 using Precisions = ::testing::Types<float, double>;
-TYPED_TEST_SUITE(FftExecutorTest, Precisions);
+TYPED_TEST_SUITE(FftExecutorTest, Precisions, PrecisionNames);
 
 const unsigned kThreads[] = {1, 2, 3, 7};
 

@@ -26,7 +26,7 @@ namespace {
 template <class T>
 class FftGuardTest : public ::testing::Test {};
 using Precisions = ::testing::Types<float, double>;
-TYPED_TEST_SUITE(FftGuardTest, Precisions);
+TYPED_TEST_SUITE(FftGuardTest, Precisions, PrecisionNames);
 
 // An empty batch with null arrays is legal for every length, engine, layout and
 // direction, with or without an executor; under the sanitizers any pointer formed

@@ -22,7 +22,7 @@ namespace {
 template <class T>
 class FftMultiDimTest : public ::testing::Test {};
 using Precisions = ::testing::Types<float, double>;
-TYPED_TEST_SUITE(FftMultiDimTest, Precisions);
+TYPED_TEST_SUITE(FftMultiDimTest, Precisions, PrecisionNames);
 
 // n1 rows of n2 adjacent values: DFT along the rows, then along the columns.
 void direct2d(std::vector<long double>& re, std::vector<long double>& im, int n1, int n2, int dir) {

@@ -28,7 +28,7 @@ using C = std::complex<double>;
 template <class T>
 class FftSelfTest : public ::testing::Test {};
 using Precisions = ::testing::Types<float, double>;
-TYPED_TEST_SUITE(FftSelfTest, Precisions);
+TYPED_TEST_SUITE(FftSelfTest, Precisions, PrecisionNames);
 
 // A shape in memory order, slowest axis first: {n} in 1-D, {n1, n2} in 2-D
 // (n1 rows of n2), {nz, ny, nx} in 3-D. Unused axes are 1.

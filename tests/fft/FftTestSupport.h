@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include <nvfiltering/fft/Cn1dFftFilter.h>
@@ -113,6 +115,14 @@ template <>
 inline double tolerance<double>(int n) {
     return 1e-15 * log2Of(n);
 }
+
+// Readable names for the float and double instances of the typed tests.
+struct PrecisionNames {
+    template <class T>
+    static std::string GetName(int) {
+        return std::is_same<T, float>::value ? "float" : "double";
+    }
+};
 
 // Opens the protected parts of the one-dimensional filter to the tests.
 template <class T>

@@ -20,7 +20,7 @@ namespace {
 template <class T>
 class GpfaTest : public ::testing::Test {};
 using Precisions = ::testing::Types<float, double>;
-TYPED_TEST_SUITE(GpfaTest, Precisions);
+TYPED_TEST_SUITE(GpfaTest, Precisions, PrecisionNames);
 
 // Pair k of a block is the root of unity exp(2 pi i kk / nf).
 template <class T>
