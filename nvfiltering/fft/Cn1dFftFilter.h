@@ -7,13 +7,15 @@
 // run followed by an inverse run returns the input up to rounding.
 //
 // Lengths of the form 2^p 3^q 5^r are accepted. Power-of-two lengths on vectors
-// with adjacent elements go to the math library's FFT; every other case runs the
-// generalised prime factor FFT (GPFA) of this class. Both engines follow the same
-// convention.
+// with adjacent elements go to the power-of-two engine (the numbers of the math
+// library's FFT); every other case runs the generalised prime factor FFT (GPFA).
+// Both engines follow the same convention.
 //
 // Failures (all thrown before any array is read or written):
-//   - a length below 1, a negative vector count, or a null array pointer while
-//     there is data to transform: com::norvane::Throwable ("java/lang/Throwable");
+//   - a length below 1, a negative vector count, a direction other than +1 and -1,
+//     a length times count whose bytes do not fit the address space, or a null
+//     array pointer while there is data to transform: com::norvane::Throwable
+//     ("java/lang/Throwable");
 //   - a length with a prime factor other than 2, 3 and 5:
 //     FftDimensionNotImplementedException (catch it as com::norvane::Exception).
 // A vector count of 0 is an empty batch: no array is touched, but the twiddle
@@ -21,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/nvfiltering_export.h>
@@ -66,43 +69,14 @@ public:
                              std::int32_t count, int dir);
 
 protected:
+    // The math library's transform of one vector (direction 0 fills the table).
     void CallMklFftRoutine(T* re, T* im, int n, int dir);
+    // Prepares m_trigs for length n and the engine chooseFftEngine picks; keeps
+    // the table when it is already the right one.
     void ComputeTwiddleFactors(std::int32_t n);
-    bool IsPowerOf2(unsigned int x);
-
-    // Generalised prime factor FFT: X(j) = sum_k x(k) exp(+isign 2 pi i jk/n) for
-    // every vector of the batch, in place, unscaled, in natural order.
-    int setgpfa(T* table, std::int32_t* n);
-    int gpfa(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* lot,
-             std::int32_t* isign);
-    std::int32_t pow_ii(std::int32_t* x, std::int32_t* e);
-    int gpfa2f(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
-               std::int32_t* lot, std::int32_t* isign);
-    int gpfa3f(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
-               std::int32_t* lot, std::int32_t* isign);
-    int gpfa5f(T* a, T* b, T* table, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
-               std::int32_t* lot, std::int32_t* isign);
-
-    // Number of vectors in the next block of the GPFA's vector loop, with `left`
-    // vectors still to do and the block limit `limit` (1024 or 128).
-    static std::int32_t gpfaBlockSize(std::int32_t left, std::int32_t limit);
-    // Checks a transform length (>= 1, no prime factor above 5); throws as documented.
-    static void checkLength(std::int32_t n);
-    // The GPFA path of execute() on the output arrays: conjugate, transform,
-    // conjugate again or scale. runGpfaDirect works on the arrays as the jumps
-    // describe them; runGpfaInChunks (vectors stored one after another only) gives
-    // the same numbers through small interleaved copies; runGpfaInBands (the
-    // columns of a row-major array: vector jump 1, data jump = vector count) gives
-    // them a band of columns at a time; runGpfa picks one.
-    void runGpfa();
+    // The GPFA on the output arrays as the jumps describe them, whatever their
+    // layout, in the caller's thread: the reference of the faster drivers.
     void runGpfaDirect();
-    void runGpfaInChunks();
-    void runGpfaInBands();
-    // The GPFA path (conjugate, transform, conjugate again or scale) on `count`
-    // columns: vector v at re / im + v, element k at k * rowJump (rowJump >= count),
-    // with the table of setgpfa for n.
-    void runGpfaOnColumns(T* re, T* im, T* table, std::int32_t n, std::int32_t rowJump, std::int32_t count,
-                          std::int32_t dir);
 
     std::int32_t m_direction;
     std::int32_t m_vectorJump;
@@ -113,7 +87,7 @@ protected:
     T* m_imagOutput;
     std::int32_t m_length;
     std::int32_t m_vectorCount;
-    T* m_trigs;
+    std::vector<T> m_trigs;
     std::int32_t m_trigsLength;
     std::int32_t m_trigsKind;
     bool m_gpfaOnly;

@@ -1,8 +1,15 @@
+// The two-dimensional FFT filter: power-of-two arrays by the power-of-two engine's
+// row and column passes, every other size as a row pass and a column pass of the
+// one-dimensional filter; each pass spreads over the executor.
 #include <nvfiltering/fft/Cn2dFftFilter.h>
 
 #include <algorithm>
 #include <cstddef>
+#include <vector>
 
+#include <nvfiltering/fft/detail/FftChecks.h>
+#include <nvfiltering/fft/detail/FftEngine.h>
+#include <nvfiltering/fft/detail/PowerOfTwoFft.h>
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvmath/CnFft.h>
 
@@ -24,18 +31,13 @@ Cn2dFftFilter<T>::~Cn2dFftFilter() = default;
 
 template <class T>
 void Cn2dFftFilter<T>::checkSizes() const {
-    if (this->m_length < 1 || this->m_vectorCount < 1) {
-        throwThrowable(messages::kFft2dSizeBelowOne);
-    }
-    Cn1dFftFilter<T>::checkLength(this->m_length);
-    Cn1dFftFilter<T>::checkLength(this->m_vectorCount);
-    if (this->m_direction != 1 && this->m_direction != -1) {
-        throwThrowable(messages::kFftInvalidDirection);
-    }
-    if (this->m_realInput == nullptr || this->m_imagInput == nullptr || this->m_realOutput == nullptr ||
-        this->m_imagOutput == nullptr) {
-        throwThrowable(messages::kFftNullArray);
-    }
+    detail::checkFftCall({{this->m_length, this->m_vectorCount},
+                          messages::kFft2dSizeBelowOne,
+                          1,
+                          this->m_direction,
+                          {this->m_realInput, this->m_imagInput, this->m_realOutput, this->m_imagOutput},
+                          messages::kFftNullArray,
+                          sizeof(T)});
 }
 
 template <class T>
@@ -43,7 +45,8 @@ void Cn2dFftFilter<T>::execute() {
     checkSizes();
     const std::int32_t n1 = this->m_length;
     const std::int32_t n2 = this->m_vectorCount;
-    if (this->IsPowerOf2(static_cast<unsigned int>(n1)) && this->IsPowerOf2(static_cast<unsigned int>(n2))) {
+    const auto powerOfTwo = detail::FftEngine::PowerOfTwo;
+    if (detail::chooseFftEngine(n1, 1, false) == powerOfTwo && detail::chooseFftEngine(n2, 1, false) == powerOfTwo) {
         const std::size_t m = static_cast<std::size_t>(n1) * static_cast<std::size_t>(n2);
         if (this->m_realInput != this->m_realOutput) {
             std::copy(this->m_realInput, this->m_realInput + m, this->m_realOutput);
@@ -51,7 +54,7 @@ void Cn2dFftFilter<T>::execute() {
         if (this->m_imagInput != this->m_imagOutput) {
             std::copy(this->m_imagInput, this->m_imagInput + m, this->m_imagOutput);
         }
-        CallMklFftRoutine();
+        transformPowerOfTwo();
         return;
     }
 
@@ -82,10 +85,23 @@ void Cn2dFftFilter<T>::execute() {
 }
 
 template <class T>
-void Cn2dFftFilter<T>::CallMklFftRoutine() {
+void Cn2dFftFilter<T>::transformPowerOfTwo() {
+    // The numbers of the math library's two-dimensional routine: the imaginary
+    // parts negated (inverse), the rows, the columns, then the scaling by
+    // 1 / (n1 n2) (inverse); the rows in one pass, the bands of columns in the next.
+    const int n1 = this->m_length;
+    const int n2 = this->m_vectorCount;
     const math::CnFft<T> fft;
-    fft.Call2dMklFftRoutine(this->m_realOutput, this->m_imagOutput, this->m_length, this->m_vectorCount,
-                            this->m_direction);
+    std::vector<T> rowTable(3 * static_cast<std::size_t>(n2));
+    std::vector<T> columnTable(3 * static_cast<std::size_t>(n1));
+    fft.Call1dMklFftRoutine(nullptr, nullptr, n2, 0, rowTable.data());
+    fft.Call1dMklFftRoutine(nullptr, nullptr, n1, 0, columnTable.data());
+    const bool inverse = this->m_direction < 0;
+    const T r = inverse ? static_cast<T>(1.0 / (static_cast<double>(n1) * static_cast<double>(n2))) : T(1);
+    detail::pow2Contiguous(this->m_realOutput, this->m_imagOutput, n2, n2, n1, rowTable.data(),
+                           detail::Pow2Ends<T>{inverse, false, T(1)}, this->getExecutor());
+    detail::pow2Interleaved(this->m_realOutput, this->m_imagOutput, n1, n2, n2, columnTable.data(),
+                            detail::Pow2Ends<T>{false, inverse, r}, this->getExecutor());
 }
 
 template class Cn2dFftFilter<float>;

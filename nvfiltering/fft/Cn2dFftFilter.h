@@ -7,8 +7,9 @@
 // at i1 * n2 + i2. Both sizes must be at least 1 and of the form 2^p 3^q 5^r;
 // otherwise the run throws before any array is touched (a size below 1:
 // com::norvane::Throwable; a prime factor above 5: FftDimensionNotImplementedException).
-// Power-of-two sizes go to the math library's two-dimensional FFT; other sizes run
-// a row pass and a column pass of the one-dimensional filter.
+// Power-of-two sizes give the numbers of the math library's two-dimensional FFT;
+// other sizes run a row pass and a column pass of the one-dimensional filter. A
+// size product whose bytes do not fit the address space throws Throwable.
 #pragma once
 
 #include <nvfiltering/fft/Cn1dFftFilter.h>
@@ -36,7 +37,7 @@ protected:
     void checkSizes() const;
 
 private:
-    void CallMklFftRoutine();
+    void transformPowerOfTwo();
 };
 
 extern template class Cn2dFftFilter<float>;

@@ -5,9 +5,11 @@
 // executeWith(realIn, imagIn, realOut, imagOut, nx, ny, nz, direction) transforms
 // every z-slice with a two-dimensional filter, then every z-line. The output may be
 // the input (in place); separate arrays leave the input unchanged. nx, ny and nz are
-// all checked before the first slice: a size below 1 throws com::norvane::Throwable,
-// a prime factor above 5 FftDimensionNotImplementedException, and the arrays are
-// then untouched. The call uses only objects local to it and leaves the fields of
+// all checked before the first slice: a size below 1 or nx ny nz elements whose bytes
+// do not fit the address space throw com::norvane::Throwable, a prime factor above 5
+// FftDimensionNotImplementedException, and the arrays are then untouched. With an
+// executor, the slices and then the bands of z-lines run as independent tasks, with
+// results bit-identical to the run without one. The call uses only objects local to it and leaves the fields of
 // this filter unchanged.
 #pragma once
 

@@ -64,6 +64,7 @@ constexpr const char* kFftNullArray = "Cn1dFftFilter: data array is null.";
 constexpr const char* kFft2dSizeBelowOne = "Cn2dFftFilter: array size is below 1.";
 constexpr const char* kFft3dSizeBelowOne = "Cn3dFftFilter: volume size is below 1.";
 constexpr const char* kFft3dNullArray = "Cn3dFftFilter: data array is null.";
+constexpr const char* kFftSizeTooLarge = "FFT: the element count of the data does not fit the address space.";
 
 // --- Morphology and labelling ------------------------------------------------
 constexpr const char* kComponentDoesNotExist =

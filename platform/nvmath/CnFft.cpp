@@ -1,3 +1,6 @@
+// The math library's power-of-two FFT: one vector at a time, and the 2-D
+// transform as rows then columns; radix-2 and radix-4 butterflies of the
+// decimation in time on split arrays.
 #include <nvmath/CnFft.h>
 
 #include <cmath>
@@ -11,27 +14,9 @@ namespace com {
 namespace norvane {
 namespace math {
 
-#if defined(__GNUC__) && !defined(__clang__)
-#define NVM_VECTOR_LOOP _Pragma("GCC ivdep")
-#else
-#define NVM_VECTOR_LOOP
-#endif
-
-// The transform loops are compiled twice, for plain x86-64 and for AVX2, and the
-// loader picks the one the processor runs. Neither enables fused multiply-add,
-// so both give the same numbers.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
-#define NVM_SIMD_CLONES __attribute__((target_clones("avx2", "default"), flatten))
-#else
-#define NVM_SIMD_CLONES
-#endif
-
 namespace {
 
 constexpr const char* kClassPath = "java/lang/Throwable";
-
-// Bytes of one row of a band of the batched transforms (per array).
-constexpr int kScratchBandBytes = 256;
 
 bool isPowerOfTwo(long long n) { return n > 0 && (n & (n - 1)) == 0; }
 
@@ -42,8 +27,6 @@ void checkLength(int n) {
 }
 
 // One radix-2 butterfly of the decimation in time: (x0, x1) -> (x0 + w x1, x0 - w x1).
-// Every transform of this file goes through it, so that the contiguous and the
-// batched loops give the same numbers.
 template <class T>
 inline void butterfly(T& ar, T& ai, T& br, T& bi, T wr, T wi) {
     const T tr = wr * br - wi * bi;
@@ -97,63 +80,25 @@ inline void forEachReversedPair(int n, Fn&& swap) {
     }
 }
 
-// Calls fn(k, r) for every k < n, r the bit-reversed index of k.
-template <class Fn>
-inline void forEachReversed(int n, Fn&& fn) {
-    int j = 0;
-    for (int i = 0; i < n - 1; ++i) {
-        fn(i, j);
-        int k = n >> 1;
-        while (k <= j) {
-            j -= k;
-            k >>= 1;
-        }
-        j += k;
-    }
-    fn(n - 1, n - 1);
-}
-
 // Forward transform of one contiguous vector (unscaled, exp(-2 pi i jk/n)).
 // Given rev (the bit-reversed index of every k < n) and two scratch arrays of n
 // values, the vector is gathered in bit-reversed order into the scratch and the
 // first stages write it back, instead of exchanging pairs in place.
 template <class T>
-NVM_SIMD_CLONES void forwardContiguous(T* re, T* im, int n, const T* trigs, const int* rev = nullptr,
-                                       T* __restrict sr = nullptr, T* __restrict si = nullptr) {
+void forwardContiguous(T* re, T* im, int n, const T* trigs) {
     const T* cs = trigs;
     const T* sn = trigs + n;
     int h = 1;
-    if (rev != nullptr && n >= 4) {
-        for (int k = 0; k < n; ++k) {
-            sr[k] = re[rev[k]];
-            si[k] = im[rev[k]];
-        }
+    forEachReversedPair(n, [&](int k, int r) {
+        std::swap(re[k], re[r]);
+        std::swap(im[k], im[r]);
+    });
+    if (n >= 4) {
         for (int base = 0; base < n; base += 4) {
-            T r0 = sr[base], i0 = si[base], r1 = sr[base + 1], i1 = si[base + 1];
-            T r2 = sr[base + 2], i2 = si[base + 2], r3 = sr[base + 3], i3 = si[base + 3];
-            firstStages(r0, i0, r1, i1, r2, i2, r3, i3);
-            re[base] = r0;
-            im[base] = i0;
-            re[base + 1] = r1;
-            im[base + 1] = i1;
-            re[base + 2] = r2;
-            im[base + 2] = i2;
-            re[base + 3] = r3;
-            im[base + 3] = i3;
+            firstStages(re[base], im[base], re[base + 1], im[base + 1], re[base + 2], im[base + 2], re[base + 3],
+                        im[base + 3]);
         }
         h = 4;
-    } else {
-        forEachReversedPair(n, [&](int k, int r) {
-            std::swap(re[k], re[r]);
-            std::swap(im[k], im[r]);
-        });
-        if (n >= 4) {
-            for (int base = 0; base < n; base += 4) {
-                firstStages(re[base], im[base], re[base + 1], im[base + 1], re[base + 2], im[base + 2], re[base + 3],
-                            im[base + 3]);
-            }
-            h = 4;
-        }
     }
     while (h < n) {
         if (4 * h <= n) {
@@ -170,8 +115,7 @@ NVM_SIMD_CLONES void forwardContiguous(T* re, T* im, int n, const T* trigs, cons
                 T* i2 = i1 + h;
                 T* r3 = r2 + h;
                 T* i3 = i2 + h;
-                NVM_VECTOR_LOOP
-                for (int j = 0; j < h; ++j) {
+                                for (int j = 0; j < h; ++j) {
                     butterflyPair(r0[j], i0[j], r1[j], i1[j], r2[j], i2[j], r3[j], i3[j], c1[j], s1[j], c2[j], s2[j],
                                   c2[j + h], s2[j + h]);
                 }
@@ -185,150 +129,11 @@ NVM_SIMD_CLONES void forwardContiguous(T* re, T* im, int n, const T* trigs, cons
                 T* i0 = im + base;
                 T* r1 = r0 + h;
                 T* i1 = i0 + h;
-                NVM_VECTOR_LOOP
-                for (int j = 0; j < h; ++j) {
+                                for (int j = 0; j < h; ++j) {
                     butterfly(r0[j], i0[j], r1[j], i1[j], c1[j], s1[j]);
                 }
             }
             h *= 2;
-        }
-    }
-}
-
-// The same transform on `count` interleaved vectors (element k of vector v at
-// v + k * stride): the same butterflies in the same order, the loop over the
-// vectors innermost.
-template <class T>
-inline void batchedStages(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs);
-
-template <class T>
-NVM_SIMD_CLONES void forwardBatched(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs) {
-    forEachReversedPair(n, [&](int k, int r) {
-        T* ra = re + k * stride;
-        T* rb = re + r * stride;
-        T* ia = im + k * stride;
-        T* ib = im + r * stride;
-        for (int v = 0; v < count; ++v) {
-            std::swap(ra[v], rb[v]);
-            std::swap(ia[v], ib[v]);
-        }
-    });
-    batchedStages(re, im, n, stride, count, trigs);
-}
-
-// The butterflies of forwardBatched, on data already in bit-reversed order.
-template <class T>
-inline void batchedStages(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs) {
-    const T* cs = trigs;
-    const T* sn = trigs + n;
-    int h = 1;
-    if (n >= 4) {
-        for (int base = 0; base < n; base += 4) {
-            T* r0 = re + base * stride;
-            T* i0 = im + base * stride;
-            T* r1 = r0 + stride;
-            T* i1 = i0 + stride;
-            T* r2 = r1 + stride;
-            T* i2 = i1 + stride;
-            T* r3 = r2 + stride;
-            T* i3 = i2 + stride;
-            NVM_VECTOR_LOOP
-            for (int v = 0; v < count; ++v) {
-                firstStages(r0[v], i0[v], r1[v], i1[v], r2[v], i2[v], r3[v], i3[v]);
-            }
-        }
-        h = 4;
-    }
-    while (h < n) {
-        if (4 * h <= n) {
-            for (int base = 0; base < n; base += 4 * h) {
-                for (int j = 0; j < h; ++j) {
-                    const T w1r = cs[h - 1 + j], w1i = sn[h - 1 + j];
-                    const T w2r = cs[2 * h - 1 + j], w2i = sn[2 * h - 1 + j];
-                    const T w3r = cs[3 * h - 1 + j], w3i = sn[3 * h - 1 + j];
-                    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(base + j) * stride;
-                    const std::ptrdiff_t d = static_cast<std::ptrdiff_t>(h) * stride;
-                    T* r0 = re + o;
-                    T* i0 = im + o;
-                    T* r1 = r0 + d;
-                    T* i1 = i0 + d;
-                    T* r2 = r1 + d;
-                    T* i2 = i1 + d;
-                    T* r3 = r2 + d;
-                    T* i3 = i2 + d;
-                    NVM_VECTOR_LOOP
-                    for (int v = 0; v < count; ++v) {
-                        butterflyPair(r0[v], i0[v], r1[v], i1[v], r2[v], i2[v], r3[v], i3[v], w1r, w1i, w2r, w2i, w3r,
-                                      w3i);
-                    }
-                }
-            }
-            h *= 4;
-        } else {
-            for (int base = 0; base < n; base += 2 * h) {
-                for (int j = 0; j < h; ++j) {
-                    const T wr = cs[h - 1 + j], wi = sn[h - 1 + j];
-                    const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(base + j) * stride;
-                    T* r0 = re + o;
-                    T* i0 = im + o;
-                    T* r1 = r0 + static_cast<std::ptrdiff_t>(h) * stride;
-                    T* i1 = i0 + static_cast<std::ptrdiff_t>(h) * stride;
-                    NVM_VECTOR_LOOP
-                    for (int v = 0; v < count; ++v) {
-                        butterfly(r0[v], i0[v], r1[v], i1[v], wr, wi);
-                    }
-                }
-            }
-            h *= 2;
-        }
-    }
-}
-
-// forwardBatched through a compact copy: the vectors are gathered in bit-reversed
-// order into sr / si (n rows of `count` adjacent values), transformed there and
-// written back. The copy keeps the rows of the working set apart by `count` values
-// instead of `stride`, which a power-of-two stride maps onto the same few cache
-// sets. With negateIn set, the imaginary parts are negated on the way in; with
-// scaleOut, the results are multiplied by (r, -r) on the way out, as the inverse
-// transform does.
-template <class T>
-NVM_SIMD_CLONES void forwardThroughScratch(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs,
-                                           T* __restrict sr, T* __restrict si, bool negateIn, bool scaleOut, T r) {
-    const std::ptrdiff_t w = count;
-    forEachReversed(n, [&](int k, int rk) {
-        const T* srcR = re + rk * stride;
-        const T* srcI = im + rk * stride;
-        T* dr = sr + k * w;
-        T* di = si + k * w;
-        if (negateIn) {
-            for (std::ptrdiff_t v = 0; v < w; ++v) {
-                dr[v] = srcR[v];
-                di[v] = -srcI[v];
-            }
-        } else {
-            for (std::ptrdiff_t v = 0; v < w; ++v) {
-                dr[v] = srcR[v];
-                di[v] = srcI[v];
-            }
-        }
-    });
-    batchedStages(sr, si, n, w, count, trigs);
-    const T nr = -r;
-    for (int k = 0; k < n; ++k) {
-        T* dr = re + k * stride;
-        T* di = im + k * stride;
-        const T* srcR = sr + k * w;
-        const T* srcI = si + k * w;
-        if (scaleOut) {
-            for (std::ptrdiff_t v = 0; v < w; ++v) {
-                dr[v] = srcR[v] * r;
-                di[v] = srcI[v] * nr;
-            }
-        } else {
-            for (std::ptrdiff_t v = 0; v < w; ++v) {
-                dr[v] = srcR[v];
-                di[v] = srcI[v];
-            }
         }
     }
 }
@@ -392,52 +197,6 @@ void CnFft<T>::Call1dMklFftRoutine(T* re, T* im, int n, int direction, T* trigs)
 }
 
 template <class T>
-void CnFft<T>::CallContiguousBatchFftRoutine(T* re, T* im, int n, std::ptrdiff_t jump, int count, int direction,
-                                             const T* trigs) const {
-    checkLength(n);
-    if (count <= 0 || direction == 0) {
-        return;
-    }
-    const std::size_t m = static_cast<std::size_t>(n);
-    std::vector<int> reversal(m);
-    forEachReversed(n, [&](int k, int r) { reversal[static_cast<std::size_t>(k)] = r; });
-    std::vector<T> scratchRe(m), scratchIm(m);
-    const T r = T(1) / static_cast<T>(n);
-    for (int v = 0; v < count; ++v) {
-        T* vr = re + static_cast<std::ptrdiff_t>(v) * jump;
-        T* vi = im + static_cast<std::ptrdiff_t>(v) * jump;
-        if (direction < 0) {
-            negate(vi, m);
-        }
-        forwardContiguous(vr, vi, n, trigs, reversal.data(), scratchRe.data(), scratchIm.data());
-        if (direction < 0) {
-            scaleInverse(vr, vi, m, r);
-        }
-    }
-}
-
-template <class T>
-void CnFft<T>::CallBatchedFftRoutine(T* re, T* im, int n, std::ptrdiff_t stride, int count, int direction,
-                                     const T* trigs) const {
-    checkLength(n);
-    if (count <= 0 || direction == 0) {
-        return;
-    }
-    const bool inverse = direction < 0;
-    const T r = inverse ? T(1) / static_cast<T>(n) : T(1);
-    const std::size_t rows = static_cast<std::size_t>(n);
-    const int full = kScratchBandBytes / static_cast<int>(sizeof(T));
-    const int band = count < full ? count : full;
-    std::vector<T> realScratch(rows * static_cast<std::size_t>(band));
-    std::vector<T> imagScratch(rows * static_cast<std::size_t>(band));
-    for (int c = 0; c < count; c += band) {
-        const int w = count - c < band ? count - c : band;
-        forwardThroughScratch(re + c, im + c, n, stride, w, trigs, realScratch.data(), imagScratch.data(), inverse,
-                              inverse, r);
-    }
-}
-
-template <class T>
 void CnFft<T>::Call2dMklFftRoutine(T* re, T* im, int length, int vectorCount, int direction) const {
     checkLength(length);
     checkLength(vectorCount);
@@ -446,34 +205,34 @@ void CnFft<T>::Call2dMklFftRoutine(T* re, T* im, int length, int vectorCount, in
     }
     const int n1 = length;
     const int n2 = vectorCount;
+    const std::size_t m = static_cast<std::size_t>(n1) * static_cast<std::size_t>(n2);
     std::vector<T> rowTable(3 * static_cast<std::size_t>(n2));
     std::vector<T> columnTable(3 * static_cast<std::size_t>(n1));
     fillTable(rowTable.data(), n2);
     fillTable(columnTable.data(), n1);
+    // The inverse negates the imaginary parts first and scales by 1/(n1 n2) at the end.
     const bool inverse = direction < 0;
-    // The inverse negates the imaginary parts first (here row by row, just before
-    // each row is transformed) and scales at the end (here as the columns are
-    // written back): the same operations on every value as whole-array passes.
-    std::vector<int> rowReversal(static_cast<std::size_t>(n2));
-    forEachReversed(n2, [&](int k, int r) { rowReversal[static_cast<std::size_t>(k)] = r; });
-    std::vector<T> rowRe(static_cast<std::size_t>(n2)), rowIm(static_cast<std::size_t>(n2));
+    if (inverse) {
+        negate(im, m);
+    }
     for (int row = 0; row < n1; ++row) {
         const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(row) * n2;
-        if (inverse) {
-            negate(im + o, static_cast<std::size_t>(n2));
-        }
-        forwardContiguous(re + o, im + o, n2, rowTable.data(), rowReversal.data(), rowRe.data(), rowIm.data());
+        forwardContiguous(re + o, im + o, n2, rowTable.data());
     }
-    // Columns in bands of adjacent columns, each band through a compact copy.
-    const T r = inverse ? static_cast<T>(1.0 / (static_cast<double>(n1) * static_cast<double>(n2))) : T(1);
-    const int full = kScratchBandBytes / static_cast<int>(sizeof(T));
-    const int band = n2 < full ? n2 : full;
-    std::vector<T> realScratch(static_cast<std::size_t>(n1) * static_cast<std::size_t>(band));
-    std::vector<T> imagScratch(static_cast<std::size_t>(n1) * static_cast<std::size_t>(band));
-    for (int c = 0; c < n2; c += band) {
-        const int w = n2 - c < band ? n2 - c : band;
-        forwardThroughScratch(re + c, im + c, n1, n2, w, columnTable.data(), realScratch.data(), imagScratch.data(),
-                              false, inverse, r);
+    std::vector<T> columnRe(static_cast<std::size_t>(n1)), columnIm(static_cast<std::size_t>(n1));
+    for (int column = 0; column < n2; ++column) {
+        for (int row = 0; row < n1; ++row) {
+            columnRe[static_cast<std::size_t>(row)] = re[static_cast<std::ptrdiff_t>(row) * n2 + column];
+            columnIm[static_cast<std::size_t>(row)] = im[static_cast<std::ptrdiff_t>(row) * n2 + column];
+        }
+        forwardContiguous(columnRe.data(), columnIm.data(), n1, columnTable.data());
+        for (int row = 0; row < n1; ++row) {
+            re[static_cast<std::ptrdiff_t>(row) * n2 + column] = columnRe[static_cast<std::size_t>(row)];
+            im[static_cast<std::ptrdiff_t>(row) * n2 + column] = columnIm[static_cast<std::size_t>(row)];
+        }
+    }
+    if (inverse) {
+        scaleInverse(re, im, m, static_cast<T>(1.0 / (static_cast<double>(n1) * static_cast<double>(n2))));
     }
 }
 

@@ -34,19 +34,6 @@ public:
     // Transforms in place the array of `length` rows of `vectorCount` adjacent
     // elements (both powers of two) along both axes.
     void Call2dMklFftRoutine(T* re, T* im, int length, int vectorCount, int direction) const;
-
-    // Transforms `count` vectors of n adjacent values, vector v at re / im + v * jump
-    // (jump >= n), each with exactly the numbers of Call1dMklFftRoutine; trigs is the
-    // table of a direction-0 call for n.
-    void CallContiguousBatchFftRoutine(T* re, T* im, int n, std::ptrdiff_t jump, int count, int direction,
-                                       const T* trigs) const;
-
-    // Transforms `count` interleaved vectors at once: element k of vector v is at
-    // v + k * stride (stride >= count). Every vector gets exactly the numbers that
-    // Call1dMklFftRoutine gives it when it is stored contiguously; trigs is the
-    // table of a direction-0 call for n.
-    void CallBatchedFftRoutine(T* re, T* im, int n, std::ptrdiff_t stride, int count, int direction,
-                               const T* trigs) const;
 };
 
 extern template class CnFft<float>;

@@ -23,7 +23,7 @@ namespace {
 template <class T>
 class Fft1dTest : public ::testing::Test {};
 using Precisions = ::testing::Types<float, double>;
-TYPED_TEST_SUITE(Fft1dTest, Precisions);
+TYPED_TEST_SUITE(Fft1dTest, Precisions, PrecisionNames);
 
 enum class Engine { Default, GpfaOnly, DataJump };
 

@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include <nvfiltering/fft/Cn1dFftFilter.h>
 #include <nvfiltering/fft/Cn2dFftFilter.h>
 #include <nvfiltering/fft/Cn3dFftFilter.h>
+#include <nvfiltering/fft/detail/Gpfa.h>
 
 namespace fft_test {
 
@@ -113,6 +116,14 @@ inline double tolerance<double>(int n) {
     return 1e-15 * log2Of(n);
 }
 
+// Readable names for the float and double instances of the typed tests.
+struct PrecisionNames {
+    template <class T>
+    static std::string GetName(int) {
+        return std::is_same<T, float>::value ? "float" : "double";
+    }
+};
+
 // Opens the protected parts of the one-dimensional filter to the tests.
 template <class T>
 class Probe1d : public Cn1dFftFilter<T> {
@@ -121,7 +132,7 @@ public:
     void setGpfaOnly(bool value) { this->m_gpfaOnly = value; }
     std::int32_t trigsKind() const { return this->m_trigsKind; }
     std::int32_t trigsLength() const { return this->m_trigsLength; }
-    const T* trigs() const { return this->m_trigs; }
+    const T* trigs() const { return this->m_trigs.empty() ? nullptr : this->m_trigs.data(); }
     std::int32_t length() const { return this->m_length; }
     std::int32_t vectorJump() const { return this->m_vectorJump; }
     std::int32_t dataJump() const { return this->m_dataJump; }
@@ -159,13 +170,6 @@ public:
         this->runGpfaDirect();
     }
 
-    int callSetgpfa(T* table, std::int32_t n) { return this->setgpfa(table, &n); }
-    std::int32_t callPow(std::int32_t x, std::int32_t e) { return this->pow_ii(&x, &e); }
-    static std::int32_t blockSize(std::int32_t left, std::int32_t limit) { return Base::gpfaBlockSize(left, limit); }
-    int callGpfa(T* a, T* b, T* table, std::int32_t inc, std::int32_t jump, std::int32_t n, std::int32_t lot,
-                 std::int32_t isign) {
-        return this->gpfa(a, b, table, &inc, &jump, &n, &lot, &isign);
-    }
 };
 
 template <class T>
