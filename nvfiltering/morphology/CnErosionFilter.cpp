@@ -29,7 +29,8 @@ void CnErosionFilter<T>::v_execute() {
     imaging::Image<T>& output = *this->m_output;
     checkDimensions(input, output);
     detail::runCrossPass(input, output, [this](const imaging::Image<T>& in, imaging::Image<T>& out) {
-        detail::crossFast<Combine>(in, out, [this](auto&&... args) { return erode_with_checking(args...); });
+        detail::crossFast<Combine>(in, out, [this](auto&&... args) { return erode_with_checking(args...); },
+                                   this->getExecutor());
     });
 }
 
