@@ -29,10 +29,10 @@ constexpr int kExponentLimit = 60;
 constexpr int kRoundingExponentLimit = 16;
 // Length of the pieces in which the Z window is summed before it is stored.
 constexpr std::size_t kChunk = 4096;
-// Bands of output rows of a single slice: at least kBandRows rows and about
-// kBandSamples samples, so that the rows two bands both filter stay few.
-constexpr std::size_t kBandRows = 32;
-constexpr std::size_t kBandSamples = std::size_t{1} << 17;
+// Bands of output rows of a single slice: at least kBandRows rows, so that the
+// few X rows two bands both filter cost little, and about kBandSamples samples.
+constexpr std::size_t kBandRows = 128;
+constexpr std::size_t kBandSamples = std::size_t{1} << 14;
 // Output slices of a volume per round (see runVolume).
 constexpr std::size_t kRoundSlices = 8;
 

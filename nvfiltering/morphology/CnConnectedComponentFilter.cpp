@@ -31,8 +31,10 @@ inline void uniteWithRunning(std::uint32_t* chain, std::uint32_t& root, std::uin
     }
 }
 
-// About this many voxels per slab of the parallel labelling.
-constexpr std::size_t kSlabVoxels = std::size_t{1} << 20;
+// Slabs of the parallel labelling: at most kMaxSlabs, since the faces between
+// them are merged in one thread, and at least kMinSlabVoxels voxels each.
+constexpr std::size_t kMaxSlabs = 16;
+constexpr std::size_t kMinSlabVoxels = std::size_t{1} << 14;
 
 }  // namespace
 
@@ -373,8 +375,10 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
 
     // Slabs of `unit` rows at a time (a slice of a volume, a row of an image).
     const std::size_t unit = Z > 1 ? Y : 1;
+    const std::size_t units = Z > 1 ? Z : Y;
     const std::size_t unitVoxels = std::max<std::size_t>(1, unit * X);
-    const std::size_t unitsPerSlab = std::max<std::size_t>(1, kSlabVoxels / unitVoxels);
+    const std::size_t unitsPerSlab = std::max({std::size_t{1}, (units + kMaxSlabs - 1) / kMaxSlabs,
+                                               (kMinSlabVoxels + unitVoxels - 1) / unitVoxels});
     const std::size_t slabRows = unitsPerSlab * unit;
     const std::size_t slabCount = slabRows == 0 ? 0 : (rows + slabRows - 1) / slabRows;
     const auto slabBegin = [&](std::size_t s) { return s * slabRows; };
