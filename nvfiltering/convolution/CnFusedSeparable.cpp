@@ -34,7 +34,7 @@ constexpr std::size_t kChunk = 4096;
 constexpr std::size_t kBandRows = 128;
 constexpr std::size_t kBandSamples = std::size_t{1} << 14;
 // Output slices of a volume per round (see runVolume).
-constexpr std::size_t kRoundSlices = 8;
+constexpr std::size_t kRoundSlices = 4;
 
 // Taps as n_k * 2^-exponent; sumAbs = sum of |n_k|. ok is false for taps that
 // are not finite or need an exponent beyond the limit.
