@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <utility>
 
 namespace com {
@@ -423,89 +424,114 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     };
 
     // Unions within every slab: a slab's trees hold only its own labels, so the
-    // slabs touch disjoint parts of parent.
-    std::vector<std::uint32_t> chain(P + 1, 0);
-    std::uint32_t* parent = chain.data();
+    // slabs touch disjoint parts of parent. Each slab counts its roots.
+    // Uninitialised: every slab sets its own labels.
+    const std::unique_ptr<std::uint32_t[]> chain(new std::uint32_t[P + 1]);
+    std::uint32_t* parent = chain.get();
+    parent[0] = 0;
     const std::uint32_t reach = m_eightPointConnectivity ? 1u : 0u;
+    std::vector<std::size_t> rootsBefore(slabCount + 1, 0);
     detail::parallelFor(executor, slabCount, [&](std::size_t s) {
         for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
             parent[i] = static_cast<std::uint32_t>(i);
         }
+        std::size_t links = 0;
+        const auto countLink = [&links](std::uint32_t) { ++links; };
         const std::size_t first = slabBegin(s);
         for (std::size_t r = first; r < slabEnd(s); ++r) {
             if (r % Y != 0 && r - 1 >= first) {
-                detail::mergeRows(runsOf(s, r), runsOf(s, r - 1), reach, parent);
+                detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - 1), reach, parent, countLink);
             }
             if (r >= first + Y && Z > 1) {
-                detail::mergeRows(runsOf(s, r), runsOf(s, r - Y), 0, parent);
+                detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - Y), 0, parent, countLink);
             }
         }
+        rootsBefore[s + 1] = slabFirst[s + 1] - slabFirst[s] - links;
     });
     // The faces between slabs: the first slice (or row) of a slab with the last
-    // of the slab before.
+    // of the slab before. These finds do not halve paths, so only the roots
+    // they link change parent: the boundaries, labels whose parent may now lie
+    // in an earlier slab, are among them.
+    const auto slabOf = [&](std::uint32_t label) {
+        return static_cast<std::size_t>(std::upper_bound(slabFirst.begin(), slabFirst.end(), label) -
+                                        slabFirst.begin()) - 1;
+    };
+    std::vector<std::vector<std::uint32_t>> linkedRoots(slabCount);
+    const auto faceLink = [&](std::uint32_t root) {
+        const std::size_t s = slabOf(root);
+        --rootsBefore[s + 1];
+        linkedRoots[s].push_back(root);
+    };
     for (std::size_t s = 1; s < slabCount; ++s) {
         const std::size_t first = slabBegin(s);
         if (Z > 1) {
             for (std::size_t r = first; r < first + Y; ++r) {
-                detail::mergeRows(runsOf(s, r), runsOf(s - 1, r - Y), 0, parent);
+                detail::mergeRows<false>(runsOf(s, r), runsOf(s - 1, r - Y), 0, parent, faceLink);
             }
         } else {
-            detail::mergeRows(runsOf(s, first), runsOf(s - 1, first - 1), reach, parent);
+            detail::mergeRows<false>(runsOf(s, first), runsOf(s - 1, first - 1), reach, parent, faceLink);
         }
     }
-
-    // Numbering in the order of the roots, which are the smallest labels of
-    // their components. number[i] is the component of label i; a slab numbers
-    // its roots from the count of roots before it, copies the number of a
-    // parent in the slab (smaller, so done already), and leaves the labels whose
-    // tree reaches an earlier slab to a second pass, which reads the root's
-    // number. The voxels of each component are counted the same way: by the
-    // slab of its root in the first pass (no other slab adds to it then), with
-    // atomic additions in the second.
-    std::vector<std::size_t> rootsBefore(slabCount + 1, 0);
-    detail::parallelFor(executor, slabCount, [&](std::size_t s) {
-        std::size_t roots = 0;
-        for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
-            roots += parent[i] == i ? 1 : 0;
-        }
-        rootsBefore[s + 1] = roots;
-    });
     for (std::size_t s = 0; s < slabCount; ++s) {
         rootsBefore[s + 1] += rootsBefore[s];
     }
     const std::size_t n = rootsBefore[slabCount];
-    std::vector<std::uint32_t> number(P + 1, 0);
+
+    // Numbering in the order of the roots, which are the smallest labels of
+    // their components, in place in parent. Every boundary finds its root
+    // first, while parent is intact. Then every slab numbers its roots from the
+    // count of roots before it, gives a label whose parent lies in the slab its
+    // parent's number (smaller, so done already), and gives a boundary, and the
+    // labels below it, the provisional number n + 1 + its index among all
+    // boundaries, replaced once the roots are numbered. Each slab counts the
+    // voxels of its roots' components and of its boundaries, which no other
+    // slab touches; the boundaries' counts are then added atomically.
+    std::vector<std::size_t> boundariesBefore(slabCount + 1, 0);
+    std::vector<std::vector<std::uint32_t>> boundaryRoots(slabCount);
+    for (std::size_t s = 0; s < slabCount; ++s) {
+        std::vector<std::uint32_t>& linked = linkedRoots[s];
+        std::sort(linked.begin(), linked.end());
+        for (const std::uint32_t label : linked) {
+            if (parent[label] < slabFirst[s]) {
+                boundaryRoots[s].push_back(detail::findRoot<false>(parent, label));
+            }
+        }
+        boundariesBefore[s + 1] = boundariesBefore[s] + boundaryRoots[s].size();
+    }
     std::vector<std::uint32_t> sizes(n + 1, 0);
-    const auto length = [&](std::size_t s, std::size_t i) {
-        const std::uint32_t* e = slabs[s].edge.get() + 2 * (i - slabFirst[s]);
-        return e[1] - e[0];
-    };
+    std::vector<std::uint32_t> boundarySize(boundariesBefore[slabCount], 0);
     detail::parallelFor(executor, slabCount, [&](std::size_t s) {
+        const std::uint32_t begin = static_cast<std::uint32_t>(slabFirst[s]);
+        const std::uint32_t end = static_cast<std::uint32_t>(slabFirst[s + 1]);
+        const std::uint32_t* e = slabs[s].edge.get();
+        std::uint32_t* size = sizes.data();
         std::uint32_t counter = static_cast<std::uint32_t>(rootsBefore[s]);
-        for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
+        std::uint32_t boundary = static_cast<std::uint32_t>(n + 1 + boundariesBefore[s]);
+        for (std::uint32_t i = begin; i < end; ++i) {
             const std::uint32_t p = parent[i];
-            if (p == i) {
-                number[i] = ++counter;
-            } else if (p >= slabFirst[s]) {
-                number[i] = number[p];
-            }
-            if (number[i] != 0) {
-                sizes[number[i]] += length(s, i);
-            }
+            const std::uint32_t k = p == i ? ++counter : p >= begin ? parent[p] : boundary++;
+            parent[i] = k;
+            const std::size_t t = 2 * static_cast<std::size_t>(i - begin);
+            (k <= n ? size[k] : boundarySize[k - n - 1]) += e[t + 1] - e[t];
         }
     });
-    detail::parallelFor(executor, slabCount, [&](std::size_t s) {
-        for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
-            if (number[i] == 0) {
-                std::uint32_t r = parent[i];
-                while (parent[r] != r) {
-                    r = parent[r];
-                }
-                number[i] = number[r];
-                __atomic_fetch_add(&sizes[number[i]], length(s, i), __ATOMIC_RELAXED);
-            }
+    std::vector<std::uint32_t> boundaryNumber(boundariesBefore[slabCount], 0);
+    for (std::size_t s = 0; s < slabCount; ++s) {
+        for (std::size_t b = 0; b < boundaryRoots[s].size(); ++b) {
+            const std::size_t index = boundariesBefore[s] + b;
+            boundaryNumber[index] = parent[boundaryRoots[s][b]];  // a root: numbered by now
+            sizes[boundaryNumber[index]] += boundarySize[index];
         }
-    });
+    }
+    // parent[i] becomes map[final number of label i] (map null: the final number).
+    const auto finalNumbers = [&](const std::uint32_t* map) {
+        detail::parallelFor(executor, slabCount, [&](std::size_t s) {
+            for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
+                const std::uint32_t k = parent[i] <= n ? parent[i] : boundaryNumber[parent[i] - n - 1];
+                parent[i] = map == nullptr ? k : map[k];
+            }
+        });
+    };
 
     // Writes every row span by span: the gaps with 0, the runs with their
     // value, each span in whole blocks while the blocks stay inside the slab.
@@ -525,15 +551,12 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
         rankComponents(sizes, labelToRank, kept);
     } catch (...) {
         // Leave the components numbered 1..n, as the passes above do.
-        writeOutput(number.data());
+        finalNumbers(nullptr);
+        writeOutput(parent);
         throw;
     }
-    detail::parallelFor(executor, slabCount, [&](std::size_t s) {
-        for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
-            number[i] = labelToRank[number[i]];
-        }
-    });
-    writeOutput(number.data());
+    finalNumbers(labelToRank.data());
+    writeOutput(parent);
     m_numberOfComponents = kept;
 }
 

@@ -1,5 +1,5 @@
-// The parts of run-based labelling that are not templates: the union of the
-// runs of two rows, the ranking sort and the writing of output rows.
+// The parts of run-based labelling that are not inline: the ranking sort and
+// the writing of output rows.
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/morphology/detail/RunLabelling.h>
 
@@ -30,41 +30,6 @@ inline void fillSpan(std::uint32_t* out, std::size_t begin, std::size_t end, std
 }
 
 }  // namespace
-
-// Every union here joins the trees of the current i and j, so their roots,
-// once found, stay known until i or j moves on (0: not yet found).
-void mergeRows(const RowRuns& a, const RowRuns& b, std::uint32_t reach, std::uint32_t* parent) {
-    std::uint32_t i = 0, j = 0;
-    std::uint32_t rootI = 0, rootJ = 0;
-    while (i < a.count && j < b.count) {
-        const std::uint32_t si = a.edge[2 * static_cast<std::size_t>(i)];
-        const std::uint32_t ei = a.edge[2 * static_cast<std::size_t>(i) + 1];
-        const std::uint32_t sj = b.edge[2 * static_cast<std::size_t>(j)];
-        const std::uint32_t ej = b.edge[2 * static_cast<std::size_t>(j) + 1];
-        if (si < std::uint64_t{ej} + reach && sj < std::uint64_t{ei} + reach) {
-            if (rootI == 0) {
-                rootI = findRoot(parent, a.first + i);
-            }
-            if (rootJ == 0) {
-                rootJ = findRoot(parent, b.first + j);
-            }
-            if (rootI < rootJ) {
-                parent[rootJ] = rootI;
-                rootJ = rootI;
-            } else if (rootJ < rootI) {
-                parent[rootI] = rootJ;
-                rootI = rootJ;
-            }
-        }
-        // Move on past the run that ends first (written without a branch,
-        // since which one that is follows no pattern).
-        const bool advanceI = ei < ej;
-        i += advanceI ? 1u : 0u;
-        j += advanceI ? 0u : 1u;
-        rootI = advanceI ? 0u : rootI;
-        rootJ = advanceI ? rootJ : 0u;
-    }
-}
 
 // A least-significant-digit radix sort on 11-bit digits,
 // with only as many passes as the largest size has digits. scratch must hold as

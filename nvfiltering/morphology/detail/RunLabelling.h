@@ -143,15 +143,19 @@ SlabRuns extractRuns(const T* src, std::size_t X, std::size_t first, std::size_t
     return slab;
 }
 
-// Root of label a, halving the path on the way: every parent stays smaller
-// than its child.
+// Root of label a; with kHalve the path is halved on the way. Either way
+// every parent stays smaller than its child.
+template <bool kHalve>
 inline std::uint32_t findRoot(std::uint32_t* parent, std::uint32_t a) {
     while (parent[a] != a) {
-        parent[a] = parent[parent[a]];
+        if (kHalve) {
+            parent[a] = parent[parent[a]];
+        }
         a = parent[a];
     }
     return a;
 }
+
 
 // The runs of one row: labels first .. first + count - 1, run t at
 // [edge[2 t], edge[2 t + 1]).
@@ -163,8 +167,52 @@ struct RowRuns {
 
 // Unites the runs of row a with the touching runs of row b; reach 1 lets runs
 // touch at a corner. A union links the larger root under the smaller, so every
-// root is the smallest label of its tree, whatever the order of the unions.
-void mergeRows(const RowRuns& a, const RowRuns& b, std::uint32_t reach, std::uint32_t* parent);
+// root is the smallest label of its tree, whatever the order of the unions;
+// linked(root) is called with every root that gets a parent. With kHalve the
+// finds halve their paths, which changes the parents of labels that are not
+// roots; without, only linked roots change. Every union here joins the trees
+// of the current i and j, so their roots, once found, stay known until i or j
+// moves on (0: not yet found).
+template <bool kHalve, class Linked>
+inline void mergeRows(const RowRuns& a, const RowRuns& b, std::uint32_t reach, std::uint32_t* parent,
+                      Linked&& linked) {
+    // Copies, since the stores to parent could otherwise alias the fields.
+    const std::uint32_t* const edgeA = a.edge;
+    const std::uint32_t* const edgeB = b.edge;
+    const std::uint32_t firstA = a.first, firstB = b.first, countA = a.count, countB = b.count;
+    std::uint32_t i = 0, j = 0;
+    std::uint32_t rootI = 0, rootJ = 0;
+    while (i < countA && j < countB) {
+        const std::uint32_t si = edgeA[2 * static_cast<std::size_t>(i)];
+        const std::uint32_t ei = edgeA[2 * static_cast<std::size_t>(i) + 1];
+        const std::uint32_t sj = edgeB[2 * static_cast<std::size_t>(j)];
+        const std::uint32_t ej = edgeB[2 * static_cast<std::size_t>(j) + 1];
+        if (si < std::uint64_t{ej} + reach && sj < std::uint64_t{ei} + reach) {
+            if (rootI == 0) {
+                rootI = findRoot<kHalve>(parent, firstA + i);
+            }
+            if (rootJ == 0) {
+                rootJ = findRoot<kHalve>(parent, firstB + j);
+            }
+            if (rootI < rootJ) {
+                parent[rootJ] = rootI;
+                linked(rootJ);
+                rootJ = rootI;
+            } else if (rootJ < rootI) {
+                parent[rootI] = rootJ;
+                linked(rootI);
+                rootI = rootJ;
+            }
+        }
+        // Move on past the run that ends first (written without a branch,
+        // since which one that is follows no pattern).
+        const bool advanceI = ei < ej;
+        i += advanceI ? 1u : 0u;
+        j += advanceI ? 0u : 1u;
+        rootI = advanceI ? 0u : rootI;
+        rootJ = advanceI ? rootJ : 0u;
+    }
+}
 
 // Component size and final number, the element of the ranking.
 struct SizeLabel {
