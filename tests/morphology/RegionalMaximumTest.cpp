@@ -203,6 +203,10 @@ TYPED_TEST(RegionalMaximum, InputWithoutPixelsWritesNothing) {
         for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
             EXPECT_EQ(out[i], 4);
         }
+        // Without voxels to test, an output without slices is accepted too.
+        Mask flat(s.x, s.y, 0);
+        EXPECT_NO_THROW(f.execute(in, flat));
+        EXPECT_NO_THROW(f.executeStraightforward(in, flat));
     }
 }
 
