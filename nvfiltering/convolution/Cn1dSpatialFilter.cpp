@@ -1,3 +1,6 @@
+// The line filter: the mirrored, resampled line is built once, then every
+// output sums its window (in double for scalars, in float per component for
+// vectors); pieces of a long line run as tasks on the executor.
 #include <nvfiltering/convolution/Cn1dSpatialFilter.h>
 
 #include <algorithm>

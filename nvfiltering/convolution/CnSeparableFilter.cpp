@@ -1,3 +1,6 @@
+// The separable filter: checks, the fused sweep where it is exact, otherwise the
+// X, Y and Z passes (multi-line for 8-bit data, line by line for vectors), each
+// pass cut into independent bands of lines for the executor.
 #include <nvfiltering/convolution/CnSeparableFilter.h>
 
 #include <algorithm>

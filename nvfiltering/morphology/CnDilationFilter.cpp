@@ -1,3 +1,4 @@
+// Dilation: the shared cross passes (detail/CrossFilterPasses.h) with OR.
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>
 #include <nvfiltering/morphology/detail/CrossFilterPasses.h>

@@ -1,3 +1,4 @@
+// Erosion: the shared cross passes (detail/CrossFilterPasses.h) with AND.
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnErosionFilter.h>
 #include <nvfiltering/morphology/detail/CrossFilterPasses.h>

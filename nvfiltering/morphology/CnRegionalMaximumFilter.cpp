@@ -1,3 +1,5 @@
+// Regional maxima of the first slice: the defining pixel-by-pixel order as the
+// reference, and branch-free row tests in bands of rows as the fast path.
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
 #include <nvfiltering/framework/detail/CnMultiVersion.h>

@@ -1,3 +1,5 @@
+// Regional maxima against the direct definition: flat tops, borders, thin images,
+// not-a-number, sizes of the output, deeper slices left alone.
 #include <gtest/gtest.h>
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
