@@ -7,11 +7,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include <nvfiltering/convolution/Cn1dSpatialFilter.h>
 #include <nvfiltering/convolution/CnKernelFactory.h>
+#include <nvfiltering/convolution/detail/CnCheckedSize.h>
 #include <nvfiltering/convolution/detail/CnConvolutionLine.h>
 #include <nvfiltering/convolution/detail/CnFusedSeparable.h>
 #include <nvfiltering/framework/CnMessages.h>
@@ -540,6 +543,17 @@ void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::checkDimensions() const {
     checkAxis(input.getSizeY(), output.getSizeY(), m_kernelY, messages::kSeparableOutputYTooLong);
     if (input.getSizeZ() > 1) {
         checkAxis(input.getSizeZ(), output.getSizeZ(), m_kernelZ, messages::kSeparableOutputZTooLong);
+    }
+    // The temporaries: X filtered (oX, iY, iZ) and X and Y filtered (oX, oY,
+    // iZ); vectors are filtered line by line with 32-bit strides up to a slice.
+    using Tmp = typename Intermediate<In>::type;
+    const char* tooLarge = messages::kSeparableTemporaryTooLarge;
+    detail::checkedVolume(output.getSizeX(), input.getSizeY(), input.getSizeZ(), sizeof(Tmp), tooLarge);
+    detail::checkedVolume(output.getSizeX(), output.getSizeY(), input.getSizeZ(), sizeof(Tmp), tooLarge);
+    if (!std::is_same<In, unsigned char>::value &&
+        detail::checkedProduct(output.getSizeX(), output.getSizeY(), tooLarge) >
+            std::numeric_limits<unsigned int>::max()) {
+        throwThrowable(tooLarge);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <nvfiltering/convolution/CnCoord.h>
 #include <nvfiltering/convolution/CnKernelFactory.h>
 #include <nvfiltering/convolution/CnSeparableFilter.h>
+#include <nvfiltering/convolution/detail/CnCheckedSize.h>
 #include <nvfiltering/framework/CnMessages.h>
 
 #include "convolution/AllocationCounter.h"
@@ -490,4 +491,32 @@ TEST(CnSeparableFilter, OutputDimensionsBeyondWholeFactorResamplingAreRefused) {
     const Image<unsigned char> narrow = randomBytes(4, 10, 10, rng);
     Image<unsigned char> wide(14, 10, 10);
     expectRefused(f, narrow, wide, msg::kDataSmallerThanKernel);
+}
+
+TEST(CnSeparableFilterSizes, ProductsThatDoNotFitAreRefusedNotWrapped) {
+    // The guard the filter runs on its temporaries before allocating them;
+    // images this large cannot be made in a test, the arithmetic can.
+    namespace det = nvf::detail;
+    const std::size_t big = std::numeric_limits<unsigned int>::max();
+    const char* message = msg::kSeparableTemporaryTooLarge;
+    EXPECT_EQ(det::checkedVolume(4096, 4096, 256, 4, message), std::size_t{4096} * 4096 * 256);
+    // (2^32 - 1)^2 elements of 4 bytes: just below 2^66 bytes, too many.
+    EXPECT_THROW(det::checkedVolume(big, big, 1, 4, message), com::norvane::Throwable);
+    EXPECT_EQ(det::checkedVolume(big, big, 1, 1, message), big * big);
+    EXPECT_EQ(det::checkedVolume(0, big, big, 12, message), 0u);
+    for (const std::size_t z : {std::size_t{2}, big}) {
+        try {
+            det::checkedVolume(big, big, z, 4, message);
+            ADD_FAILURE() << "no exception for z " << z;
+        } catch (const com::norvane::Throwable& e) {
+            EXPECT_EQ(e.getMessage(), message);
+            EXPECT_EQ(e.getClassPath(), "java/lang/Throwable");
+        }
+    }
+    // The element count fits, its byte size does not.
+    EXPECT_THROW(det::checkedVolume(std::size_t{1} << 40, std::size_t{1} << 20, 1, 16, message),
+                 com::norvane::Throwable);
+    EXPECT_EQ(det::checkedProduct(std::numeric_limits<std::size_t>::max(), 1, message),
+              std::numeric_limits<std::size_t>::max());
+    EXPECT_THROW(det::checkedProduct(std::numeric_limits<std::size_t>::max(), 2, message), com::norvane::Throwable);
 }
