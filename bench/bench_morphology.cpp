@@ -1,15 +1,19 @@
 // Morphology and labelling throughput: dilation and erosion of an 8-bit 256^3
 // mask, labelling of blob masks (256^3 with 6-point, 4096^2 with 4- and 8-point
 // connectivity) and regional maxima of a float 4096^2 image. The fast paths
-// (execute) and the straightforward passes are both measured.
+// (execute) and the straightforward passes are both measured; the fast paths
+// also on a thread pool (argument `threads`, 0: no executor), timed on the wall
+// clock (the CPU column is the whole process's).
 #include <benchmark/benchmark.h>
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>
 #include <nvfiltering/morphology/CnErosionFilter.h>
+#include <nvfiltering/framework/CnThreadPoolExecutor.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -82,6 +86,26 @@ const Image<float>& planeImage() {
     return f;
 }
 
+// A pool of `threads` threads, or none for 0.
+std::unique_ptr<nvf::CnThreadPoolExecutor> pool(std::int64_t threads) {
+    if (threads == 0) {
+        return nullptr;
+    }
+    return std::make_unique<nvf::CnThreadPoolExecutor>(static_cast<unsigned>(threads));
+}
+
+// Straightforward passes (threads 0), and the fast path with 0, 1 and 2 threads.
+void straightforwardAndThreads(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"straightforward", "threads"});
+    b->Args({1, 0});
+    for (const std::int64_t threads : {0, 1, 2}) {
+        b->Args({0, threads});
+    }
+    b->MeasureProcessCPUTime();
+    b->UseRealTime();
+    b->Unit(benchmark::kMillisecond);
+}
+
 void setRate(benchmark::State& state, std::size_t voxels) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(voxels));
     state.counters["voxels/s"] = benchmark::Counter(
@@ -92,7 +116,9 @@ template <class Filter>
 void BM_Cross(benchmark::State& state) {
     const Image<unsigned char>& in = volumeMask();
     Image<unsigned char> out(in.getSizeX(), in.getSizeY(), in.getSizeZ());
+    const auto executor = pool(state.range(1));
     Filter f;
+    f.setExecutor(executor.get());
     const bool straightforward = state.range(0) != 0;
     for (auto _ : state) {
         if (straightforward) {
@@ -107,20 +133,16 @@ void BM_Cross(benchmark::State& state) {
 }
 BENCHMARK_TEMPLATE(BM_Cross, nvf::CnDilationFilter<unsigned char>)
     ->Name("Dilation/u8/256^3")
-    ->ArgName("straightforward")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(straightforwardAndThreads);
 BENCHMARK_TEMPLATE(BM_Cross, nvf::CnErosionFilter<unsigned char>)
     ->Name("Erosion/u8/256^3")
-    ->ArgName("straightforward")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(straightforwardAndThreads);
 
 void runLabelling(benchmark::State& state, const Image<unsigned char>& in, bool eight) {
     Image<std::uint32_t> out(in.getSizeX(), in.getSizeY(), in.getSizeZ());
+    const auto executor = pool(state.range(1));
     nvf::CnConnectedComponentFilter<unsigned char> f;
+    f.setExecutor(executor.get());
     if (eight) {
         f.Set8PointConnectivity();
     }
@@ -143,27 +165,20 @@ void BM_Labelling2D4(benchmark::State& state) { runLabelling(state, planeMask(),
 void BM_Labelling2D8(benchmark::State& state) { runLabelling(state, planeMask(), true); }
 BENCHMARK(BM_Labelling3D)
     ->Name("Labelling/u8/256^3/6-point")
-    ->ArgName("straightforward")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(straightforwardAndThreads);
 BENCHMARK(BM_Labelling2D4)
     ->Name("Labelling/u8/4096^2/4-point")
-    ->ArgName("straightforward")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(straightforwardAndThreads);
 BENCHMARK(BM_Labelling2D8)
     ->Name("Labelling/u8/4096^2/8-point")
-    ->ArgName("straightforward")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(straightforwardAndThreads);
 
 void BM_RegionalMaximum(benchmark::State& state) {
     const Image<float>& in = planeImage();
     Image<unsigned char> out(in.getSizeX(), in.getSizeY(), 1);
+    const auto executor = pool(state.range(1));
     nvf::CnRegionalMaximumFilter<float> f;
+    f.setExecutor(executor.get());
     const bool straightforward = state.range(0) != 0;
     for (auto _ : state) {
         if (straightforward) {
@@ -178,9 +193,6 @@ void BM_RegionalMaximum(benchmark::State& state) {
 }
 BENCHMARK(BM_RegionalMaximum)
     ->Name("RegionalMaximum/float/4096^2")
-    ->ArgName("straightforward")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(straightforwardAndThreads);
 
 }  // namespace

@@ -1,11 +1,16 @@
+// The line filter: the mirrored, resampled line is built once, then every
+// output sums its window (in double for scalars, in float per component for
+// vectors); pieces of a long line run as tasks on the executor.
 #include <nvfiltering/convolution/Cn1dSpatialFilter.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
 #include <nvfiltering/convolution/CnKernelFactory.h>
 #include <nvfiltering/convolution/detail/CnConvolutionLine.h>
 #include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/detail/Parallel.h>
 
 namespace com {
 namespace norvane {
@@ -128,11 +133,18 @@ void Cn1dSpatialFilter<In, Out, K, Acc, Mul, Add, InIt, OutIt>::execute() {
         }
     }
 
+    // Every output reads only the padded copy, so long lines are cut into
+    // pieces of outputs that run as separate tasks.
     const float* kernel = m_kernel.begin();
-    for (std::size_t j = 0; j < m; ++j) {
-        this->m_outputStart[j * outStride] =
-            Window<In, Out, Mul, Add>::apply(kernel, taps, padded.data() + j * down, g.up);
-    }
+    OutIt outputStart = this->m_outputStart;
+    const In* paddedData = padded.data();
+    const auto outputs = [&](std::size_t begin, std::size_t end) {
+        for (std::size_t j = begin; j < end; ++j) {
+            outputStart[j * outStride] = Window<In, Out, Mul, Add>::apply(kernel, taps, paddedData + j * down, g.up);
+        }
+    };
+    constexpr std::size_t kPieceOutputs = std::size_t{1} << 14;
+    detail::parallelRanges(this->getExecutor(), m, kPieceOutputs, outputs);
 }
 
 template class Cn1dSpatialFilter<unsigned char, unsigned char, float, float, std::multiplies<float>, std::plus<float>,

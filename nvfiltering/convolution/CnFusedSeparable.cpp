@@ -1,6 +1,10 @@
+// The fused sweep of an 8-bit separable filter whose passes are exact in float:
+// X and Y rows filtered on first use into rings, Z sums formed per round of
+// output slices; multi-versioned row kernels for the hot loops.
 #include <nvfiltering/convolution/detail/CnConvolutionLine.h>
 #include <nvfiltering/convolution/detail/CnFusedSeparable.h>
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
+#include <nvfiltering/framework/detail/Parallel.h>
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +32,12 @@ constexpr int kExponentLimit = 60;
 constexpr int kRoundingExponentLimit = 16;
 // Length of the pieces in which the Z window is summed before it is stored.
 constexpr std::size_t kChunk = 4096;
+// Bands of output rows of a single slice: at least kBandRows rows, so that the
+// few X rows two bands both filter cost little, and about kBandSamples samples.
+constexpr std::size_t kBandRows = 128;
+constexpr std::size_t kBandSamples = std::size_t{1} << 14;
+// Output slices of a volume per round (see runVolume).
+constexpr std::size_t kRoundSlices = 4;
 
 // Taps as n_k * 2^-exponent; sumAbs = sum of |n_k|. ok is false for taps that
 // are not finite or need an exponent beyond the limit.
@@ -388,17 +398,23 @@ private:
     const unsigned char* m_slice = nullptr;
 };
 
-// A single slice, rows in T, each output row stored as bytes (shift: see storeBytes).
+// A single slice, rows in T, each output row stored as bytes (shift: see
+// storeBytes). Bands of output rows run as separate tasks, each with its own
+// ring of X rows; the few rows two bands share are filtered by both, with the
+// same arithmetic.
 template <class T>
 void runImage(const CnKernel<float>& kx, const CnKernel<float>& ky, const SeparableDims& d, int ex, int ey,
-              const unsigned char* in, unsigned char* out) {
-    SliceFilter<T> xy(kx, ky, d, ex, ey);
-    std::vector<T> row(d.oX);
-    xy.begin(in);
-    for (std::size_t j = 0; j < d.oY; ++j) {
-        xy.row(j, row.data());
-        storeBytes(row.data(), d.oX, ex + ey, out + j * d.oX);
-    }
+              const unsigned char* in, unsigned char* out, CnExecutor* executor) {
+    const auto band = [&](std::size_t begin, std::size_t end) {
+        SliceFilter<T> xy(kx, ky, d, ex, ey);
+        std::vector<T> row(d.oX);
+        xy.begin(in);
+        for (std::size_t j = begin; j < end; ++j) {
+            xy.row(j, row.data());
+            storeBytes(row.data(), d.oX, ex + ey, out + j * d.oX);
+        }
+    };
+    parallelRanges(executor, d.oY, std::max<std::size_t>(kBandRows, kBandSamples / d.oX), band);
 }
 
 // 16-bit integer rows for a single slice whose taps are non-negative: every tap
@@ -427,6 +443,73 @@ bool integerPlan(const CnKernel<float>& kx, const CnKernel<float>& ky, const Sep
         return false;
     }
     return bound + (ex + ey > 0 ? std::ldexp(1.0, ex + ey - 1) : 0.0) <= 65535.0;
+}
+
+// A volume in rounds of kRoundSlices output slices, two passes per round: the
+// XY slices the round reads that are not in the ring yet, one task per slice;
+// then the Z sums of the round's output slices, one task per piece of kChunk
+// samples. The ring holds the widest round's slices, so the slices two rounds
+// share are filtered once.
+void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
+               const SeparableDims& d, const unsigned char* in, unsigned char* out, CnExecutor* executor) {
+    const std::size_t inSlice = d.iX * d.iY, outSlice = d.oX * d.oY;
+    const AxisTerms<float> zt = axisTerms<float>(kz, d.iZ, d.oZ, 0);
+    // Input slices read by output slices [z0, z1): samples lo .. hi.
+    const auto reach = [&zt](std::size_t z0, std::size_t z1, std::size_t& lo, std::size_t& hi) {
+        lo = std::numeric_limits<std::size_t>::max();
+        hi = 0;
+        for (std::size_t t = zt.first[z0]; t < zt.first[z1]; ++t) {
+            lo = std::min(lo, zt.sample[t]);
+            hi = std::max(hi, zt.sample[t]);
+        }
+        return lo <= hi;
+    };
+    std::size_t widest = 1;
+    for (std::size_t z0 = 0; z0 < d.oZ; z0 += kRoundSlices) {
+        std::size_t lo = 0, hi = 0;
+        if (reach(z0, std::min(d.oZ, z0 + kRoundSlices), lo, hi)) {
+            widest = std::max(widest, hi - lo + 1);
+        }
+    }
+    Ring<float> slices(std::min(widest, d.iZ), outSlice);
+    std::vector<std::size_t> missing;
+    const std::size_t chunks = (outSlice + kChunk - 1) / kChunk;
+    for (std::size_t z0 = 0; z0 < d.oZ; z0 += kRoundSlices) {
+        const std::size_t z1 = std::min(d.oZ, z0 + kRoundSlices);
+        std::size_t lo = 0, hi = 0;
+        missing.clear();
+        if (reach(z0, z1, lo, hi)) {
+            for (std::size_t s = lo; s <= hi; ++s) {
+                if (!slices.holds(s)) {
+                    missing.push_back(s);
+                }
+            }
+        }
+        parallelFor(executor, missing.size(), [&](std::size_t i) {
+            const std::size_t s = missing[i];
+            SliceFilter<float> xy(kx, ky, d, 0, 0);
+            float* slot = slices.slot(s);
+            xy.begin(in + s * inSlice);
+            for (std::size_t j = 0; j < d.oY; ++j) {
+                xy.row(j, slot + j * d.oX);
+            }
+        });
+        for (const std::size_t s : missing) {
+            slices.mark(s);
+        }
+        parallelFor(executor, (z1 - z0) * chunks, [&](std::size_t task) {
+            const std::size_t z = z0 + task / chunks, c0 = (task % chunks) * kChunk;
+            const std::size_t b = zt.first[z], count = zt.first[z + 1] - b;
+            const std::size_t w = std::min(kChunk, outSlice - c0);
+            std::vector<const float*> sources(count);
+            std::vector<float> chunk(w);
+            for (std::size_t t = 0; t < count; ++t) {
+                sources[t] = slices.slot(zt.sample[b + t]) + c0;
+            }
+            weightedSum(sources.data(), zt.weight.data() + b, count, w, chunk.data());
+            storeBytes(chunk.data(), w, 0, out + z * outSlice + c0);
+        });
+    }
 }
 
 }  // namespace
@@ -475,45 +558,17 @@ bool fusedSeparableApplies(const CnKernel<float>& kx, const CnKernel<float>& ky,
 }
 
 void runFusedSeparable(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
-                       const SeparableDims& d, const unsigned char* in, unsigned char* out) {
+                       const SeparableDims& d, const unsigned char* in, unsigned char* out, CnExecutor* executor) {
     if (d.iZ <= 1) {
         int ex = 0, ey = 0;
         if (integerPlan(kx, ky, d, ex, ey)) {
-            runImage<std::uint16_t>(kx, ky, d, ex, ey, in, out);
+            runImage<std::uint16_t>(kx, ky, d, ex, ey, in, out, executor);
         } else {
-            runImage<float>(kx, ky, d, 0, 0, in, out);
+            runImage<float>(kx, ky, d, 0, 0, in, out, executor);
         }
         return;
     }
-    SliceFilter<float> xy(kx, ky, d, 0, 0);
-    const std::size_t inSlice = d.iX * d.iY, outSlice = d.oX * d.oY;
-    const AxisTerms<float> zt = axisTerms<float>(kz, d.iZ, d.oZ, 0);
-    Ring<float> slices(zt.slots, outSlice);
-    std::vector<const float*> sources(zt.widest);
-    std::vector<float> chunk(std::min(kChunk, outSlice));
-    for (std::size_t z = 0; z < d.oZ; ++z) {
-        const std::size_t b = zt.first[z], count = zt.first[z + 1] - b;
-        for (std::size_t t = 0; t < count; ++t) {
-            const std::size_t s = zt.sample[b + t];
-            float* slot = slices.slot(s);
-            if (!slices.holds(s)) {
-                xy.begin(in + s * inSlice);
-                for (std::size_t j = 0; j < d.oY; ++j) {
-                    xy.row(j, slot + j * d.oX);
-                }
-                slices.mark(s);
-            }
-        }
-        unsigned char* dst = out + z * outSlice;
-        for (std::size_t c0 = 0; c0 < outSlice; c0 += kChunk) {
-            const std::size_t w = std::min(kChunk, outSlice - c0);
-            for (std::size_t t = 0; t < count; ++t) {
-                sources[t] = slices.slot(zt.sample[b + t]) + c0;
-            }
-            weightedSum(sources.data(), zt.weight.data() + b, count, w, chunk.data());
-            storeBytes(chunk.data(), w, 0, dst + c0);
-        }
-    }
+    runVolume(kx, ky, kz, d, in, out, executor);
 }
 
 }  // namespace detail

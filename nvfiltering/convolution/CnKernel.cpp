@@ -1,3 +1,4 @@
+// Kernels: a list of taps with copy, comparison and the printed form.
 #include <nvfiltering/convolution/CnKernel.h>
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// The kernels the factory makes: the identity and the five-tap smoothing kernel
+// of one parameter.
 #include <nvfiltering/convolution/CnKernelFactory.h>
 
 namespace com {

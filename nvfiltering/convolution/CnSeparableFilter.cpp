@@ -1,17 +1,24 @@
+// The separable filter: checks, the fused sweep where it is exact, otherwise the
+// X, Y and Z passes (multi-line for 8-bit data, line by line for vectors), each
+// pass cut into independent bands of lines for the executor.
 #include <nvfiltering/convolution/CnSeparableFilter.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include <nvfiltering/convolution/Cn1dSpatialFilter.h>
 #include <nvfiltering/convolution/CnKernelFactory.h>
+#include <nvfiltering/convolution/detail/CnCheckedSize.h>
 #include <nvfiltering/convolution/detail/CnConvolutionLine.h>
 #include <nvfiltering/convolution/detail/CnFusedSeparable.h>
 #include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/detail/Parallel.h>
 
 namespace com {
 namespace norvane {
@@ -57,42 +64,48 @@ private:
 // Lengths of one separable run: input (iX, iY, iZ), output (oX, oY, oZ).
 using Dims = detail::SeparableDims;
 
-// X pass: every row of the input, length iX, into rows of length oX.
+// Lines per task of the line-by-line passes.
+constexpr std::size_t kLinesPerTask = 256;
+
+// X pass: every row of the input, length iX, into rows of length oX. Each task
+// has its own line filter.
 template <class Acc, class Mul, class Add, class Src, class Dst>
-void passXByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
-    LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
-    for (std::size_t z = 0; z < d.iZ; ++z) {
-        for (std::size_t y = 0; y < d.iY; ++y) {
-            pass.line(z * d.iY * d.iX + y * d.iX, static_cast<unsigned int>(d.iX), 1u, z * d.iY * d.oX + y * d.oX,
-                      static_cast<unsigned int>(d.oX), 1u);
+void passXByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d,
+                  CnExecutor* executor) {
+    detail::parallelRanges(executor, d.iY * d.iZ, kLinesPerTask, [&](std::size_t begin, std::size_t end) {
+        LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
+        for (std::size_t r = begin; r < end; ++r) {
+            pass.line(r * d.iX, static_cast<unsigned int>(d.iX), 1u, r * d.oX, static_cast<unsigned int>(d.oX), 1u);
         }
-    }
+    });
 }
 
 // Y pass: every column of every slice (stride oX), length iY, into length oY.
 template <class Acc, class Mul, class Add, class Src, class Dst>
-void passYByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
-    LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
+void passYByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d,
+                  CnExecutor* executor) {
     const unsigned int stride = static_cast<unsigned int>(d.oX);
-    for (std::size_t z = 0; z < d.iZ; ++z) {
-        for (std::size_t x = 0; x < d.oX; ++x) {
+    detail::parallelRanges(executor, d.iZ * d.oX, kLinesPerTask, [&](std::size_t begin, std::size_t end) {
+        LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
+        for (std::size_t l = begin; l < end; ++l) {
+            const std::size_t z = l / d.oX, x = l % d.oX;
             pass.line(z * d.oX * d.iY + x, static_cast<unsigned int>(d.iY), stride, z * d.oX * d.oY + x,
                       static_cast<unsigned int>(d.oY), stride);
         }
-    }
+    });
 }
 
 // Z pass: every line across the slices (stride oX * oY), length iZ, into length oZ.
 template <class Acc, class Mul, class Add, class Src, class Dst>
-void passZByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
-    LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
+void passZByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Dst>& dst, const Dims& d,
+                  CnExecutor* executor) {
     const unsigned int stride = static_cast<unsigned int>(d.oX * d.oY);
-    for (std::size_t y = 0; y < d.oY; ++y) {
-        for (std::size_t x = 0; x < d.oX; ++x) {
-            pass.line(y * d.oX + x, static_cast<unsigned int>(d.iZ), stride, y * d.oX + x,
-                      static_cast<unsigned int>(d.oZ), stride);
+    detail::parallelRanges(executor, d.oY * d.oX, kLinesPerTask, [&](std::size_t begin, std::size_t end) {
+        LinePass<Src, Dst, Acc, Mul, Add> pass(kernel, src, dst);
+        for (std::size_t l = begin; l < end; ++l) {
+            pass.line(l, static_cast<unsigned int>(d.iZ), stride, l, static_cast<unsigned int>(d.oZ), stride);
         }
-    }
+    });
 }
 
 // --- Multi-line passes for scalar data ------------------------------------------
@@ -112,6 +125,8 @@ void passZByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Ds
 
 // Width of the column blocks of the Y and Z passes.
 constexpr std::size_t kColumnBlock = 1024;
+// Samples per task of the X pass (at least 16 rows).
+constexpr std::size_t kBandSamples = std::size_t{1} << 16;
 
 using detail::floatIsExact;
 using detail::SampleBound;
@@ -300,31 +315,57 @@ void passColumnsFast(const PassPlan<A>& plan, const Src* src, std::size_t srcStr
     }
 }
 
-// Y pass, slice by slice. In place (src == dst, only when oY = iY) each slice is
-// first copied aside, so that no output overwrites a sample still to be read.
+// X pass over every row, bands of rows as tasks.
 template <class A, class Src, class Dst>
-void passYFast(const CnKernel<float>& kernel, const Image<Src>& srcImage, Image<Dst>& dstImage, const Dims& d) {
+void passXBands(const CnKernel<float>& kernel, const Src* src, Dst* dst, const Dims& d, CnExecutor* executor) {
+    detail::parallelRanges(executor, d.iY * d.iZ, std::max<std::size_t>(16, kBandSamples / d.iX),
+                           [&](std::size_t begin, std::size_t end) {
+                               passXFast<A>(kernel, src + begin * d.iX, dst + begin * d.oX, end - begin, d.iX, d.oX);
+                           });
+}
+
+// Y pass, one task per slice and block of kColumnBlock columns. In place (src ==
+// dst, only when oY = iY) each task first copies its columns aside, so that no
+// output overwrites a sample still to be read.
+template <class A, class Src, class Dst>
+void passYFast(const CnKernel<float>& kernel, const Image<Src>& srcImage, Image<Dst>& dstImage, const Dims& d,
+               CnExecutor* executor) {
     const PassPlan<A> plan = makePlan<A>(d.iY, d.oY, kernel);
     const std::vector<Src> zeros(kColumnBlock, Src());
     const std::size_t srcSlice = d.oX * d.iY, dstSlice = d.oX * d.oY;
     const bool inPlace = static_cast<const void*>(srcImage.data()) == static_cast<const void*>(dstImage.data());
-    std::vector<Src> copy(inPlace ? srcSlice : 0);
-    for (std::size_t z = 0; z < d.iZ; ++z) {
-        const Src* src = srcImage.data() + z * srcSlice;
+    const std::size_t blocks = (d.oX + kColumnBlock - 1) / kColumnBlock;
+    detail::parallelFor(executor, d.iZ * blocks, [&](std::size_t task) {
+        const std::size_t z = task / blocks, c0 = (task % blocks) * kColumnBlock;
+        const std::size_t w = std::min(kColumnBlock, d.oX - c0);
+        const Src* src = srcImage.data() + z * srcSlice + c0;
+        std::size_t stride = d.oX;
+        std::vector<Src> copy;
         if (inPlace) {
-            std::copy(src, src + srcSlice, copy.begin());
+            copy.resize(w * d.iY);
+            for (std::size_t i = 0; i < d.iY; ++i) {
+                std::copy(src + i * d.oX, src + i * d.oX + w, copy.begin() + static_cast<std::ptrdiff_t>(i * w));
+            }
             src = copy.data();
+            stride = w;
         }
-        passColumnsFast(plan, src, d.oX, dstImage.data() + z * dstSlice, d.oX, d.oX, d.oY, zeros.data());
-    }
+        passColumnsFast(plan, src, stride, dstImage.data() + z * dstSlice + c0, d.oX, w, d.oY, zeros.data());
+    });
 }
 
+// Z pass, one task per block of columns of kColumnBlock samples.
 template <class A, class Src, class Dst>
-void passZFast(const CnKernel<float>& kernel, const Image<Src>& srcImage, Image<Dst>& dstImage, const Dims& d) {
+void passZFast(const CnKernel<float>& kernel, const Image<Src>& srcImage, Image<Dst>& dstImage, const Dims& d,
+               CnExecutor* executor) {
     const PassPlan<A> plan = makePlan<A>(d.iZ, d.oZ, kernel);
     const std::vector<Src> zeros(kColumnBlock, Src());
     const std::size_t slice = d.oX * d.oY;
-    passColumnsFast(plan, srcImage.data(), slice, dstImage.data(), slice, slice, d.oZ, zeros.data());
+    const std::size_t blocks = (slice + kColumnBlock - 1) / kColumnBlock;
+    detail::parallelFor(executor, blocks, [&](std::size_t b) {
+        const std::size_t c0 = b * kColumnBlock;
+        passColumnsFast(plan, srcImage.data() + c0, slice, dstImage.data() + c0, slice,
+                        std::min(kColumnBlock, slice - c0), d.oZ, zeros.data());
+    });
 }
 
 // The passes of one instantiation, run in the order X, Y, Z by executeWithTmp:
@@ -332,18 +373,22 @@ void passZFast(const CnKernel<float>& kernel, const Image<Src>& srcImage, Image<
 template <class In, class Acc, class Mul, class Add>
 class Passes {
 public:
+    explicit Passes(CnExecutor* executor) : m_executor(executor) {}
     template <class Src, class Dst>
     void x(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
-        passXByLines<Acc, Mul, Add>(k, src, dst, d);
+        passXByLines<Acc, Mul, Add>(k, src, dst, d, m_executor);
     }
     template <class Src, class Dst>
     void y(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
-        passYByLines<Acc, Mul, Add>(k, src, dst, d);
+        passYByLines<Acc, Mul, Add>(k, src, dst, d, m_executor);
     }
     template <class Src, class Dst>
     void z(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
-        passZByLines<Acc, Mul, Add>(k, src, dst, d);
+        passZByLines<Acc, Mul, Add>(k, src, dst, d, m_executor);
     }
+
+private:
+    CnExecutor* m_executor;
 };
 
 // ... and the multi-line passes for 8-bit voxels, each in float when that is
@@ -351,29 +396,29 @@ public:
 template <class Acc, class Mul, class Add>
 class Passes<unsigned char, Acc, Mul, Add> {
 public:
-    Passes() : m_bound(detail::byteSampleBound()) {}
+    explicit Passes(CnExecutor* executor) : m_executor(executor), m_bound(detail::byteSampleBound()) {}
     template <class Src, class Dst>
     void x(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
         if (advance(k, d.iX, d.oX)) {
-            passXFast<float>(k, src.data(), dst.data(), d.iY * d.iZ, d.iX, d.oX);
+            passXBands<float>(k, src.data(), dst.data(), d, m_executor);
         } else {
-            passXFast<double>(k, src.data(), dst.data(), d.iY * d.iZ, d.iX, d.oX);
+            passXBands<double>(k, src.data(), dst.data(), d, m_executor);
         }
     }
     template <class Src, class Dst>
     void y(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
         if (advance(k, d.iY, d.oY)) {
-            passYFast<float>(k, src, dst, d);
+            passYFast<float>(k, src, dst, d, m_executor);
         } else {
-            passYFast<double>(k, src, dst, d);
+            passYFast<double>(k, src, dst, d, m_executor);
         }
     }
     template <class Src, class Dst>
     void z(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
         if (advance(k, d.iZ, d.oZ)) {
-            passZFast<float>(k, src, dst, d);
+            passZFast<float>(k, src, dst, d, m_executor);
         } else {
-            passZFast<double>(k, src, dst, d);
+            passZFast<double>(k, src, dst, d, m_executor);
         }
     }
 
@@ -388,6 +433,7 @@ private:
         return exact;
     }
 
+    CnExecutor* m_executor;
     SampleBound m_bound;
 };
 
@@ -396,7 +442,7 @@ private:
 template <class In, class Out>
 struct Fused {
     static bool run(const CnKernel<float>&, const CnKernel<float>&, const CnKernel<float>&, const Dims&,
-                    const Image<In>&, Image<Out>&) {
+                    const Image<In>&, Image<Out>&, CnExecutor*) {
         return false;
     }
 };
@@ -404,11 +450,11 @@ struct Fused {
 template <>
 struct Fused<unsigned char, unsigned char> {
     static bool run(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz, const Dims& d,
-                    const Image<unsigned char>& in, Image<unsigned char>& out) {
+                    const Image<unsigned char>& in, Image<unsigned char>& out, CnExecutor* executor) {
         if (!detail::fusedSeparableApplies(kx, ky, kz, d)) {
             return false;
         }
-        detail::runFusedSeparable(kx, ky, kz, d, in.data(), out.data());
+        detail::runFusedSeparable(kx, ky, kz, d, in.data(), out.data(), executor);
         return true;
     }
 };
@@ -498,6 +544,17 @@ void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::checkDimensions() const {
     if (input.getSizeZ() > 1) {
         checkAxis(input.getSizeZ(), output.getSizeZ(), m_kernelZ, messages::kSeparableOutputZTooLong);
     }
+    // The temporaries: X filtered (oX, iY, iZ) and X and Y filtered (oX, oY,
+    // iZ); vectors are filtered line by line with 32-bit strides up to a slice.
+    using Tmp = typename Intermediate<In>::type;
+    const char* tooLarge = messages::kSeparableTemporaryTooLarge;
+    detail::checkedVolume(output.getSizeX(), input.getSizeY(), input.getSizeZ(), sizeof(Tmp), tooLarge);
+    detail::checkedVolume(output.getSizeX(), output.getSizeY(), input.getSizeZ(), sizeof(Tmp), tooLarge);
+    if (!std::is_same<In, unsigned char>::value &&
+        detail::checkedProduct(output.getSizeX(), output.getSizeY(), tooLarge) >
+            std::numeric_limits<unsigned int>::max()) {
+        throwThrowable(tooLarge);
+    }
 }
 
 template <class In, class Out, class K, class Acc, class Mul, class Add>
@@ -511,12 +568,12 @@ void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::executeWithTmp() {
     const CnKernel<K> kernelY = getKernel(CnCoord::Y);
     const CnKernel<K> kernelZ = getKernel(CnCoord::Z);
 
-    if (Fused<In, Out>::run(kernelX, kernelY, kernelZ, d, input, output)) {
+    if (Fused<In, Out>::run(kernelX, kernelY, kernelZ, d, input, output, this->getExecutor())) {
         return;
     }
     // Temporaries are owned here so that they are released on every way out.
     std::unique_ptr<Image<Tmp>> t1(new Image<Tmp>(output.getSizeX(), input.getSizeY(), input.getSizeZ()));
-    Passes<In, Acc, Mul, Add> run;
+    Passes<In, Acc, Mul, Add> run(this->getExecutor());
     run.x(kernelX, input, *t1, d);
     if (d.iZ <= 1) {
         run.y(kernelY, *t1, output, d);

@@ -33,6 +33,11 @@ constexpr const char* kSeparableOutputYTooLong =
     "CnSeparableFilter: output Y dimension too long for the input Y dimension and resampling factor.";
 constexpr const char* kSeparableOutputZTooLong =
     "CnSeparableFilter: output Z dimension too long for the input Z dimension and resampling factor.";
+// A temporary volume of the separable filter (the output's X by the input's Y
+// and Z, or the output's X and Y by the input's Z) would have more bytes than
+// std::size_t counts, or a slice too large for the line filter's 32-bit strides.
+constexpr const char* kSeparableTemporaryTooLarge =
+    "CnSeparableFilter: temporary volume too large for the address space or the line strides.";
 
 // --- Recursive filtering -----------------------------------------------------
 constexpr const char* kInvalidFilterOrder = "invalid filter order";

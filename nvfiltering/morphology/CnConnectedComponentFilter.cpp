@@ -1,17 +1,16 @@
+// Connected-component labelling: the reference passes and the run-based fast
+// path, which labels slabs of rows in parallel, merges across slab faces, then
+// numbers and ranks the components exactly as the reference does.
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/EightPointConnectivityIn3DException.h>
+#include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
-#include <nvfiltering/framework/detail/CnMultiVersion.h>
+#include <nvfiltering/morphology/detail/RunLabelling.h>
 
 #include <algorithm>
 #include <cstddef>
-#include <limits>
 #include <memory>
 #include <utility>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace com {
 namespace norvane {
@@ -19,142 +18,24 @@ namespace filtering {
 
 namespace {
 
-// Component size and final number, the element of the ranking.
-struct SizeLabel {
-    std::uint32_t size;
-    std::int32_t label;
-};
+using detail::kMaxForeground;
+using detail::SizeLabel;
 
-// Sorts the pairs by size, larger sizes first, keeping pairs of equal size in
-// their given order: a least-significant-digit radix sort on 11-bit digits,
-// with only as many passes as the largest size has digits. scratch must hold as
-// many pairs as pairs.
-void sortBySizeDescending(std::vector<SizeLabel>& pairs, std::vector<SizeLabel>& scratch) {
-    constexpr unsigned kBits = 11;
-    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
-    std::uint32_t largest = 0;
-    for (const SizeLabel& p : pairs) {
-        largest = p.size > largest ? p.size : largest;
-    }
-    std::vector<std::size_t> start(kBuckets);
-    for (unsigned shift = 0; shift < 32 && (largest >> shift) != 0; shift += kBits) {
-        std::fill(start.begin(), start.end(), std::size_t{0});
-        for (const SizeLabel& p : pairs) {
-            ++start[(p.size >> shift) & (kBuckets - 1)];
-        }
-        // Larger digits first.
-        std::size_t offset = 0;
-        for (std::size_t d = kBuckets; d-- > 0;) {
-            const std::size_t c = start[d];
-            start[d] = offset;
-            offset += c;
-        }
-        for (const SizeLabel& p : pairs) {
-            scratch[start[(p.size >> shift) & (kBuckets - 1)]++] = p;
-        }
-        pairs.swap(scratch);
+// Joins the tree with root r into the running root of a walk: the larger root
+// is linked under the smaller, which becomes the running root.
+inline void uniteWithRunning(std::uint32_t* chain, std::uint32_t& root, std::uint32_t r) {
+    if (root < r) {
+        chain[r] = root;
+    } else {
+        chain[root] = r;
+        root = r;
     }
 }
 
-// Foreground bits of count (at most 64) voxels from p: bit k is set when
-// p[k] equals the class number; bits from count on are 0.
-template <class T>
-inline std::uint64_t foregroundBits(const T* p, std::size_t count, T cls) {
-    std::uint64_t bits = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        bits |= static_cast<std::uint64_t>(p[k] == cls ? 1u : 0u) << k;
-    }
-    return bits;
-}
-
-// The same for exactly 64 voxels, 16 at a time with the SSE2 comparisons of
-// the x86-64 baseline where available.
-template <class T>
-inline std::uint64_t foregroundBits64(const T* p, T cls) {
-    return foregroundBits(p, 64, cls);
-}
-
-#if defined(__SSE2__)
-template <>
-inline std::uint64_t foregroundBits64<unsigned char>(const unsigned char* p, unsigned char cls) {
-    const __m128i c = _mm_set1_epi8(static_cast<char>(cls));
-    std::uint64_t bits = 0;
-    for (int q = 0; q < 4; ++q) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
-        const auto m = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, c)));
-        bits |= static_cast<std::uint64_t>(m) << (16 * q);
-    }
-    return bits;
-}
-
-template <>
-inline std::uint64_t foregroundBits64<short>(const short* p, short cls) {
-    const __m128i c = _mm_set1_epi16(cls);
-    std::uint64_t bits = 0;
-    for (int q = 0; q < 4; ++q) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q + 8));
-        const __m128i m = _mm_packs_epi16(_mm_cmpeq_epi16(a, c), _mm_cmpeq_epi16(b, c));
-        bits |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(m))) << (16 * q);
-    }
-    return bits;
-}
-
-template <>
-inline std::uint64_t foregroundBits64<std::uint32_t>(const std::uint32_t* p, std::uint32_t cls) {
-    const __m128i c = _mm_set1_epi32(static_cast<int>(cls));
-    std::uint64_t bits = 0;
-    for (int q = 0; q < 4; ++q) {
-        const std::uint32_t* s = p + 16 * q;
-        const __m128i a = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), c);
-        const __m128i b = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4)), c);
-        const __m128i d = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8)), c);
-        const __m128i e = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 12)), c);
-        const __m128i m = _mm_packs_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(d, e));
-        bits |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(m))) << (16 * q);
-    }
-    return bits;
-}
-#endif
-
-// Fills out[begin, end) with value. With room set, the fill goes on in whole
-// blocks of kSpill elements, so up to kSpill - 1 elements after end are written
-// as well, and the caller must leave room for them.
-constexpr std::size_t kSpill = 16;
-inline void fillSpan(std::uint32_t* out, std::size_t begin, std::size_t end, std::uint32_t value, bool room) {
-    if (!room) {
-        std::fill(out + begin, out + end, value);
-        return;
-    }
-    std::size_t x = begin;
-    do {
-        for (std::size_t k = 0; k < kSpill; ++k) {
-            out[x + k] = value;
-        }
-        x += kSpill;
-    } while (x < end);
-}
-
-// Writes one output row of n elements from its runs: run t covers
-// [edge[2 t], edge[2 t + 1]) and gets value[t]; the gaps get 0. The spans are
-// written from left to right, so the elements spilt past a span are written
-// again by the next one; with room set, kSpill elements past the row's end
-// may be written too, and the next row must be written after this one.
-NVF_MULTIVERSION void writeRow(std::uint32_t* out, std::size_t n, const std::uint32_t* edge, const std::uint32_t* value,
-                             std::size_t runs, bool room) {
-    std::size_t x = 0;
-    for (std::size_t t = 0; t < runs; ++t) {
-        const std::size_t begin = edge[2 * t], end = edge[2 * t + 1];
-        fillSpan(out, x, begin, 0u, room);
-        fillSpan(out, begin, end, value[t], room);
-        x = end;
-    }
-    fillSpan(out, x, n, 0u, room);
-}
-
-// Labels are 32-bit and label 0 is the background, so at most 2^32 - 2
-// foreground voxels can be numbered with one to spare.
-constexpr std::size_t kMaxForeground = std::numeric_limits<std::uint32_t>::max() - 1u;
+// Slabs of the parallel labelling: at most kMaxSlabs, since the faces between
+// them are merged in one thread, and at least kMinSlabVoxels voxels each.
+constexpr std::size_t kMaxSlabs = 16;
+constexpr std::size_t kMinSlabVoxels = std::size_t{1} << 14;
 
 }  // namespace
 
@@ -357,13 +238,7 @@ void CnConnectedComponentFilter<T>::labelStraightforward(const imaging::Image<T>
                 } else if (chain[L] == L) {
                     chain[L] = root;
                 } else {
-                    const std::uint32_t r = find(L);
-                    if (root < r) {
-                        chain[r] = root;
-                    } else {
-                        chain[root] = r;
-                        root = r;
-                    }
+                    uniteWithRunning(chain.data(), root, find(L));
                 }
                 previous = true;
             }
@@ -383,12 +258,7 @@ void CnConnectedComponentFilter<T>::labelStraightforward(const imaging::Image<T>
                 const auto merge = [&](std::uint32_t q) {
                     const std::uint32_t r = find(q);
                     if (r != root) {
-                        if (r > root) {
-                            chain[r] = root;
-                        } else {
-                            chain[root] = r;
-                            root = r;
-                        }
+                        uniteWithRunning(chain.data(), root, r);
                     }
                 };
                 if (x > 0 && output[index(x - 1, y, 0)] != 0) {
@@ -423,13 +293,7 @@ void CnConnectedComponentFilter<T>::labelStraightforward(const imaging::Image<T>
                 } else if (chain[L] == L) {
                     chain[L] = root;
                 } else {
-                    const std::uint32_t r = find(L);
-                    if (root < r) {
-                        chain[r] = root;
-                    } else {
-                        chain[root] = r;
-                        root = r;
-                    }
+                    uniteWithRunning(chain.data(), root, find(L));
                 }
                 previous = true;
             }
@@ -491,14 +355,18 @@ void CnConnectedComponentFilter<T>::labelStraightforward(const imaging::Image<T>
 // Run-based labelling on raw pointers. Every run of foreground voxels along X
 // gets its provisional label in raster order (the same labels as the row pass
 // above) and is united with the runs it touches in the previous row (diagonals
-// included for 8-point) and in the same row of the previous slice, by a merge of
-// the two sorted run lists. A union always links the larger root under the
-// smaller, so every root is the smallest label of its tree and the components
+// included for 8-point) and in the same row of the previous slice. A union
+// always links the larger root under the smaller, so every root is the smallest
+// label of its component whatever the order of the unions, and the components
 // receive the same numbers as by the passes above: the ranking sees the same
-// list. The output is written once, run by run, at the end; until then only the
-// input is read.
+// list. That is what lets the work run in slabs of rows (whole slices for a
+// volume): the runs of every slab are found and united within the slab as
+// separate tasks, the slab faces are merged in the caller's thread, then the
+// components are numbered slab by slab. The output is written once, run by
+// run, at the end; until then only the input is read.
 template <class T>
 void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output) {
+    CnExecutor* const executor = this->getExecutor();
     const std::size_t X = input.getSizeX(), Y = input.getSizeY(), Z = input.getSizeZ();
     const std::size_t N = input.getNumberOfVoxels();
     const std::size_t rows = Y * Z;
@@ -506,53 +374,26 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     const T* src = input.data();
     std::uint32_t* dst = output.data();
 
-    // Run table: label l covers [edge[2 l], edge[2 l + 1]) of its row; the
-    // runs of row r are the labels rowFirst[r] .. rowFirst[r + 1] - 1. Each row
-    // is read once, 64 voxels at a time, as a word of foreground bits; its
-    // changes between background and foreground are the run bounds, taken in
-    // order from the set bits of (bits ^ bits shifted by one).
-    // The table grows by doubling, uninitialised; it starts with room for one
-    // run per eight voxels (the room left below each word is 65 entries).
-    std::vector<std::uint32_t> rowFirst(rows + 1, 0);
-    std::size_t capacity = 2 + N / 4 + 2 * 65;
-    std::unique_ptr<std::uint32_t[]> bounds(new std::uint32_t[capacity]);
-    bounds[0] = bounds[1] = 0;
-    std::size_t used = 2;  // label 0 has no run
-    for (std::size_t r = 0; r < rows; ++r) {
-        rowFirst[r] = static_cast<std::uint32_t>(used / 2);
-        const T* row = src + r * X;
-        std::uint64_t carry = 0;
-        for (std::size_t x0 = 0; x0 < X; x0 += 64) {
-            if (capacity - used < 65) {
-                std::unique_ptr<std::uint32_t[]> larger(new std::uint32_t[2 * capacity]);
-                std::copy(bounds.get(), bounds.get() + used, larger.get());
-                bounds = std::move(larger);
-                capacity *= 2;
-            }
-            std::uint32_t* e = bounds.get() + used;
-            const std::size_t width = X - x0 < 64 ? X - x0 : 64;
-            const std::uint64_t bits =
-                width == 64 ? foregroundBits64(row + x0, cls) : foregroundBits(row + x0, width, cls);
-            // A run reaching the end of a shorter last word ends at bit width, that is at X.
-            std::uint64_t change = bits ^ ((bits << 1) | carry);
-            carry = bits >> 63;
-            std::size_t k = 0;
-            while (change != 0) {
-                e[k++] = static_cast<std::uint32_t>(x0 + static_cast<std::size_t>(__builtin_ctzll(change)));
-                change &= change - 1;
-            }
-            used += k;
-        }
-        if (X % 64 == 0 && carry != 0) {
-            bounds[used++] = static_cast<std::uint32_t>(X);  // room is left by the check before the word
-        }
-    }
-    rowFirst[rows] = static_cast<std::uint32_t>(used / 2);
-    const std::size_t P = used / 2 - 1;
-    const std::uint32_t* edge = bounds.get();
+    // Slabs of `unit` rows at a time (a slice of a volume, a row of an image).
+    const std::size_t unit = Z > 1 ? Y : 1;
+    const std::size_t units = Z > 1 ? Z : Y;
+    const std::size_t unitVoxels = std::max<std::size_t>(1, unit * X);
+    const std::size_t unitsPerSlab = std::max({std::size_t{1}, (units + kMaxSlabs - 1) / kMaxSlabs,
+                                               (kMinSlabVoxels + unitVoxels - 1) / unitVoxels});
+    const std::size_t slabRows = unitsPerSlab * unit;
+    const std::size_t slabCount = slabRows == 0 ? 0 : (rows + slabRows - 1) / slabRows;
+    const auto slabBegin = [&](std::size_t s) { return s * slabRows; };
+    const auto slabEnd = [&](std::size_t s) { return std::min(rows, (s + 1) * slabRows); };
+
+    // Runs of every slab, then their labels: the runs of row r are the labels
+    // rowFirst[r] .. rowFirst[r + 1] - 1, in raster order over all slabs.
+    std::vector<detail::SlabRuns> slabs(slabCount);
+    detail::parallelFor(executor, slabCount, [&](std::size_t s) {
+        slabs[s] = detail::extractRuns(src, X, slabBegin(s), slabEnd(s), cls);
+    });
     std::size_t count = 0;
-    for (std::size_t i = 1; i <= P; ++i) {
-        count += edge[2 * i + 1] - edge[2 * i];
+    for (const detail::SlabRuns& slab : slabs) {
+        count += slab.voxels;
     }
     if (count == 0) {
         std::fill(dst, dst + N, 0u);
@@ -562,89 +403,147 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     if (count > kMaxForeground) {
         throwThrowable(messages::kConnectedComponentTooManyVoxels);
     }
-    std::vector<std::uint32_t> chain(P + 1, 0);
-    std::uint32_t* parent = chain.data();
-    for (std::size_t i = 0; i <= P; ++i) {
-        parent[i] = static_cast<std::uint32_t>(i);
-    }
-
-    const auto find = [parent](std::uint32_t a) {
-        while (parent[a] != a) {
-            parent[a] = parent[parent[a]];  // path halving: parents stay smaller than their children
-            a = parent[a];
-        }
-        return a;
-    };
-    // Unites the runs of row a with the touching runs of the earlier row b.
-    // reach 1 lets runs touch at a corner. Every union here joins the trees of
-    // the current i and j, so their roots, once found, stay known until i or j
-    // moves on (0: not yet found).
-    const auto mergeRows = [&](std::size_t a, std::size_t b, std::uint32_t reach) {
-        std::uint32_t i = rowFirst[a], j = rowFirst[b];
-        const std::uint32_t iEnd = rowFirst[a + 1], jEnd = rowFirst[b + 1];
-        std::uint32_t rootI = 0, rootJ = 0;
-        while (i < iEnd && j < jEnd) {
-            const std::uint32_t si = edge[2 * static_cast<std::size_t>(i)];
-            const std::uint32_t ei = edge[2 * static_cast<std::size_t>(i) + 1];
-            const std::uint32_t sj = edge[2 * static_cast<std::size_t>(j)];
-            const std::uint32_t ej = edge[2 * static_cast<std::size_t>(j) + 1];
-            if (si < std::uint64_t{ej} + reach && sj < std::uint64_t{ei} + reach) {
-                if (rootI == 0) {
-                    rootI = find(i);
-                }
-                if (rootJ == 0) {
-                    rootJ = find(j);
-                }
-                if (rootI < rootJ) {
-                    parent[rootJ] = rootI;
-                    rootJ = rootI;
-                } else if (rootJ < rootI) {
-                    parent[rootI] = rootJ;
-                    rootI = rootJ;
-                }
-            }
-            // Move on past the run that ends first (written without a branch,
-            // since which one that is follows no pattern).
-            const bool advanceI = ei < ej;
-            i += advanceI ? 1u : 0u;
-            j += advanceI ? 0u : 1u;
-            rootI = advanceI ? 0u : rootI;
-            rootJ = advanceI ? rootJ : 0u;
-        }
-    };
-    const std::uint32_t reach = m_eightPointConnectivity ? 1u : 0u;
-    for (std::size_t z = 0; z < Z; ++z) {
-        for (std::size_t y = 0; y < Y; ++y) {
-            const std::size_t r = z * Y + y;
-            if (y > 0) {
-                mergeRows(r, r - 1, reach);
-            }
-            if (z > 0) {
-                mergeRows(r, r - Y, 0);
-            }
+    // Every label is at most the number of foreground voxels, so it fits 32 bits.
+    std::vector<std::size_t> rowFirst(rows + 1, 0);
+    std::vector<std::size_t> slabFirst(slabCount + 1, 1);
+    std::size_t next = 1;  // label 0 has no run
+    for (std::size_t s = 0; s < slabCount; ++s) {
+        slabFirst[s] = next;
+        for (std::size_t r = slabBegin(s); r < slabEnd(s); ++r) {
+            rowFirst[r] = next;
+            next += slabs[s].rowRuns[r - slabBegin(s)];
         }
     }
+    rowFirst[rows] = next;
+    slabFirst[slabCount] = next;
+    const std::size_t P = next - 1;
+    const auto runsOf = [&](std::size_t s, std::size_t r) {
+        return detail::RowRuns{slabs[s].edge.get() + 2 * (rowFirst[r] - slabFirst[s]),
+                               static_cast<std::uint32_t>(rowFirst[r]),
+                               static_cast<std::uint32_t>(rowFirst[r + 1] - rowFirst[r])};
+    };
 
-    // Resolution and numbering in one increasing sweep: a parent is always
-    // smaller than its child, so it already holds its component's number.
-    std::uint32_t n = 0;
+    // Unions within every slab: a slab's trees hold only its own labels, so the
+    // slabs touch disjoint parts of parent. Each slab counts its roots.
+    // Uninitialised: every slab sets its own labels.
+    const std::unique_ptr<std::uint32_t[]> chain(new std::uint32_t[P + 1]);
+    std::uint32_t* parent = chain.get();
     parent[0] = 0;
-    for (std::size_t i = 1; i <= P; ++i) {
-        parent[i] = parent[i] == i ? ++n : parent[parent[i]];
+    const std::uint32_t reach = m_eightPointConnectivity ? 1u : 0u;
+    std::vector<std::size_t> rootsBefore(slabCount + 1, 0);
+    detail::parallelFor(executor, slabCount, [&](std::size_t s) {
+        for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
+            parent[i] = static_cast<std::uint32_t>(i);
+        }
+        std::size_t links = 0;
+        const auto countLink = [&links](std::uint32_t) { ++links; };
+        const std::size_t first = slabBegin(s);
+        for (std::size_t r = first; r < slabEnd(s); ++r) {
+            if (r % Y != 0 && r - 1 >= first) {
+                detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - 1), reach, parent, countLink);
+            }
+            if (r >= first + Y && Z > 1) {
+                detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - Y), 0, parent, countLink);
+            }
+        }
+        rootsBefore[s + 1] = slabFirst[s + 1] - slabFirst[s] - links;
+    });
+    // The faces between slabs: the first slice (or row) of a slab with the last
+    // of the slab before. These finds do not halve paths, so only the roots
+    // they link change parent: the boundaries, labels whose parent may now lie
+    // in an earlier slab, are among them.
+    const auto slabOf = [&](std::uint32_t label) {
+        return static_cast<std::size_t>(std::upper_bound(slabFirst.begin(), slabFirst.end(), label) -
+                                        slabFirst.begin()) - 1;
+    };
+    std::vector<std::vector<std::uint32_t>> linkedRoots(slabCount);
+    const auto faceLink = [&](std::uint32_t root) {
+        const std::size_t s = slabOf(root);
+        --rootsBefore[s + 1];
+        linkedRoots[s].push_back(root);
+    };
+    for (std::size_t s = 1; s < slabCount; ++s) {
+        const std::size_t first = slabBegin(s);
+        if (Z > 1) {
+            for (std::size_t r = first; r < first + Y; ++r) {
+                detail::mergeRows<false>(runsOf(s, r), runsOf(s - 1, r - Y), 0, parent, faceLink);
+            }
+        } else {
+            detail::mergeRows<false>(runsOf(s, first), runsOf(s - 1, first - 1), reach, parent, faceLink);
+        }
     }
-    std::vector<std::uint32_t> sizes(static_cast<std::size_t>(n) + 1, 0);
-    for (std::size_t i = 1; i <= P; ++i) {
-        sizes[parent[i]] += edge[2 * i + 1] - edge[2 * i];
+    for (std::size_t s = 0; s < slabCount; ++s) {
+        rootsBefore[s + 1] += rootsBefore[s];
     }
+    const std::size_t n = rootsBefore[slabCount];
+
+    // Numbering in the order of the roots, which are the smallest labels of
+    // their components, in place in parent. Every boundary finds its root
+    // first, while parent is intact. Then every slab numbers its roots from the
+    // count of roots before it, gives a label whose parent lies in the slab its
+    // parent's number (smaller, so done already), and gives a boundary, and the
+    // labels below it, the provisional number n + 1 + its index among all
+    // boundaries, replaced once the roots are numbered. Each slab counts the
+    // voxels of its roots' components and of its boundaries, which no other
+    // slab touches; the boundaries' counts are then added atomically.
+    std::vector<std::size_t> boundariesBefore(slabCount + 1, 0);
+    std::vector<std::vector<std::uint32_t>> boundaryRoots(slabCount);
+    for (std::size_t s = 0; s < slabCount; ++s) {
+        std::vector<std::uint32_t>& linked = linkedRoots[s];
+        std::sort(linked.begin(), linked.end());
+        for (const std::uint32_t label : linked) {
+            if (parent[label] < slabFirst[s]) {
+                boundaryRoots[s].push_back(detail::findRoot<false>(parent, label));
+            }
+        }
+        boundariesBefore[s + 1] = boundariesBefore[s] + boundaryRoots[s].size();
+    }
+    std::vector<std::uint32_t> sizes(n + 1, 0);
+    std::vector<std::uint32_t> boundarySize(boundariesBefore[slabCount], 0);
+    detail::parallelFor(executor, slabCount, [&](std::size_t s) {
+        const std::uint32_t begin = static_cast<std::uint32_t>(slabFirst[s]);
+        const std::uint32_t end = static_cast<std::uint32_t>(slabFirst[s + 1]);
+        const std::uint32_t* e = slabs[s].edge.get();
+        std::uint32_t* size = sizes.data();
+        std::uint32_t counter = static_cast<std::uint32_t>(rootsBefore[s]);
+        std::uint32_t boundary = static_cast<std::uint32_t>(n + 1 + boundariesBefore[s]);
+        for (std::uint32_t i = begin; i < end; ++i) {
+            const std::uint32_t p = parent[i];
+            const std::uint32_t k = p == i ? ++counter : p >= begin ? parent[p] : boundary++;
+            parent[i] = k;
+            const std::size_t t = 2 * static_cast<std::size_t>(i - begin);
+            (k <= n ? size[k] : boundarySize[k - n - 1]) += e[t + 1] - e[t];
+        }
+    });
+    std::vector<std::uint32_t> boundaryNumber(boundariesBefore[slabCount], 0);
+    for (std::size_t s = 0; s < slabCount; ++s) {
+        for (std::size_t b = 0; b < boundaryRoots[s].size(); ++b) {
+            const std::size_t index = boundariesBefore[s] + b;
+            boundaryNumber[index] = parent[boundaryRoots[s][b]];  // a root: numbered by now
+            sizes[boundaryNumber[index]] += boundarySize[index];
+        }
+    }
+    // parent[i] becomes map[final number of label i] (map null: the final number).
+    const auto finalNumbers = [&](const std::uint32_t* map) {
+        detail::parallelFor(executor, slabCount, [&](std::size_t s) {
+            for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
+                const std::uint32_t k = parent[i] <= n ? parent[i] : boundaryNumber[parent[i] - n - 1];
+                parent[i] = map == nullptr ? k : map[k];
+            }
+        });
+    };
 
     // Writes every row span by span: the gaps with 0, the runs with their
-    // value, each span in whole blocks while the blocks stay inside the output.
+    // value, each span in whole blocks while the blocks stay inside the slab.
     const auto writeOutput = [&](const std::uint32_t* value) {
-        for (std::size_t r = 0; r < rows; ++r) {
-            const std::size_t first = rowFirst[r];
-            writeRow(dst + r * X, X, edge + 2 * first, value + first, rowFirst[r + 1] - first,
-                     (r + 1) * X + kSpill <= N);
-        }
+        detail::parallelFor(executor, slabCount, [&](std::size_t s) {
+            const std::size_t end = slabEnd(s);
+            for (std::size_t r = slabBegin(s); r < end; ++r) {
+                const detail::RowRuns runs = runsOf(s, r);
+                detail::writeRow(dst + r * X, X, runs.edge, value + runs.first, runs.count,
+                                 (r + 1) * X + detail::kSpill <= end * X);
+            }
+        });
     };
     std::vector<std::uint32_t> labelToRank;
     std::int32_t kept = 0;
@@ -652,12 +551,11 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
         rankComponents(sizes, labelToRank, kept);
     } catch (...) {
         // Leave the components numbered 1..n, as the passes above do.
+        finalNumbers(nullptr);
         writeOutput(parent);
         throw;
     }
-    for (std::size_t i = 1; i <= P; ++i) {
-        parent[i] = labelToRank[parent[i]];
-    }
+    finalNumbers(labelToRank.data());
     writeOutput(parent);
     m_numberOfComponents = kept;
 }

@@ -1,3 +1,4 @@
+// Dilation: the shared cross passes (detail/CrossFilterPasses.h) with OR.
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>
 #include <nvfiltering/morphology/detail/CrossFilterPasses.h>
@@ -29,7 +30,8 @@ void CnDilationFilter<T>::v_execute() {
     imaging::Image<T>& output = *this->m_output;
     checkDimensions(input, output);
     detail::runCrossPass(input, output, [this](const imaging::Image<T>& in, imaging::Image<T>& out) {
-        detail::crossFast<Combine>(in, out, [this](auto&&... args) { return dilate_with_checking(args...); });
+        detail::crossFast<Combine>(in, out, [this](auto&&... args) { return dilate_with_checking(args...); },
+                                   this->getExecutor());
     });
 }
 

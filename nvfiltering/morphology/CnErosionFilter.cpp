@@ -1,3 +1,4 @@
+// Erosion: the shared cross passes (detail/CrossFilterPasses.h) with AND.
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnErosionFilter.h>
 #include <nvfiltering/morphology/detail/CrossFilterPasses.h>
@@ -29,7 +30,8 @@ void CnErosionFilter<T>::v_execute() {
     imaging::Image<T>& output = *this->m_output;
     checkDimensions(input, output);
     detail::runCrossPass(input, output, [this](const imaging::Image<T>& in, imaging::Image<T>& out) {
-        detail::crossFast<Combine>(in, out, [this](auto&&... args) { return erode_with_checking(args...); });
+        detail::crossFast<Combine>(in, out, [this](auto&&... args) { return erode_with_checking(args...); },
+                                   this->getExecutor());
     });
 }
 

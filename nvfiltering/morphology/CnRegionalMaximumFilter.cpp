@@ -1,7 +1,11 @@
+// Regional maxima of the first slice: the defining pixel-by-pixel order as the
+// reference, and branch-free row tests in bands of rows as the fast path.
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
+#include <nvfiltering/framework/detail/Parallel.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <initializer_list>
 
@@ -158,26 +162,31 @@ void CnRegionalMaximumFilter<T>::computeFast(const imaging::Image<T>& input, ima
     constexpr std::size_t kBlock = 256;
     constexpr std::size_t kAhead = 3;
     constexpr std::size_t kLine = 64 / sizeof(T);
-    for (std::size_t y = 0; y < Y; ++y) {
-        const T* row = src + X * y;
-        const T* above = y > 0 ? row - X : row;
-        const T* below = y + 1 < Y ? row + X : row;
-        const T* ahead = y + kAhead < Y ? row + X * kAhead : nullptr;
-        unsigned char* out = dst + X * y;
-        for (std::size_t begin = 1; begin + 1 < X; begin += kBlock) {
-            const std::size_t end = begin + kBlock < X - 1 ? begin + kBlock : X - 1;
-            if (ahead != nullptr) {
-                for (std::size_t x = begin; x < end; x += kLine) {
-                    __builtin_prefetch(ahead + x);
+    // Rows are independent: bands of rows run as separate tasks.
+    const auto rows = [&](std::size_t first, std::size_t last) {
+        for (std::size_t y = first; y < last; ++y) {
+            const T* row = src + X * y;
+            const T* above = y > 0 ? row - X : row;
+            const T* below = y + 1 < Y ? row + X : row;
+            const T* ahead = y + kAhead < last ? row + X * kAhead : nullptr;
+            unsigned char* out = dst + X * y;
+            for (std::size_t begin = 1; begin + 1 < X; begin += kBlock) {
+                const std::size_t end = begin + kBlock < X - 1 ? begin + kBlock : X - 1;
+                if (ahead != nullptr) {
+                    for (std::size_t x = begin; x < end; x += kLine) {
+                        __builtin_prefetch(ahead + x);
+                    }
                 }
+                maximaOfRow(above, row, below, out, begin, end);
             }
-            maximaOfRow(above, row, below, out, begin, end);
+            out[0] = maximumAt(above, row, below, 0, X);
+            if (X > 1) {
+                out[X - 1] = maximumAt(above, row, below, X - 1, X);
+            }
         }
-        out[0] = maximumAt(above, row, below, 0, X);
-        if (X > 1) {
-            out[X - 1] = maximumAt(above, row, below, X - 1, X);
-        }
-    }
+    };
+    constexpr std::size_t kBandPixels = std::size_t{1} << 16;
+    detail::parallelRanges(this->getExecutor(), Y, std::max<std::size_t>(1, kBandPixels / X), rows);
 }
 
 template class CnRegionalMaximumFilter<short>;

@@ -20,10 +20,14 @@ namespace filtering {
 // neighbours that exist.
 //
 // execute(input, output):
-// - output must have exactly the input's X and Y dimensions and at least one
-//   slice, otherwise a com::norvane::Throwable is thrown and nothing is written;
+// - output must have exactly the input's X and Y dimensions and, when the
+//   input has voxels, at least one slice, otherwise a com::norvane::Throwable is
+//   thrown and nothing is written;
 // - only the X * Y voxels of the output's first slice are written; deeper
-//   slices keep their content. An input without pixels writes nothing.
+//   slices keep their content. An input without voxels writes nothing, so its
+//   output may have no slice (it has no voxel to write either).
+// Bands of rows run as separate tasks on the executor (setExecutor); the mask
+// does not depend on it.
 template <class T>
 class NVFILTERING_EXPORT CnRegionalMaximumFilter : public CnFilter<T, unsigned char> {
 public:

@@ -1,3 +1,5 @@
+// Counts the bytes the process allocates while a test watches, to check the
+// separable filter's temporaries.
 #include "convolution/AllocationCounter.h"
 
 // ThreadSanitizer's runtime brings its own operator new and delete, which a

@@ -3,15 +3,19 @@
 // through Cn1dSpatialFilter.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <nvcore/floor.h>
 #include <nvfiltering/convolution/Cn1dSpatialFilter.h>
+#include <nvfiltering/convolution/CnCoord.h>
 #include <nvfiltering/convolution/CnKernel.h>
 #include <nvimage/Image.h>
 #include <nvmath/CnVector3D.h>
@@ -182,6 +186,45 @@ void separableByLines(const Image<In>& in, Image<In>& out, const nvf::CnKernel<f
         fz.setOutputData(out.begin() + i, static_cast<unsigned int>(oZ), slice);
         fz.execute();
     }
+}
+
+// Shape of an image, for messages.
+inline std::string sizeOf(unsigned int x, unsigned int y, unsigned int z) {
+    return std::to_string(x) + "x" + std::to_string(y) + "x" + std::to_string(z);
+}
+
+template <class Filter>
+void setKernels(Filter& f, const nvf::CnKernel<float>& kx, const nvf::CnKernel<float>& ky,
+                const nvf::CnKernel<float>& kz) {
+    f.setKernel(kx, nvf::CnCoord::X);
+    f.setKernel(ky, nvf::CnCoord::Y);
+    f.setKernel(kz, nvf::CnCoord::Z);
+}
+
+// Taps that are small integers over powers of two (as the pyramid kernel is),
+// some negative, up to `largest` in magnitude before scaling.
+inline std::vector<float> dyadicKernel(std::size_t taps, int largest, std::mt19937& rng) {
+    std::uniform_int_distribution<int> numerator(-largest / 2, largest), exponent(0, 8);
+    std::vector<float> k(taps);
+    for (float& v : k) {
+        v = std::ldexp(static_cast<float>(numerator(rng)), -exponent(rng));
+    }
+    return k;
+}
+
+inline std::vector<float> values(const nvf::CnKernel<float>& k) { return std::vector<float>(k.begin(), k.end()); }
+
+template <class T>
+::testing::AssertionResult sameVoxels(const Image<T>& a, const Image<T>& b) {
+    if (!a.hasSameDimensions(b)) {
+        return ::testing::AssertionFailure() << "dimensions differ";
+    }
+    for (std::size_t i = 0; i < a.getNumberOfVoxels(); ++i) {
+        if (!(a[i] == b[i])) {
+            return ::testing::AssertionFailure() << "voxel " << i << " differs";
+        }
+    }
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace convtest

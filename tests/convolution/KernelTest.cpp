@@ -1,3 +1,4 @@
+// Kernels and the kernel factory: taps, copies, comparison and printing.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// The separable filter against naive references and line-by-line runs on random
+// shapes and vector voxels, its kernels per axis, its temporaries and its
+// refusals (short axes, zero dimensions, outputs too long to resample).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +14,7 @@
 #include <nvfiltering/convolution/CnCoord.h>
 #include <nvfiltering/convolution/CnKernelFactory.h>
 #include <nvfiltering/convolution/CnSeparableFilter.h>
+#include <nvfiltering/convolution/detail/CnCheckedSize.h>
 #include <nvfiltering/framework/CnMessages.h>
 
 #include "convolution/AllocationCounter.h"
@@ -28,31 +32,6 @@ using VecSeparable = nvf::CnSeparableFilter<Vec3f, Vec3f, float, Vec3f, std::mul
 namespace {
 
 Axis axis(int bits) { return static_cast<Axis>(bits); }
-
-std::string sizeOf(unsigned int x, unsigned int y, unsigned int z) {
-    return std::to_string(x) + "x" + std::to_string(y) + "x" + std::to_string(z);
-}
-
-template <class Filter>
-void setKernels(Filter& f, const nvf::CnKernel<float>& kx, const nvf::CnKernel<float>& ky,
-                const nvf::CnKernel<float>& kz) {
-    f.setKernel(kx, nvf::CnCoord::X);
-    f.setKernel(ky, nvf::CnCoord::Y);
-    f.setKernel(kz, nvf::CnCoord::Z);
-}
-
-// Taps that are small integers over powers of two (as the pyramid kernel is),
-// some negative, up to `largest` in magnitude before scaling.
-std::vector<float> dyadicKernel(std::size_t taps, int largest, std::mt19937& rng) {
-    std::uniform_int_distribution<int> numerator(-largest / 2, largest), exponent(0, 8);
-    std::vector<float> k(taps);
-    for (float& v : k) {
-        v = std::ldexp(static_cast<float>(numerator(rng)), -exponent(rng));
-    }
-    return k;
-}
-
-std::vector<float> values(const nvf::CnKernel<float>& k) { return std::vector<float>(k.begin(), k.end()); }
 
 // Naive separable reference written with referenceLine: the X pass into float,
 // Y into float (or rounded to 8 bits for a single slice), Z rounded to 8 bits.
@@ -155,19 +134,6 @@ Image<Vec3f> referenceSeparable(const Image<Vec3f>& in, unsigned int oX, unsigne
         }
     }
     return out;
-}
-
-template <class T>
-::testing::AssertionResult sameVoxels(const Image<T>& a, const Image<T>& b) {
-    if (!a.hasSameDimensions(b)) {
-        return ::testing::AssertionFailure() << "dimensions differ";
-    }
-    for (std::size_t i = 0; i < a.getNumberOfVoxels(); ++i) {
-        if (!(a[i] == b[i])) {
-            return ::testing::AssertionFailure() << "voxel " << i << " differs";
-        }
-    }
-    return ::testing::AssertionSuccess();
 }
 
 // Runs f on (in, out), expects a Throwable with `message`, an unchanged output
@@ -527,135 +493,30 @@ TEST(CnSeparableFilter, OutputDimensionsBeyondWholeFactorResamplingAreRefused) {
     expectRefused(f, narrow, wide, msg::kDataSmallerThanKernel);
 }
 
-TEST(CnSeparableFilter, ExactnessLimitsAndSpecialTapsMatchLineByLineRuns) {
-    // Kernels at and beyond the sizes for which float sums stay exact, taps too
-    // small for the exponent range, and taps that are not finite (with up-sampling,
-    // so that inserted zeros meet them).
-    std::mt19937 rng(13);
-    const float inf = std::numeric_limits<float>::infinity();
-    const std::vector<std::vector<float>> kernels = {
-        {0.0625f, 0.25f, 0.375f, 0.25f, 0.0625f},
-        {1.0f},
-        {0.5f, -std::ldexp(1.0f, -30)},      // x.5 minus a little: rounds down only if summed exactly
-        {256.0f, 256.0f},                    // X exact, Y and Z beyond 2^24
-        {65536.0f},                          // 255 * 65536 is still exact; the next pass is not
-        {std::ldexp(1.0f, -70), 1.0f},      // exponent out of range
-        {-0.5f, 2.0f, -0.5f},                // negative taps, results below 0 and above 255
-        {0.0f, 0.0f, 0.0f},
-        {1.0f, inf, 1.0f},
-        {std::numeric_limits<float>::quiet_NaN()},
-    };
-    for (const std::vector<float>& kx : kernels) {
-        for (const std::vector<float>& kyz : kernels) {
-            for (unsigned int z : {1u, 5u}) {
-                const Image<unsigned char> src = randomBytes(13, 7, z, rng);
-                const unsigned int oZ = z == 1 ? 1 : 10;
-                Image<unsigned char> got(26, 4, oZ), expected(26, 4, oZ);
-                ByteSeparable f;
-                setKernels(f, nvf::CnKernel<float>(kx), nvf::CnKernel<float>(kyz), nvf::CnKernel<float>(kyz));
-                f.execute(src, got);
-                separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(kx),
-                                                              nvf::CnKernel<float>(kyz), nvf::CnKernel<float>(kyz));
-                EXPECT_TRUE(sameVoxels(got, expected)) << kx.size() << " " << kyz.size() << " z=" << z;
-            }
+TEST(CnSeparableFilterSizes, ProductsThatDoNotFitAreRefusedNotWrapped) {
+    // The guard the filter runs on its temporaries before allocating them;
+    // images this large cannot be made in a test, the arithmetic can.
+    namespace det = nvf::detail;
+    const std::size_t big = std::numeric_limits<unsigned int>::max();
+    const char* message = msg::kSeparableTemporaryTooLarge;
+    EXPECT_EQ(det::checkedVolume(4096, 4096, 256, 4, message), std::size_t{4096} * 4096 * 256);
+    // (2^32 - 1)^2 elements of 4 bytes: just below 2^66 bytes, too many.
+    EXPECT_THROW(det::checkedVolume(big, big, 1, 4, message), com::norvane::Throwable);
+    EXPECT_EQ(det::checkedVolume(big, big, 1, 1, message), big * big);
+    EXPECT_EQ(det::checkedVolume(0, big, big, 12, message), 0u);
+    for (const std::size_t z : {std::size_t{2}, big}) {
+        try {
+            det::checkedVolume(big, big, z, 4, message);
+            ADD_FAILURE() << "no exception for z " << z;
+        } catch (const com::norvane::Throwable& e) {
+            EXPECT_EQ(e.getMessage(), message);
+            EXPECT_EQ(e.getClassPath(), "java/lang/Throwable");
         }
     }
-}
-
-TEST(CnSeparableFilter, FusedSweepMatchesLineByLineRuns) {
-    // Kernels whose passes are exact in float, so that all passes run in one
-    // sweep: non-negative taps (small integer sums, as the pyramid kernel has),
-    // taps of both signs, kernels longer than seven taps, and every resampling
-    // (up 2 and 3, down 2, 3 and 4) on odd, thin and single-slice shapes.
-    std::mt19937 rng(14);
-    std::uniform_int_distribution<int> dim(1, 29), mode(0, 6), tapCount(1, 9), kind(0, 2);
-    const auto makeKernel = [&](std::size_t taps) {
-        switch (kind(rng)) {
-            case 0: return dyadicKernel(taps, 6, rng);  // signs mixed, small
-            case 1: {
-                std::uniform_int_distribution<int> n(0, 6), e(2, 5);
-                std::vector<float> k(taps);
-                for (float& v : k) {
-                    v = std::ldexp(static_cast<float>(n(rng)), -e(rng));
-                }
-                return k;
-            }
-            default: return values(Factory::smooth(0.375f));
-        }
-    };
-    int compared = 0;
-    for (int trial = 0; trial < 400 && compared < 150; ++trial) {
-        unsigned int in[3], out[3];
-        std::vector<float> k[3];
-        bool ok = true;
-        for (int a = 0; a < 3; ++a) {
-            in[a] = static_cast<unsigned int>(dim(rng));
-            if (a == 2) {
-                in[a] = trial % 3 == 0 ? 1u : 2u + static_cast<unsigned int>(trial % 7);
-            }
-            k[a] = makeKernel(static_cast<std::size_t>(std::min<int>(tapCount(rng), static_cast<int>(in[a]))));
-            switch (mode(rng)) {
-                case 0: out[a] = in[a] * 2; break;
-                case 1: out[a] = in[a] * 3; break;
-                case 2: out[a] = (in[a] + 1) / 2; break;
-                case 3: out[a] = std::max(1u, in[a] / 3); break;
-                case 4: out[a] = std::max(1u, in[a] / 4); break;
-                default: out[a] = in[a]; break;
-            }
-            if (a == 2 && in[2] == 1) {
-                out[a] = 1;
-                continue;
-            }
-            ok = ok && pairAccepted(in[a], out[a], k[a].size());
-        }
-        if (!ok) {
-            continue;
-        }
-        const Image<unsigned char> src = randomBytes(in[0], in[1], in[2], rng);
-        Image<unsigned char> got(out[0], out[1], out[2]), expected(out[0], out[1], out[2]);
-        ByteSeparable f;
-        setKernels(f, nvf::CnKernel<float>(k[0]), nvf::CnKernel<float>(k[1]), nvf::CnKernel<float>(k[2]));
-        f.execute(src, got);
-        separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(k[0]),
-                                                      nvf::CnKernel<float>(k[1]), nvf::CnKernel<float>(k[2]));
-        ASSERT_TRUE(sameVoxels(got, expected))
-            << sizeOf(in[0], in[1], in[2]) << " -> " << sizeOf(out[0], out[1], out[2]) << " taps " << k[0].size()
-            << "," << k[1].size() << "," << k[2].size();
-        ++compared;
-    }
-    EXPECT_GE(compared, 100);
-}
-
-TEST(CnSeparableFilter, FusedSweepAtItsIntegerAndRoundingLimits) {
-    // Single slices whose sums reach 2^16 - 1 (all 255 input: clamped), whose
-    // rounding offset would pass 2^16, and whose last result needs 16 or 17
-    // fractional bits; each must give the bytes of the line-by-line run.
-    std::mt19937 rng(15);
-    const std::vector<std::vector<float>> pairs[] = {
-        {{128.0f, 129.0f}, {1.0f}},                           // X sums up to 255 * 257 = 65535
-        {{0.5f, 0.50390625f}, {1.0f}},                        // the same over 2^8: offset 128 passes 2^16
-        {{0.5f, 0.5f}, {0.5f, 0.50390625f}},                  // sums below 2^16 with offset, shift 9
-        {{std::ldexp(1.0f, -8), 1.0f}, {std::ldexp(1.0f, -8)}},  // 16 fractional bits
-        {{std::ldexp(1.0f, -9), 1.0f}, {std::ldexp(1.0f, -8)}},  // 17: not fused
-        {{0.25f, 0.5f, 0.25f}, {2.0f, 4.0f}},                 // gain above 1
-        {{4.0f}, {0.0625f, 0.25f, 0.375f, 0.25f, 0.0625f}},   // negative exponent on X
-    };
-    for (const auto& kxy : pairs) {
-        for (int fill : {0, 1}) {
-            Image<unsigned char> src = randomBytes(23, 17, 1, rng);
-            if (fill == 1) {
-                src.fill(255);
-            }
-            for (unsigned int oX : {23u, 12u, 46u}) {
-                Image<unsigned char> got(oX, 9, 1), expected(oX, 9, 1);
-                ByteSeparable f;
-                f.setKernel(nvf::CnKernel<float>(kxy[0]), nvf::CnCoord::X);
-                f.setKernel(nvf::CnKernel<float>(kxy[1]), nvf::CnCoord::Y);
-                f.execute(src, got);
-                separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(kxy[0]),
-                                                              nvf::CnKernel<float>(kxy[1]), Factory::id());
-                EXPECT_TRUE(sameVoxels(got, expected)) << kxy[0].size() << " " << kxy[1].size() << " " << oX;
-            }
-        }
-    }
+    // The element count fits, its byte size does not.
+    EXPECT_THROW(det::checkedVolume(std::size_t{1} << 40, std::size_t{1} << 20, 1, 16, message),
+                 com::norvane::Throwable);
+    EXPECT_EQ(det::checkedProduct(std::numeric_limits<std::size_t>::max(), 1, message),
+              std::numeric_limits<std::size_t>::max());
+    EXPECT_THROW(det::checkedProduct(std::numeric_limits<std::size_t>::max(), 2, message), com::norvane::Throwable);
 }

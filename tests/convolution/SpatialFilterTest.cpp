@@ -1,3 +1,5 @@
+// The line filter against a naive reference: mirroring, resampling both ways,
+// strides, rounding to bytes and its refusals.
 #include <gtest/gtest.h>
 
 #include <cstdint>

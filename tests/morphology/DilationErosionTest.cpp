@@ -1,3 +1,5 @@
+// Dilation and erosion against a naive cross on random and awkward sizes, in
+// place, with wrong outputs and on bit patterns of wider types.
 #include <gtest/gtest.h>
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <nvfiltering/convolution/CnKernel.h>
+#include <nvfiltering/framework/CnExecutor.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -49,14 +50,16 @@ struct SeparableDims {
 bool fusedSeparableApplies(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
                            const SeparableDims& d);
 
-// Runs X, Y (and Z for more than one input slice) in one sweep: the X rows an
-// output row needs are filtered into a small ring of rows, the Y rows of a slice
-// into a ring of slices, and every output sample is formed once from them. Only
-// rows and slices some output reads are filtered. Scratch: a few rows, and at
-// most as many filtered slices (oX by oY floats each) as the Z window spans,
-// never more than iZ. Requires fusedSeparableApplies(kx, ky, kz, d).
+// Runs X, Y (and Z for more than one input slice) with every output sample
+// formed once from filtered rows and slices: the X rows an output row needs are
+// filtered into a small ring of rows; for a volume, the XY slices a round of
+// output slices reads are filtered into a ring of slices, then the round's Z
+// sums are formed. Only rows and slices some output reads are filtered. Bands
+// of rows (one slice) or the slices and pieces of a round (a volume) run as
+// tasks on the executor (null: the caller's thread); the bytes do not depend on
+// it. Requires fusedSeparableApplies(kx, ky, kz, d).
 void runFusedSeparable(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
-                       const SeparableDims& d, const unsigned char* in, unsigned char* out);
+                       const SeparableDims& d, const unsigned char* in, unsigned char* out, CnExecutor* executor);
 
 }  // namespace detail
 }  // namespace filtering

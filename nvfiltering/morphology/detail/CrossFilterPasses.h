@@ -3,9 +3,11 @@
 // Internal to the library; not part of its interface.
 #pragma once
 
+#include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/morphology/detail/CrossRow.h>
 #include <nvimage/Image.h>
 
+#include <algorithm>
 #include <cstddef>
 
 namespace com {
@@ -97,9 +99,10 @@ void crossStraightforward(const imaging::Image<T>& input, imaging::Image<T>& out
     }
 }
 
-// The same result row by row: whole-row loops the compiler vectorises.
+// The same result row by row: whole-row loops the compiler vectorises. Rows
+// are independent, so bands of rows run as separate tasks on the executor.
 template <class Op, class T, class Check>
-void crossFast(const imaging::Image<T>& input, imaging::Image<T>& output, Check check) {
+void crossFast(const imaging::Image<T>& input, imaging::Image<T>& output, Check check, CnExecutor* executor) {
     const unsigned int X = input.getSizeX(), Y = input.getSizeY(), Z = input.getSizeZ();
     if (input.getNumberOfVoxels() == 0) {
         return;
@@ -110,8 +113,9 @@ void crossFast(const imaging::Image<T>& input, imaging::Image<T>& output, Check 
     // Row by row: a neighbour row outside the image is replaced by the row
     // itself, which leaves the result unchanged, so every row runs the same
     // branch-free loop; the two ends of the row go through the checking function.
-    for (unsigned int z = 0; z < Z; ++z) {
-        for (unsigned int y = 0; y < Y; ++y) {
+    const auto rows = [&](std::size_t begin, std::size_t end) {
+        for (std::size_t r = begin; r < end; ++r) {
+            const unsigned int z = static_cast<unsigned int>(r / Y), y = static_cast<unsigned int>(r % Y);
             const std::size_t base = XY * z + static_cast<std::size_t>(X) * y;
             const T* c = src + base;
             const T* ym = y > 0 ? c - X : c;
@@ -124,7 +128,12 @@ void crossFast(const imaging::Image<T>& input, imaging::Image<T>& output, Check 
                 dst[base + X - 1] = check(input.begin() + (base + X - 1), X - 1, y, z, X, Y, Z, X, XY);
             }
         }
-    }
+    };
+    // Bands of about 64 KiB of voxels: large beside the cost of a task, small
+    // enough to balance many cores.
+    constexpr std::size_t kBandVoxels = std::size_t{1} << 16;
+    detail::parallelRanges(executor, static_cast<std::size_t>(Y) * Z, std::max<std::size_t>(1, kBandVoxels / X),
+                           rows);
 }
 
 // Runs pass(input, output), through a copy of the input when output is the
