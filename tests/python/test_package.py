@@ -156,3 +156,16 @@ class TestThreadsAndCopies:
         assert copy.flags.c_contiguous and not np.shares_memory(copy, strided)
         swapped = a.astype(a.dtype.newbyteorder())
         assert _checks.native(swapped, np.float32).dtype.isnative
+
+
+class TestLimits:
+    def test_axes_beyond_the_library_limit_are_rejected_before_any_copy(self):
+        # Zero-stride views: no memory is used, and the check comes before the
+        # copy that would make them contiguous.
+        huge = np.broadcast_to(np.uint8(0), (2**32,))
+        for call in (nvf.dilate, nvf.pyramid_down, lambda a: nvf.gaussian_filter(a, 1.0),
+                     lambda a: nvf.label(a)):
+            with pytest.raises(ValueError, match="input"):
+                call(huge)
+        with pytest.raises(ValueError, match="limit"):
+            nfft.fft(np.broadcast_to(np.complex64(0), (2**16, 2**15 + 2**13)))
