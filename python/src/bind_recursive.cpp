@@ -58,32 +58,53 @@ O* gradientTarget(std::optional<Out<O>>& output, Result<O>& fresh, const std::ve
     return fresh.data();
 }
 
-// The library's gradient of an 8-bit image or volume (arrays of 2 or 3 dimensions).
+// The library's gradient of an 8-bit image or volume (arrays of 2 or 3
+// dimensions). Without `output` the components are put into array order inside
+// the library's own result, which is then handed over: no second volume.
 nb::object gradientU8(In<std::uint8_t> input, double sigma, std::array<double, 3> spacing,
                       std::optional<Out<float>> output, int workers) {
     const Dims d = dimsOf(input);
     const std::size_t ndim = input.ndim();
     std::vector<std::size_t> shape = shapeOf(input);
     shape.push_back(ndim);
-    Result<float> fresh;
-    float* out = gradientTarget(output, fresh, shape);
     const std::uint8_t* src = input.data();
+    float* target = output ? output->data() : nullptr;
+    auto vectors = std::make_unique<img::Volume<Vec3>>(d.x, d.y, d.z);
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
         const auto volume = imageFrom<img::Volume<std::uint8_t>>(src, d);
         volume->setVoxelSize(img::Volume<std::uint8_t>::Vector(spacing[0], spacing[1], spacing[2]));
-        img::Volume<Vec3> vectors(d.x, d.y, d.z);
         flt::CnImageGradient<std::uint8_t> gradient;
         gradient.setSigma(sigma);
         gradient.setExecutor(pool.get());
-        gradient.execute(*volume, vectors);
-        const Vec3* v = vectors.data();
-        scatterComponents(out, d.count(), ndim, [v](std::size_t i, std::size_t c) {
-            return c == 0 ? v[i].x : (c == 1 ? v[i].y : v[i].z);
-        });
+        gradient.execute(*volume, *vectors);
+        Vec3* v = vectors->data();
+        if (target != nullptr) {
+            scatterComponents(target, d.count(), ndim, [v](std::size_t i, std::size_t c) {
+                return c == 0 ? v[i].x : (c == 1 ? v[i].y : v[i].z);
+            });
+        } else {
+            // In place, front to back: voxel i's values are read before
+            // anything at or after them is written.
+            float* f = reinterpret_cast<float*>(v);
+            for (std::size_t i = 0; i < d.count(); ++i) {
+                const float x = f[3 * i], y = f[3 * i + 1], z = f[3 * i + 2];
+                if (ndim == 3) {
+                    f[3 * i] = z;
+                    f[3 * i + 2] = x;
+                } else {
+                    f[2 * i] = y;
+                    f[2 * i + 1] = x;
+                }
+            }
+        }
     }
-    return output ? nb::cast(*output) : nb::cast(fresh);
+    if (output) {
+        return nb::cast(*output);
+    }
+    float* data = reinterpret_cast<float*>(vectors->data());
+    return nb::cast(adopt<float>(std::move(vectors), data, shape));
 }
 
 // The same computation as the library's gradient on the recursive filter of

@@ -223,10 +223,11 @@ class TestGaussianGradient:
         np.testing.assert_array_equal(nvf.gaussian_gradient(a, 1.0), nvf.gaussian_gradient(a.astype(np.float32), 1.0))
 
     def test_output_zero_size_and_errors(self):
-        a = volume((6, 7), np.uint8)
-        out = np.empty((6, 7, 2), np.float32)
-        assert nvf.gaussian_gradient(a, 1.0, output=out) is out
-        np.testing.assert_array_equal(out, nvf.gaussian_gradient(a, 1.0))
+        for shape in [(6, 7), (5, 6, 7)]:
+            a = volume(shape, np.uint8)
+            out = np.empty(shape + (len(shape),), np.float32)
+            assert nvf.gaussian_gradient(a, 1.0, output=out) is out
+            np.testing.assert_array_equal(out, nvf.gaussian_gradient(a, 1.0))
         assert nvf.gaussian_gradient(np.zeros((0, 4), np.uint8), 1.0).shape == (0, 4, 2)
         with pytest.raises(ValueError, match="output"):
             nvf.gaussian_gradient(a, 1.0, output=np.empty((6, 7, 3), np.float32))
