@@ -79,7 +79,11 @@ std::string kernelRepr(const Kernel& k) {
 
 void bindConvolution(nb::module_& m) {
     using namespace nb::literals;
-    nb::class_<Kernel>(m, "Kernel")
+    nb::class_<Kernel>(m, "Kernel",
+                       "A one-dimensional convolution kernel: Kernel(values, center=0).\n\n"
+                       "values: at least one float (stored as float32); center: the index of the centre\n"
+                       "tap, 0 <= center < len(values) (ValueError otherwise). repr() is the library's\n"
+                       "print format. Used with separable_filter; pyramid_kernel() gives the pyramid's.")
         .def(
             "__init__",
             [](Kernel* self, const std::vector<float>& values, unsigned int center) {
