@@ -161,6 +161,10 @@ void run(FuzzedDataProvider& in) {
     if (elements > (1 << 20)) {
         return;
     }
+    // An empty batch still prepares the table for its length: keep that small too.
+    if (sizesValid && sizes[0] > (1 << 20)) {
+        return;
+    }
     const bool hasData = sizesValid && countValid && elements > 0;
     const bool shouldThrow = !sizesValid || !countValid || (dir != 1 && dir != -1) ||
                              (layout == Layout::NullArrays && hasData);
@@ -190,7 +194,7 @@ void run(FuzzedDataProvider& in) {
             f.line.executeWith(ri, ii, ro, io, sizes[0], static_cast<std::int32_t>(count), d);
         }
     };
-    if (warmUp > 0 && legal(warmUp)) {
+    if (warmUp > 0 && warmUp <= (1 << 16) && legal(warmUp)) {
         std::vector<T> a(static_cast<std::size_t>(warmUp), T(1)), b(a.size(), T(0));
         if (dims == 1) {
             filter.line.executeWith(a.data(), b.data(), a.data(), b.data(), warmUp, 1, 1);
@@ -239,7 +243,7 @@ void run(FuzzedDataProvider& in) {
     } else {
         call(fresh, other.re.data(), other.im.data(), other.re.data(), other.im.data(), dir);
     }
-    NVF_FUZZ_CHECK_MSG(sameBytes(other.re.data(), y.re.data(), total) && sameBytes(other.im.data(), y.im.data(), total),
+    NVF_FUZZ_CHECK_MSG(sameValues(other.re.data(), y.re.data(), total) && sameValues(other.im.data(), y.im.data(), total),
                        "in place and out of place differ (or a reused filter differs from a fresh one)");
 
     const std::size_t n = static_cast<std::size_t>(sizes[0]);
@@ -250,14 +254,18 @@ void run(FuzzedDataProvider& in) {
                       std::vector<T>(x.im.begin() + v * n, x.im.begin() + (v + 1) * n)};
         fresh.line.executeWith(one.re.data(), one.im.data(), one.re.data(), one.im.data(),
                                static_cast<std::int32_t>(n), 1, dir);
-        NVF_FUZZ_CHECK_MSG(sameBytes(one.re.data(), y.re.data() + v * n, n) &&
-                               sameBytes(one.im.data(), y.im.data() + v * n, n),
+        NVF_FUZZ_CHECK_MSG(sameValues(one.re.data(), y.re.data() + v * n, n) &&
+                               sameValues(one.im.data(), y.im.data() + v * n, n),
                            "a vector's result depends on its batch");
     }
 
+    // Relative accuracy holds for values of moderate size; subnormal values
+    // carry too few bits for it.
+    const T smallest = std::is_same_v<T, float> ? T(1e-20) : T(1e-200);
+    auto moderateValue = [&](T v) { return v == T(0) || (std::fabs(v) <= T(1e15) && std::fabs(v) >= smallest); };
     bool moderate = true;
     for (std::size_t i = 0; i < total; ++i) {
-        moderate = moderate && std::fabs(x.re[i]) <= T(1e15) && std::fabs(x.im[i]) <= T(1e15);
+        moderate = moderate && moderateValue(x.re[i]) && moderateValue(x.im[i]);
     }
     if (!moderate) {
         return;

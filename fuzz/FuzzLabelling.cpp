@@ -82,12 +82,12 @@ Settings<T> settings(FuzzedDataProvider& in, const std::vector<std::uint8_t>& cl
     s.setClass = in.ConsumeBool();
     s.cls = in.ConsumeBool() ? T(1) : ValueOf<T>::make(classPool, in.ConsumeIntegral<std::uint8_t>(), Encoding::Raw);
     s.setMinimum = in.ConsumeBool();
-    s.minimum = in.ConsumeIntegralInRange<unsigned int>(0, 9) == 0 ? in.ConsumeIntegral<std::uint32_t>()
+    s.minimum = in.ConsumeIntegralInRange<unsigned int>(0, 9) == 9 ? in.ConsumeIntegral<std::uint32_t>()
                                                                    : in.ConsumeIntegralInRange(0u, 8u);
     s.setComponent = in.ConsumeBool();
-    s.component = in.ConsumeIntegralInRange<unsigned int>(0, 9) == 0 ? in.ConsumeIntegral<std::uint32_t>()
+    s.component = in.ConsumeIntegralInRange<unsigned int>(0, 9) == 9 ? in.ConsumeIntegral<std::uint32_t>()
                                                                      : in.ConsumeIntegralInRange(0u, 6u);
-    s.eight = in.ConsumeIntegralInRange<unsigned int>(0, 3) == 0;
+    s.eight = in.ConsumeIntegralInRange<unsigned int>(0, 3) == 3;
     return s;
 }
 
@@ -101,8 +101,8 @@ struct State {
 template <class T>
 void run(FuzzedDataProvider& in) {
     const unsigned int x = dimension(in), y = dimension(in), z = in.ConsumeIntegralInRange<unsigned int>(0, 30);
-    const bool mismatch = in.ConsumeIntegralInRange<unsigned int>(0, 11) == 0;
-    const bool inPlace = std::is_same_v<T, std::uint32_t> && in.ConsumeIntegralInRange<unsigned int>(0, 3) == 0;
+    const bool inPlace = std::is_same_v<T, std::uint32_t> && in.ConsumeIntegralInRange<unsigned int>(0, 3) == 3;
+    const bool mismatch = !inPlace && in.ConsumeIntegralInRange<unsigned int>(0, 11) == 11;
     const Encoding enc = encoding(in);
     const unsigned int modulus = in.ConsumeIntegralInRange<unsigned int>(0, 4);
     const unsigned int runs = in.ConsumeIntegralInRange<unsigned int>(1, 2);
@@ -184,7 +184,8 @@ void run(FuzzedDataProvider& in) {
         const std::uint32_t component =
             s.setComponent ? s.component : (r == 1 && first.setComponent ? first.component : 0u);
         const std::int32_t kSigned = static_cast<std::int32_t>(component);
-        const bool tooLarge = kSigned > 0 && static_cast<std::uint64_t>(kSigned) > sizes.size();
+        // Without any foreground voxel the result is empty whatever the number.
+        const bool tooLarge = kSigned > 0 && static_cast<std::uint64_t>(kSigned) > sizes.size() && !sizes.empty();
         NVF_FUZZ_CHECK_MSG(fastThrew == tooLarge, "rejects exactly a component number above the count");
         if (fastThrew) {
             // All n components, numbered in raster order; count and minimum kept.
@@ -194,7 +195,7 @@ void run(FuzzedDataProvider& in) {
             NVF_FUZZ_CHECK(fast.GetNumberOfComponents() == state.components);
             continue;
         }
-        if (kSigned > 0) {
+        if (kSigned > 0 && !sizes.empty()) {
             state.minimum = sorted[static_cast<std::size_t>(kSigned - 1)];
         }
         std::int32_t kept = 0;

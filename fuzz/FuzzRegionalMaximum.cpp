@@ -40,8 +40,8 @@ std::vector<unsigned char> definition(const img::Image<T>& in) {
 template <class T>
 void run(FuzzedDataProvider& in) {
     const unsigned int x = dimension(in), y = dimension(in), z = in.ConsumeIntegralInRange<unsigned int>(0, 3);
-    const unsigned int shape = in.ConsumeIntegralInRange<unsigned int>(0, 11);
-    const unsigned int oz = shape == 0 ? 0 : shape <= 8 ? 1 : in.ConsumeIntegralInRange<unsigned int>(1, 3);
+    const unsigned int shape = in.ConsumeIntegralInRange<unsigned int>(0, 12);  // 9: deeper, 10-12: wrong
+    const unsigned int oz = shape == 12 ? 0 : shape != 9 ? 1 : in.ConsumeIntegralInRange<unsigned int>(1, 3);
     const unsigned int ox = shape == 10 ? x + 1 : x, oy = shape == 11 ? (y == 0 ? 1 : y - 1) : y;
     const bool straightforward = in.ConsumeBool();
     const Encoding enc = encoding(in);

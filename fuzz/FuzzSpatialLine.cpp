@@ -122,8 +122,8 @@ void run(FuzzedDataProvider& in) {
     const unsigned int outOffset = in.ConsumeIntegralInRange<unsigned int>(0, 3);
     const unsigned int taps = in.ConsumeIntegralInRange<unsigned int>(0, 12);
     const unsigned int center = in.ConsumeIntegralInRange<unsigned int>(0, 12);
-    const bool nullInput = in.ConsumeIntegralInRange<unsigned int>(0, 15) == 0;
-    const bool nullOutput = in.ConsumeIntegralInRange<unsigned int>(0, 15) == 0;
+    const bool nullInput = in.ConsumeIntegralInRange<unsigned int>(0, 15) == 15;
+    const bool nullOutput = in.ConsumeIntegralInRange<unsigned int>(0, 15) == 15;
     const Encoding kernelEncoding = encoding(in);
     const Encoding voxelEncoding = encoding(in);
     const bool constant = in.ConsumeBool();
@@ -171,7 +171,7 @@ void run(FuzzedDataProvider& in) {
         if (!onLine) {
             NVF_FUZZ_CHECK_MSG(sameBytes(&output[i], &outputBefore[i], 1), "a sample off the output line changed");
         } else if (defined) {
-            NVF_FUZZ_CHECK_MSG(sameBytes(&output[i], &expected[(i - outOffset) / outStride], 1),
+            NVF_FUZZ_CHECK_MSG(sameValue(output[i], expected[(i - outOffset) / outStride]),
                                "result differs from the documented formula");
         }
     }
