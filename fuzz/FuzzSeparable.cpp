@@ -146,17 +146,6 @@ void run(FuzzedDataProvider& in) {
         return;
     }
 
-    if constexpr (std::is_same_v<T, unsigned char>) {
-        // No documented 8-bit value for a not-a-number sum: compare only when
-        // the kernels are moderate, so that no float intermediate overflows.
-        for (const auto& k : kernels) {
-            for (const float* v = k.begin(); v != k.end(); ++v) {
-                if (!(std::fabs(*v) <= 1e6f)) {
-                    return;
-                }
-            }
-        }
-    }
     // The reference: the line filter along every line, pass after pass.
     using Types2 = Types<T, T>;
     img::Image<Mid> afterX(ox, y, z), afterY(ox, oy, z);
