@@ -212,9 +212,9 @@ def install(package_dir):
     subpackage found in the source tree."""
     module = types.ModuleType("nvfiltering")
     module.__path__ = [str(package_dir)]
-    for name in ("Error", "Kernel", "pyramid_kernel", "gaussian_filter", "gaussian_gradient", "separable_filter",
-                 "pyramid_down", "dilate", "erode", "regional_maxima", "label"):
-        setattr(module, name, globals()[name])
+    for f in (Error, Kernel, pyramid_kernel, gaussian_filter, gaussian_gradient, separable_filter, pyramid_down,
+              dilate, erode, regional_maxima, label):
+        setattr(module, f.__name__, f)
     module.fft = _fft_module()
     module.STANDIN = True
     sys.modules["nvfiltering"] = module
