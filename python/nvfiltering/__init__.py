@@ -1,0 +1,19 @@
+"""nvFiltering on NumPy arrays: recursive Gaussian filters and gradients,
+separable convolution and pyramids, morphology, connected components,
+regional maxima and FFTs.
+
+Arrays are in C order with 1, 2 or 3 dimensions: the last axis is the
+library's X, the one before it Y, the first of three Z. Every function
+releases the GIL while it runs and takes ``workers=`` (threads for the call)
+and, where it returns an array, ``output=``.
+"""
+
+from . import fft
+from ._api import (Kernel, dilate, erode, gaussian_filter, gaussian_gradient, label, pyramid_down,
+                   pyramid_kernel, regional_maxima, separable_filter)
+from ._nvfiltering import Error, __version__
+
+__all__ = [
+    "Error", "Kernel", "__version__", "dilate", "erode", "fft", "gaussian_filter", "gaussian_gradient", "label",
+    "pyramid_down", "pyramid_kernel", "regional_maxima", "separable_filter",
+]

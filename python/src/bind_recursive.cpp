@@ -1,0 +1,152 @@
+// Bindings of the recursive Gaussian filters: smoothing and one derivative per
+// call (gaussian), and the gradient in physical units (gradient). Sigmas,
+// spacings and derivative codes arrive in library axis order (x, y, z).
+#include "common.h"
+
+#include <nanobind/stl/array.h>
+#include <nanobind/stl/optional.h>
+
+#include <array>
+#include <cstdint>
+
+#include <nvfiltering/recursive/CnImageGradient.h>
+#include <nvfiltering/recursive/CnRecursiveFilter.h>
+#include <nvmath/CnVector3D.h>
+
+namespace nvfpy {
+namespace {
+
+using Vec3 = com::norvane::math::CnVector3D<float>;
+
+template <class I, class O>
+nb::object gaussian(In<I> input, std::array<double, 3> sigma, int derivative, std::optional<Out<O>> output,
+                    int workers) {
+    const Dims d = dimsOf(input);
+    const std::vector<std::size_t> shape = shapeOf(input);
+    const I* src = input.data();
+    std::unique_ptr<img::Image<O>> result;
+    {
+        nb::gil_scoped_release release;
+        Workers pool(workers);
+        const auto image = imageFrom<img::Image<I>>(src, d);
+        result = std::make_unique<img::Image<O>>(d.x, d.y, d.z);
+        flt::CnRecursiveFilter<I, O> filter;
+        filter.setSigma(sigma[0], sigma[1], sigma[2]);
+        filter.setDerivative(static_cast<typename flt::CnRecursiveFilter<I, O>::EnDerivativeType>(derivative));
+        filter.setExecutor(pool.get());
+        filter.execute(*image, *result);
+    }
+    return deliver<O>(std::move(result), output, shape);
+}
+
+// Component c of the library's (x, y, z) order goes to out[..., ndim - 1 - c].
+template <class O, class Get>
+void scatterComponents(O* out, std::size_t count, std::size_t ndim, Get get) {
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t c = 0; c < ndim; ++c) {
+            out[i * ndim + (ndim - 1 - c)] = get(i, c);
+        }
+    }
+}
+
+template <class O>
+O* gradientTarget(std::optional<Out<O>>& output, Result<O>& fresh, const std::vector<std::size_t>& shape) {
+    if (output) {
+        return output->data();
+    }
+    fresh = allocate<O>(shape);
+    return fresh.data();
+}
+
+// The library's gradient of an 8-bit image or volume (arrays of 2 or 3 dimensions).
+nb::object gradientU8(In<std::uint8_t> input, double sigma, std::array<double, 3> spacing,
+                      std::optional<Out<float>> output, int workers) {
+    const Dims d = dimsOf(input);
+    const std::size_t ndim = input.ndim();
+    std::vector<std::size_t> shape = shapeOf(input);
+    shape.push_back(ndim);
+    Result<float> fresh;
+    float* out = gradientTarget(output, fresh, shape);
+    const std::uint8_t* src = input.data();
+    {
+        nb::gil_scoped_release release;
+        Workers pool(workers);
+        const auto volume = imageFrom<img::Volume<std::uint8_t>>(src, d);
+        volume->setVoxelSize(img::Volume<std::uint8_t>::Vector(spacing[0], spacing[1], spacing[2]));
+        img::Volume<Vec3> vectors(d.x, d.y, d.z);
+        flt::CnImageGradient<std::uint8_t> gradient;
+        gradient.setSigma(sigma);
+        gradient.setExecutor(pool.get());
+        gradient.execute(*volume, vectors);
+        const Vec3* v = vectors.data();
+        scatterComponents(out, d.count(), ndim, [v](std::size_t i, std::size_t c) {
+            return c == 0 ? v[i].x : (c == 1 ? v[i].y : v[i].z);
+        });
+    }
+    return output ? nb::cast(*output) : nb::cast(fresh);
+}
+
+// The same computation as the library's gradient on the recursive filter of
+// the input type: one first-derivative run per array axis, sigma / spacing in
+// samples along every axis, each component divided by its spacing (in the
+// output type; float like the library's gradient). Axes the array does not
+// have get sigma 0 (the identity).
+template <class I, class O>
+nb::object gradientRecursive(In<I> input, double sigma, std::array<double, 3> spacing, std::optional<Out<O>> output,
+                             int workers) {
+    const Dims d = dimsOf(input);
+    const std::size_t ndim = input.ndim();
+    std::vector<std::size_t> shape = shapeOf(input);
+    shape.push_back(ndim);
+    Result<O> fresh;
+    O* out = gradientTarget(output, fresh, shape);
+    const I* src = input.data();
+    {
+        nb::gil_scoped_release release;
+        Workers pool(workers);
+        using Filter = flt::CnRecursiveFilter<I, O>;
+        const auto image = imageFrom<img::Image<I>>(src, d);
+        double s[3];
+        O scale[3];
+        for (std::size_t c = 0; c < 3; ++c) {
+            s[c] = c < ndim ? sigma / spacing[c] : 0.0;
+            scale[c] = static_cast<O>(1.0 / spacing[c]);
+        }
+        Filter filter;
+        filter.setSigma(s[0], s[1], s[2]);
+        filter.setExecutor(pool.get());
+        img::Image<O> component(d.x, d.y, d.z);
+        for (std::size_t c = 0; c < ndim; ++c) {
+            filter.setDerivative(static_cast<typename Filter::EnDerivativeType>(Filter::FirstDerivativeX + c));
+            filter.execute(*image, component);
+            const O* p = component.data();
+            const std::size_t slot = ndim - 1 - c;
+            for (std::size_t i = 0; i < d.count(); ++i) {
+                out[i * ndim + slot] = p[i] * scale[c];
+            }
+        }
+    }
+    return output ? nb::cast(*output) : nb::cast(fresh);
+}
+
+}  // namespace
+
+void bindRecursive(nb::module_& m) {
+    using namespace nb::literals;
+    m.def("gaussian", &gaussian<std::uint8_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<float, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<double, double>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gradient_u8", &gradientU8, "input"_a.noconvert(), "sigma"_a, "spacing"_a, "output"_a.noconvert().none(),
+          "workers"_a);
+    m.def("gradient", &gradientRecursive<std::uint8_t, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gradient", &gradientRecursive<float, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gradient", &gradientRecursive<double, double>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+}
+
+}  // namespace nvfpy

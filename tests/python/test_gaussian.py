@@ -1,0 +1,238 @@
+"""gaussian_filter and gaussian_gradient: exactly the C++ API's results, the
+dtype table, per-axis arguments in array order, borders and odd shapes, and
+argument errors."""
+
+import numpy as np
+import pytest
+import scipy.ndimage as ndi
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import nvfiltering as nvf
+from conftest import needs_reference, reference_gaussian, reference_gradient, rng
+
+
+def volume(shape, dtype, seed=0):
+    r = rng(seed)
+    if dtype == np.uint8:
+        return r.integers(0, 256, shape, dtype=np.uint8)
+    return (r.random(shape) * 100).astype(dtype)
+
+
+class TestGaussianFilter:
+    @needs_reference
+    @pytest.mark.parametrize("dtype", [np.uint8, np.float32, np.float64])
+    @pytest.mark.parametrize("shape", [(37,), (11, 23), (7, 9, 13), (1, 6, 5), (5, 1, 8)])
+    def test_smoothing_equals_the_library(self, dtype, shape):
+        a = volume(shape, dtype)
+        sigma = (1.5, 2.0, 0.7)[-len(shape):]
+        got = nvf.gaussian_filter(a, sigma)
+        lib_sigma = list(reversed(sigma)) + [0.0] * (3 - len(shape))
+        np.testing.assert_array_equal(got, reference_gaussian(a, lib_sigma, 0))
+
+    @needs_reference
+    @pytest.mark.parametrize("axis", [0, 1, 2])
+    @pytest.mark.parametrize("order", [1, 2])
+    def test_derivative_along_an_array_axis_is_the_library_axis(self, axis, order):
+        a = volume((9, 10, 12), np.float32, seed=3)
+        orders = [0, 0, 0]
+        orders[axis] = order
+        got = nvf.gaussian_filter(a, (1.0, 2.0, 3.0), order=orders)
+        derivative = (1 if order == 1 else 4) + (2 - axis)
+        np.testing.assert_array_equal(got, reference_gaussian(a, [3.0, 2.0, 1.0], derivative))
+
+    def test_dtype_table(self):
+        for dtype, expected in [(np.uint8, np.float32), (np.float32, np.float32), (np.float64, np.float64),
+                                (np.int16, np.float32), (np.uint16, np.float32), (np.bool_, np.float32),
+                                (np.float16, np.float32), (np.int64, np.float32)]:
+            assert nvf.gaussian_filter(np.ones((4, 5), dtype), 1.0).dtype == expected, dtype
+
+    def test_converted_dtypes_equal_the_float32_result(self):
+        a = rng(1).integers(-1000, 1000, (8, 9, 10)).astype(np.int16)
+        np.testing.assert_array_equal(nvf.gaussian_filter(a, 1.2), nvf.gaussian_filter(a.astype(np.float32), 1.2))
+
+    def test_uint8_equals_float32_of_the_same_values(self):
+        a = volume((6, 7, 30), np.uint8)
+        np.testing.assert_array_equal(nvf.gaussian_filter(a, 2.0), nvf.gaussian_filter(a.astype(np.float32), 2.0))
+
+    def test_close_to_scipy_with_zero_borders(self):
+        a = volume((24, 30, 28), np.float64, seed=2) / 100
+        for order in [(0, 0, 0), (0, 1, 0), (0, 0, 2)]:
+            got = nvf.gaussian_filter(a, 3.0, order=order)
+            ref = ndi.gaussian_filter(a, 3.0, order=order, mode="constant", truncate=10)
+            # The recursive filter approximates the Gaussian (and its derivatives
+            # less closely): a sanity check of axes, signs and scale, not of exactness.
+            bound = 0.15 if 2 in order else 0.1
+            assert np.linalg.norm(got - ref) < bound * np.linalg.norm(ref), order
+
+    def test_sigma_zero_is_the_identity(self):
+        a = volume((5, 6, 7), np.float64)
+        np.testing.assert_array_equal(nvf.gaussian_filter(a, 0.0), a)
+        # Zero along one axis leaves exactly that axis alone: a 2-d smoothing of every slice.
+        b = nvf.gaussian_filter(a, (0.0, 1.5, 2.5))
+        for z in range(a.shape[0]):
+            np.testing.assert_array_equal(b[z], nvf.gaussian_filter(a[z], (1.5, 2.5)))
+
+    def test_per_axis_sigma_is_in_array_order(self):
+        a = np.zeros((41, 41), np.float64)
+        a[20, 20] = 1
+        g = nvf.gaussian_filter(a, (1.0, 4.0))
+        # Wider along the last axis: the tail along axis 1 is heavier.
+        assert g[20, 26] > 10 * g[26, 20]
+
+    def test_output_is_written_in_place_and_may_be_the_input(self):
+        a = volume((8, 9, 10), np.float32)
+        expected = nvf.gaussian_filter(a, 1.0)
+        out = np.full_like(a, np.nan)
+        assert nvf.gaussian_filter(a, 1.0, output=out) is out
+        np.testing.assert_array_equal(out, expected)
+        b = a.copy()
+        assert nvf.gaussian_filter(b, 1.0, output=b) is b
+        np.testing.assert_array_equal(b, expected)
+
+    def test_bad_outputs(self):
+        a = volume((8, 9), np.uint8)
+        with pytest.raises(TypeError, match="output"):
+            nvf.gaussian_filter(a, 1.0, output=np.empty((8, 9), np.float64))
+        with pytest.raises(ValueError, match="output"):
+            nvf.gaussian_filter(a, 1.0, output=np.empty((9, 8), np.float32))
+        with pytest.raises(ValueError, match="output"):
+            nvf.gaussian_filter(a, 1.0, output=np.empty((8, 18), np.float32)[:, ::2])
+        ro = np.empty((8, 9), np.float32)
+        ro.flags.writeable = False
+        with pytest.raises(ValueError, match="output"):
+            nvf.gaussian_filter(a, 1.0, output=ro)
+        with pytest.raises(TypeError, match="output"):
+            nvf.gaussian_filter(a, 1.0, output=[[0.0] * 9] * 8)
+
+    def test_strided_reversed_and_read_only_inputs(self):
+        a = volume((10, 12, 14), np.float32)
+        view = a[::2, ::-1, 1::3]
+        np.testing.assert_array_equal(nvf.gaussian_filter(view, 1.3), nvf.gaussian_filter(view.copy(), 1.3))
+        ro = a.copy()
+        ro.flags.writeable = False
+        np.testing.assert_array_equal(nvf.gaussian_filter(ro, 1.3), nvf.gaussian_filter(a, 1.3))
+        swapped = a.astype(a.dtype.newbyteorder())
+        np.testing.assert_array_equal(nvf.gaussian_filter(swapped, 1.3), nvf.gaussian_filter(a, 1.3))
+        assert nvf.gaussian_filter(a.tolist(), 1.3).dtype == np.float64
+
+    def test_zero_size_and_single_samples(self):
+        for shape in [(0,), (0, 5), (3, 0, 4)]:
+            out = nvf.gaussian_filter(np.zeros(shape, np.float32), 2.0)
+            assert out.shape == shape and out.dtype == np.float32
+        # A line of one sample: the zero-continued Gaussian's weight at 0, less than 1.
+        one = nvf.gaussian_filter(np.array([10.0]), 2.0)
+        assert 0 < one[0] < 10
+        # The first axis of a 3-d array of length 1 is not filtered: the 2-d result.
+        a = volume((1, 6, 7), np.float64)
+        np.testing.assert_array_equal(nvf.gaussian_filter(a, 2.0)[0], nvf.gaussian_filter(a[0], 2.0))
+        assert not nvf.gaussian_filter(a, 2.0, order=(1, 0, 0)).any()
+
+    @pytest.mark.parametrize("value", [np.nan, np.inf, -np.inf])
+    @pytest.mark.parametrize("sigma", [0.0, 1.5])
+    def test_nan_and_inf_make_the_whole_result_nan(self, value, sigma):
+        # Every pass spreads a non-finite sample over its whole line (the
+        # zero-continued borders depend on every sample), X, then Y, then Z.
+        a = np.zeros((6, 7, 8), np.float32)
+        a[3, 2, 5] = value
+        assert np.isnan(nvf.gaussian_filter(a, sigma)).all()
+        assert np.isnan(nvf.gaussian_gradient(a, sigma)).all()
+
+    @pytest.mark.parametrize("bad, error", [
+        (dict(input=np.float32(1.0)), ValueError),
+        (dict(input=np.zeros((2, 2, 2, 2), np.float32)), ValueError),
+        (dict(input=np.zeros((4, 4), np.complex64)), TypeError),
+        (dict(input=np.array(["a", "b"])), TypeError),
+        (dict(sigma=-1.0), ValueError),
+        (dict(sigma=float("nan")), ValueError),
+        (dict(sigma=(1.0, 2.0, 3.0)), ValueError),
+        (dict(sigma="1"), TypeError),
+        (dict(order=(1, 1)), ValueError),
+        (dict(order=3), ValueError),
+        (dict(order=1.0), TypeError),
+        (dict(workers=0), ValueError),
+        (dict(workers=1.5), TypeError),
+        (dict(workers=-100000), ValueError),
+    ])
+    def test_bad_arguments_name_the_argument(self, bad, error):
+        args = dict(input=np.zeros((5, 6), np.float32), sigma=1.0)
+        args.update(bad)
+        name = next(iter(bad))
+        with pytest.raises(error, match=name):
+            nvf.gaussian_filter(**args)
+
+    def test_library_failures_are_nvfiltering_errors(self):
+        with pytest.raises(nvf.Error, match="converge") as info:
+            nvf.gaussian_filter(np.zeros((4, 300), np.float32), 150.0)
+        assert info.value.class_path == "java/lang/Throwable"
+        assert isinstance(info.value, Exception)
+
+    @settings(max_examples=30, deadline=None)
+    @given(shape=st.lists(st.integers(1, 12), min_size=1, max_size=3),
+           dtype=st.sampled_from([np.uint8, np.float32, np.float64]),
+           sigma=st.floats(0.0, 6.0), axis=st.integers(0, 2), order=st.integers(0, 2),
+           workers=st.sampled_from([None, 2, -1]))
+    def test_property_workers_and_views_do_not_change_the_result(self, shape, dtype, sigma, axis, order, workers):
+        a = volume(tuple(shape), dtype, seed=len(shape))
+        orders = [0] * len(shape)
+        orders[axis % len(shape)] = order
+        base = nvf.gaussian_filter(a, sigma, orders)
+        np.testing.assert_array_equal(nvf.gaussian_filter(a, sigma, orders, workers=workers), base)
+        wide = np.zeros(a.shape[:-1] + (2 * a.shape[-1],), a.dtype)
+        wide[..., ::2] = a
+        np.testing.assert_array_equal(nvf.gaussian_filter(wide[..., ::2], sigma, orders), base)
+        assert np.isfinite(base).all()
+
+
+class TestGaussianGradient:
+    @needs_reference
+    @pytest.mark.parametrize("shape", [(10, 11, 12), (3, 8, 9), (16, 17)])
+    def test_uint8_equals_the_library_gradient(self, shape):
+        a = volume(shape, np.uint8, seed=4)
+        spacing = (0.5, 1.0, 2.0)[-len(shape):]
+        got = nvf.gaussian_gradient(a, 1.5, spacing)
+        lib_spacing = list(reversed(spacing)) + [1.0] * (3 - len(shape))
+        ref = reference_gradient(a, 1.5, lib_spacing)
+        # Array axis i holds the library component ndim - 1 - i.
+        np.testing.assert_array_equal(got, ref[..., :len(shape)][..., ::-1])
+
+    @pytest.mark.parametrize("shape", [(10, 11, 12), (3, 8, 9), (16, 17), (2, 3, 3)])
+    def test_float32_runs_the_same_computation(self, shape):
+        a = volume(shape, np.uint8, seed=5)
+        np.testing.assert_array_equal(nvf.gaussian_gradient(a.astype(np.float32), 2.0, (1.0, 0.5)[-1]),
+                                      nvf.gaussian_gradient(a, 2.0, (1.0, 0.5)[-1]))
+
+    def test_components_are_derivatives_in_physical_units(self):
+        a = volume((12, 13, 14), np.float64, seed=6)
+        g = nvf.gaussian_gradient(a, 2.0, spacing=(2.0, 1.0, 0.5))
+        assert g.shape == (12, 13, 14, 3) and g.dtype == np.float64
+        for axis, h in enumerate((2.0, 1.0, 0.5)):
+            order = [0, 0, 0]
+            order[axis] = 1
+            sigma = [2.0 / 2.0, 2.0 / 1.0, 2.0 / 0.5]
+            np.testing.assert_allclose(g[..., axis], nvf.gaussian_filter(a, sigma, order) / h, rtol=1e-12)
+
+    def test_sigma_zero_is_the_central_difference(self):
+        a = rng(7).random(20)
+        g = nvf.gaussian_gradient(a, 0.0, spacing=0.5)[:, 0]
+        padded = np.pad(a, 1)
+        np.testing.assert_allclose(g, (padded[2:] - padded[:-2]) / (2 * 0.5), rtol=1e-12, atol=1e-14)
+
+    def test_one_dimensional_uint8_is_not_scaled_by_missing_axes(self):
+        a = volume((30,), np.uint8)
+        np.testing.assert_array_equal(nvf.gaussian_gradient(a, 1.0), nvf.gaussian_gradient(a.astype(np.float32), 1.0))
+
+    def test_output_zero_size_and_errors(self):
+        a = volume((6, 7), np.uint8)
+        out = np.empty((6, 7, 2), np.float32)
+        assert nvf.gaussian_gradient(a, 1.0, output=out) is out
+        np.testing.assert_array_equal(out, nvf.gaussian_gradient(a, 1.0))
+        assert nvf.gaussian_gradient(np.zeros((0, 4), np.uint8), 1.0).shape == (0, 4, 2)
+        with pytest.raises(ValueError, match="output"):
+            nvf.gaussian_gradient(a, 1.0, output=np.empty((6, 7, 3), np.float32))
+        with pytest.raises(ValueError, match="spacing"):
+            nvf.gaussian_gradient(a, 1.0, spacing=(1.0, 0.0))
+        with pytest.raises(TypeError, match="sigma"):
+            nvf.gaussian_gradient(a, (1.0, 2.0))
+        with pytest.raises(nvf.Error):
+            nvf.gaussian_gradient(a, 10.0, spacing=0.05)
