@@ -157,6 +157,7 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, truncate=4.0, output=None, w
     x = da.asarray(input)
     if output is not None:
         raise TypeError("output: the chunked filters return a lazy dask array; store it with dask.array.store or to_zarr")
+    sigma_arg, spacing_arg = sigma, spacing
     spacing = per_axis(spacing, x.ndim, "spacing")
     for h in spacing:
         if not (math.isfinite(h) and h > 0):
@@ -166,8 +167,6 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, truncate=4.0, output=None, w
     if not (math.isfinite(truncate) and truncate > 0):
         raise ValueError(f"truncate must be positive and finite, got {truncate}")
     voxel_sigma = tuple(s / h for s, h in zip(sigma, spacing))
-    sigma_arg = sigma
-    spacing_arg = spacing
 
     def run(block, lo, hi, loc):
         out = _nv().gaussian_gradient(block, sigma_arg, spacing_arg, workers=1)
