@@ -33,10 +33,11 @@ def chunk_summary(block, start, shape, connectivity, class_value):
     """Sizes, first voxels (global raster index) and boundary slabs of one chunk's components."""
     labels, count = _label_block(block, connectivity, class_value)
     flat = labels.reshape(-1)
-    sizes = np.bincount(flat, minlength=count + 1)[1:].astype(np.int64)
     where = np.flatnonzero(flat)
+    found = flat[where].astype(np.intp)
+    sizes = np.bincount(found, minlength=count + 1)[1:].astype(np.int64)
     first_local = np.full(count + 1, NO_VOXEL, np.int64)
-    np.minimum.at(first_local, flat[where], where)
+    np.minimum.at(first_local, found, where)
     local = np.unravel_index(first_local[1:], labels.shape) if count else [np.empty(0, np.int64)] * labels.ndim
     first = np.ravel_multi_index(tuple(np.asarray(c, np.int64) + s for c, s in zip(local, start)), shape) \
         if count else np.empty(0, np.int64)

@@ -25,8 +25,9 @@ def check(nv, nvd, x, chunks, **kw):
     return whole_count
 
 
-@pytest.mark.parametrize("density", [0.2, 0.45, 0.6])
-@pytest.mark.parametrize("chunks", [(9, 10, 11), (4, 31, 5), (30, 7, 40)])
+@pytest.mark.parametrize("density, chunks", [
+    (0.2, (9, 10, 11)), (0.45, (4, 31, 5)), (0.45, (9, 10, 11)), (0.6, (30, 7, 40)), (0.3, (4, 31, 5)),
+])
 def test_label_3d_exact(nv, nvd, density, chunks):
     x = (RNG.random((30, 31, 40)) < density).astype(np.uint8)
     assert check(nv, nvd, x, chunks) > 10
