@@ -267,6 +267,12 @@ def pyramid_down(input, *, output=None, workers=None):
 def pyramid_kernel():
     """The five-tap smoothing kernel of :func:`pyramid_down` (centre 2).
 
+    Returns
+    -------
+    Kernel
+        ``[1, 4, 6, 4, 1] / 16`` with centre 2, printed in the library's format
+        by ``repr``.
+
     Examples
     --------
     >>> import nvfiltering as nvf

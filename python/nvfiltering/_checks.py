@@ -60,7 +60,10 @@ def check_ndim(a, name, allowed=(1, 2, 3)):
 def native(a, dtype):
     """``a`` as a C-contiguous array of ``dtype`` in native byte order: the
     array itself when it already is one, otherwise one copy."""
-    return np.ascontiguousarray(a, dtype=np.dtype(dtype).newbyteorder("="))
+    want = np.dtype(dtype).newbyteorder("=")
+    if a.dtype == want and a.flags.c_contiguous:
+        return a
+    return np.ascontiguousarray(a, dtype=want)
 
 
 def check_output(output, shape, dtype, name="output"):

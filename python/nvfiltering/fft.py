@@ -4,9 +4,9 @@ The forward transform is unscaled with exp(-2 pi i jk / n); the inverse is
 scaled by 1 / n. complex64 stays complex64, complex128 stays complex128; real
 input becomes complex of its precision (float32 -> complex64; float64 and
 integers -> complex128). The library works on split real / imaginary arrays:
-the functions here copy the input into such a pair once and the result back
-into an interleaved complex array once; ``fftn_split`` transforms split arrays
-in place without any copy.
+the functions here split the input into such a pair once and interleave the
+result into the returned array once (both without the GIL); ``fftn_split``
+transforms split arrays in place without any copy.
 """
 
 import numbers
@@ -14,7 +14,7 @@ import numbers
 import numpy as np
 
 from . import _nvfiltering as _core
-from ._checks import check_output, workers_count
+from ._checks import check_output, native, workers_count
 
 __all__ = ["fft", "ifft", "fft2", "ifft2", "fftn", "ifftn", "next_fast_len", "fftn_split"]
 
@@ -73,8 +73,8 @@ def _check_length(n, name):
                          f"the next such length is {next_fast_len(n)}")
 
 
-def _split(x, name="x"):
-    """Fresh C-contiguous real and imaginary parts of ``x``, and the complex dtype of the result."""
+def _prepare(x, name="x"):
+    """``x`` as an array, whether it is complex, and the complex and real dtypes of the result."""
     a = np.asarray(x)
     kind = a.dtype.kind
     if kind == "c":
@@ -88,16 +88,15 @@ def _split(x, name="x"):
     if a.ndim == 0:
         raise ValueError(f"{name}: a 0-d array has no axis to transform")
     complex_type = np.complex64 if real_type == np.float32 else np.complex128
-    re = np.array(a.real if kind == "c" else a, dtype=real_type, order="C", copy=True)
-    im = np.array(a.imag, dtype=real_type, order="C", copy=True) if kind == "c" else np.zeros(a.shape, real_type)
-    return re, im, complex_type
+    return a, kind == "c", np.dtype(complex_type), np.dtype(real_type)
 
 
-def _join(re, im, complex_type, output, shape):
-    out = check_output(output, shape, complex_type) if output is not None else np.empty(shape, complex_type)
-    out.real = re
-    out.imag = im
-    return out
+def _values(a, is_complex, complex_type, real_type):
+    """C-contiguous values for the extension: complex ones as interleaved reals
+    (a view, no copy when ``a`` already is C-contiguous of the dtype)."""
+    if is_complex:
+        return native(a, complex_type).view(real_type)
+    return native(a, real_type)
 
 
 def _axis(axis, ndim):
@@ -113,44 +112,45 @@ def _check_size(count, name):
         raise ValueError(f"{name}: {count} elements exceed the library's limit of {_MAX_ELEMENTS} per call")
 
 
-def _fft1(x, axis, output, workers, direction):
+def _transform(x, kind, output, workers, direction, axis=None):
     w = workers_count(workers)
-    re, im, ct = _split(x)
-    axis = _axis(axis, re.ndim)
-    shape = re.shape
+    a, is_complex, ct, rt = _prepare(x)
     if output is not None:
-        check_output(output, shape, ct)
-    if axis != re.ndim - 1:
-        re = np.ascontiguousarray(np.moveaxis(re, axis, -1))
-        im = np.ascontiguousarray(np.moveaxis(im, axis, -1))
-    n = re.shape[-1]
-    _check_length(n, "x")
-    _check_size(re.size, "x")
-    if re.size:
-        _core.fft1(re, im, n, re.size // n, direction, w)
-    if axis != len(shape) - 1:
-        out = output if output is not None else np.empty(shape, ct)
-        moved = np.moveaxis(out, axis, -1)
-        moved.real = re
-        moved.imag = im
-        return out
-    return _join(re, im, ct, output, shape)
-
-
-def _fft2(x, output, workers, direction):
-    w = workers_count(workers)
-    re, im, ct = _split(x)
-    if re.ndim < 2:
-        raise ValueError(f"x: a 2-d transform needs at least 2 dimensions, got {re.ndim}")
-    n1, n2 = re.shape[-2:]
-    _check_length(n1, "x")
-    _check_length(n2, "x")
-    _check_size(n1 * n2, "x")
-    if output is not None:
-        check_output(output, re.shape, ct)
-    if re.size:
-        _core.fft2(re, im, n1, n2, re.size // (n1 * n2), direction, w)
-    return _join(re, im, ct, output, re.shape)
+        check_output(output, a.shape, ct)
+    moved = a
+    if axis is not None:
+        axis = _axis(axis, a.ndim)
+        if axis != a.ndim - 1:
+            moved = np.moveaxis(a, axis, -1)
+    shape = moved.shape
+    if kind == 1:
+        for_lib = [shape[-1], moved.size // shape[-1] if shape[-1] else 0, 0]
+        lengths = shape[-1:]
+    elif kind == 2:
+        if a.ndim < 2:
+            raise ValueError(f"x: a 2-d transform needs at least 2 dimensions, got {a.ndim}")
+        plane = shape[-2] * shape[-1]
+        for_lib = [shape[-2], shape[-1], moved.size // plane if plane else 0]
+        lengths = shape[-2:]
+    else:
+        if a.ndim > 3:
+            raise ValueError(f"x: at most 3 dimensions, got {a.ndim}")
+        kind = a.ndim
+        for_lib = [shape[0], 1, 0] if kind == 1 else ([shape[0], shape[1], 1] if kind == 2 else list(shape))
+        lengths = shape
+    for n in lengths:
+        _check_length(n, "x")
+    _check_size(moved.size, "x")
+    data = _values(moved, is_complex, ct, rt)
+    direct = moved is a
+    out = output if output is not None else np.empty(a.shape, ct)
+    target = out if direct else np.empty(shape, ct)
+    if moved.size:
+        scratch = np.empty((2, moved.size), rt)
+        _core.transform(data, is_complex, target.view(rt), scratch[0], scratch[1], kind, for_lib, direction, w)
+    if not direct:
+        np.moveaxis(out, axis, -1)[...] = target
+    return out
 
 
 def _fftn_split_core(re, im, direction, w):
@@ -164,16 +164,6 @@ def _fftn_split_core(re, im, direction, w):
     else:
         _core.fft3(re, im, re.shape[0], re.shape[1], re.shape[2], direction, w)
 
-
-def _fftn(x, output, workers, direction):
-    w = workers_count(workers)
-    re, im, ct = _split(x)
-    if re.ndim > 3:
-        raise ValueError(f"x: at most 3 dimensions, got {re.ndim}")
-    if output is not None:
-        check_output(output, re.shape, ct)
-    _fftn_split_core(re, im, direction, w)
-    return _join(re, im, ct, output, re.shape)
 
 
 _SHARED_DOC = """
@@ -212,27 +202,27 @@ _SHARED_DOC = """
 
 
 def fft(x, axis=-1, *, output=None, workers=None):
-    return _fft1(x, axis, output, workers, 1)
+    return _transform(x, 1, output, workers, 1, axis)
 
 
 def ifft(x, axis=-1, *, output=None, workers=None):
-    return _fft1(x, axis, output, workers, -1)
+    return _transform(x, 1, output, workers, -1, axis)
 
 
 def fft2(x, *, output=None, workers=None):
-    return _fft2(x, output, workers, 1)
+    return _transform(x, 2, output, workers, 1)
 
 
 def ifft2(x, *, output=None, workers=None):
-    return _fft2(x, output, workers, -1)
+    return _transform(x, 2, output, workers, -1)
 
 
 def fftn(x, *, output=None, workers=None):
-    return _fftn(x, output, workers, 1)
+    return _transform(x, 3, output, workers, 1)
 
 
 def ifftn(x, *, output=None, workers=None):
-    return _fftn(x, output, workers, -1)
+    return _transform(x, 3, output, workers, -1)
 
 
 _ONE = dict(shape="At least 1 dimension; every other axis is a batch",

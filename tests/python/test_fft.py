@@ -1,0 +1,131 @@
+"""nvfiltering.fft against numpy.fft within the library's documented accuracy
+(relative RMS 5e-7 log2 n in single, 1e-15 log2 n in double precision), dtypes,
+batches and axes, the split in-place form, lengths and errors."""
+
+import math
+
+import numpy as np
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import nvfiltering as nvf
+from nvfiltering import fft as nfft
+from conftest import rng
+
+
+def random_complex(shape, dtype=np.complex128, seed=0):
+    r = rng(seed)
+    return (r.standard_normal(shape) + 1j * r.standard_normal(shape)).astype(dtype)
+
+
+def assert_close(got, ref, n, single):
+    bound = (5e-7 if single else 1e-15) * max(1.0, math.log2(n)) * 4
+    err = np.linalg.norm(got - ref) / max(np.linalg.norm(ref), 1e-300)
+    assert err < bound, (err, bound)
+
+
+PAIRS = [(nfft.fft, np.fft.fft), (nfft.ifft, np.fft.ifft), (nfft.fft2, np.fft.fft2), (nfft.ifft2, np.fft.ifft2),
+         (nfft.fftn, np.fft.fftn), (nfft.ifftn, np.fft.ifftn)]
+
+
+class TestTransforms:
+    @pytest.mark.parametrize("ours, ref", PAIRS)
+    @pytest.mark.parametrize("dtype", [np.complex64, np.complex128])
+    @pytest.mark.parametrize("shape", [(2, 12, 30), (8, 16, 9), (1, 5, 1)])
+    def test_equal_numpy_within_the_bound(self, ours, ref, dtype, shape):
+        x = random_complex(shape, dtype)
+        got = ours(x)
+        assert got.dtype == dtype and got.shape == shape
+        assert_close(got, ref(x.astype(np.complex128)), max(shape), dtype == np.complex64)
+
+    def test_real_and_integer_inputs_become_complex_of_their_precision(self):
+        for dtype, expected in [(np.float32, np.complex64), (np.float64, np.complex128), (np.int16, np.complex128),
+                                (np.uint8, np.complex128), (np.bool_, np.complex128), (np.float16, np.complex64)]:
+            x = (rng(1).random((6, 10)) * 5).astype(dtype)
+            got = nfft.fftn(x)
+            assert got.dtype == expected, dtype
+            assert_close(got, np.fft.fftn(x.astype(np.float64)), 10, expected == np.complex64)
+
+    def test_axis_batches_views_and_round_trip(self):
+        x = random_complex((6, 10, 12), seed=2)
+        for axis in (0, 1, -1, -3):
+            assert_close(nfft.fft(x, axis=axis), np.fft.fft(x, axis=axis), 12, False)
+        assert_close(nfft.fftn(x[::-1, ::2]), np.fft.fftn(x[::-1, ::2]), 12, False)
+        assert_close(nfft.ifftn(nfft.fftn(x)), x, 12, False)
+        four = random_complex((2, 3, 4, 5), seed=3)
+        assert_close(nfft.fft2(four), np.fft.fft2(four), 5, False)
+
+    def test_output_in_place_and_zero_size_batches(self):
+        x = random_complex((4, 8), seed=4)
+        out = np.empty_like(x)
+        assert nfft.fft(x, output=out) is out
+        assert_close(out, np.fft.fft(x), 8, False)
+        assert nfft.fft2(x, output=out) is out
+        assert nfft.fft(np.zeros((0, 8), np.complex64)).shape == (0, 8)
+        with pytest.raises(TypeError, match="output"):
+            nfft.fft(x, output=np.empty((4, 8), np.complex64))
+        with pytest.raises(ValueError, match="output"):
+            nfft.fft(x, output=np.empty((8, 4), np.complex128))
+
+    def test_lengths_and_errors(self):
+        assert [nfft.next_fast_len(n) for n in (1, 7, 11, 13, 97, 1001, 2**20 + 1)] == \
+            [1, 8, 12, 15, 100, 1024, 1049760]
+        with pytest.raises(ValueError, match="1024"):
+            nfft.fft(np.zeros(1001))
+        with pytest.raises(ValueError, match="length 0|nothing"):
+            nfft.fft(np.zeros(0))
+        with pytest.raises(ValueError):
+            nfft.fftn(np.zeros((2, 2, 2, 2)))
+        with pytest.raises(ValueError):
+            nfft.fft2(np.zeros(4))
+        with pytest.raises(ValueError):
+            nfft.fft(np.complex64(1))
+        with pytest.raises(ValueError, match="axis"):
+            nfft.fft(np.zeros((4, 4)), axis=2)
+        with pytest.raises(TypeError):
+            nfft.fft(np.array(["a"]))
+        with pytest.raises(ValueError, match="n"):
+            nfft.next_fast_len(0)
+        with pytest.raises(ValueError, match="workers"):
+            nfft.fft(np.zeros(4), workers=0)
+
+    @settings(max_examples=40, deadline=None)
+    @given(shape=st.lists(st.sampled_from([1, 2, 3, 4, 5, 6, 8, 9, 10, 12, 15, 16, 25, 27, 32]), min_size=1,
+                          max_size=3),
+           single=st.booleans(), workers=st.sampled_from([None, 2, -1]))
+    def test_property_equals_numpy_and_workers_do_not_change_it(self, shape, single, workers):
+        x = random_complex(tuple(shape), np.complex64 if single else np.complex128, seed=len(shape))
+        got = nfft.fftn(x, workers=workers)
+        np.testing.assert_array_equal(got, nfft.fftn(x))
+        assert_close(got, np.fft.fftn(x.astype(np.complex128)), max(shape), single)
+
+
+class TestSplit:
+    @pytest.mark.parametrize("dtype", [np.float32, np.float64])
+    @pytest.mark.parametrize("shape", [(30,), (12, 20), (4, 6, 10)])
+    def test_in_place_without_copies(self, dtype, shape):
+        x = random_complex(shape, seed=5)
+        re, im = x.real.astype(dtype), x.imag.astype(dtype)
+        addresses = re.ctypes.data, im.ctypes.data
+        r2, i2 = nfft.fftn_split(re, im)
+        assert r2 is re and i2 is im and (re.ctypes.data, im.ctypes.data) == addresses
+        np.testing.assert_array_equal(re + 1j * im, nfft.fftn(x.astype(np.complex64 if dtype == np.float32
+                                                                      else np.complex128)))
+        nfft.fftn_split(re, im, inverse=True)
+        assert_close(re + 1j * im, x, max(shape), dtype == np.float32)
+
+    def test_errors(self):
+        a = np.zeros((4, 4))
+        with pytest.raises(TypeError, match="imag"):
+            nfft.fftn_split(a, np.zeros((4, 4), np.float32))
+        with pytest.raises(ValueError, match="imag"):
+            nfft.fftn_split(a, np.zeros((4, 2)))
+        with pytest.raises(ValueError, match="overlaps"):
+            nfft.fftn_split(a, a)
+        with pytest.raises(ValueError, match="real"):
+            nfft.fftn_split(np.zeros((4, 8))[:, ::2], np.zeros((4, 4)))
+        with pytest.raises(TypeError, match="real"):
+            nfft.fftn_split([1.0, 2.0], np.zeros(2))
+        with pytest.raises(ValueError, match="7"):
+            nfft.fftn_split(np.zeros(7), np.zeros(7))
