@@ -70,13 +70,13 @@ class PeakMemory:
         self.procs = {addr: psutil.Process(pid) for addr, pid in client.run(os.getpid).items()}
         self.peak = {addr: 0 for addr in self.procs}
         self.cpu = {addr: self._cpu(proc) for addr, proc in self.procs.items()}
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self.run, daemon=True)
 
     @staticmethod
     def _cpu(proc):
         t = proc.cpu_times()
         return t.user + t.system
-        self.stop = threading.Event()
-        self.thread = threading.Thread(target=self.run, daemon=True)
 
     def run(self):
         while not self.stop.is_set():
