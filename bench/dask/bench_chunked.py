@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""Chunked filtering of a Zarr volume on a local Dask cluster: voxels per
+second, the peak memory of every worker, the speed-up of two workers over one,
+and the same jobs with dask-image's gaussian_filter and label on the same chunks.
+
+Not run by the tests. Example (the issue's sizes; needs about 12 GiB of disk):
+
+    python bench/dask/bench_chunked.py --shape 2048 1024 1024 --memory-limit 1GiB
+    python bench/dask/bench_chunked.py --shape 1024 1024 1024 --ops gaussian label
+
+Every result is written to a Zarr store on disk (uncompressed unless
+--compress), so the volume may be larger than the workers' memory. Peak memory is the resident size of each worker
+process, sampled every 0.1 s.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import pathlib
+import shutil
+import sys
+import threading
+import time
+
+import numpy as np
+
+
+def parse():
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--shape", type=int, nargs=3, default=[2048, 1024, 1024])
+    p.add_argument("--chunks", type=int, default=128)
+    p.add_argument("--sigma", type=float, default=2.0)
+    p.add_argument("--memory-limit", default="1GiB")
+    p.add_argument("--workers", type=int, nargs="+", default=[1, 2])
+    p.add_argument("--ops", nargs="+", default=["gaussian", "label"], choices=["gaussian", "label"])
+    p.add_argument("--peers", choices=["yes", "no"], default="yes", help="also time dask-image")
+    p.add_argument("--peer-timeout", type=float, default=1800.0,
+                   help="seconds after which a dask-image run is abandoned and reported as such")
+    p.add_argument("--workdir", default="nvf-dask-bench")
+    p.add_argument("--compress", action="store_true",
+                   help="compress the outputs (the store's default codec); by default they are written raw, so "
+                        "that the filters, not the codec, are timed")
+    return p.parse_args()
+
+
+def make_input(path, shape, chunks):
+    """A uint8 volume of blobs (smooth waves plus noise), written chunk by chunk."""
+    import dask.array as da
+
+    def block(block_info=None):
+        info = block_info[None]
+        (z0, z1), (y0, y1), (x0, x1) = info["array-location"]
+        z, y, x = np.ogrid[z0:z1, y0:y1, x0:x1]
+        wave = np.sin(x / 7.0) * np.sin(y / 11.0) * np.sin(z / 13.0)
+        noise = np.random.default_rng(z0 * 7919 + y0 * 104729 + x0).integers(-40, 41, (z1 - z0, y1 - y0, x1 - x0))
+        return np.clip(128 + 90 * wave + noise, 0, 255).astype(np.uint8)
+
+    vol = da.map_blocks(block, dtype=np.uint8, chunks=da.core.normalize_chunks(chunks, shape),
+                        meta=np.empty((0, 0, 0), np.uint8))
+    shutil.rmtree(path, ignore_errors=True)
+    vol.to_zarr(str(path))
+
+
+class PeakMemory:
+    """Largest resident size and CPU seconds of every worker process while a job runs."""
+
+    def __init__(self, client):
+        import psutil
+        self.procs = {addr: psutil.Process(pid) for addr, pid in client.run(os.getpid).items()}
+        self.peak = {addr: 0 for addr in self.procs}
+        self.cpu = {addr: self._cpu(proc) for addr, proc in self.procs.items()}
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self.run, daemon=True)
+
+    @staticmethod
+    def _cpu(proc):
+        t = proc.cpu_times()
+        return t.user + t.system
+
+    def run(self):
+        while not self.stop.is_set():
+            for addr, proc in self.procs.items():
+                try:
+                    self.peak[addr] = max(self.peak[addr], proc.memory_info().rss)
+                except Exception:
+                    pass
+            time.sleep(0.1)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop.set()
+        self.thread.join()
+        self.cpu = {addr: self._cpu(proc) - self.cpu[addr] for addr, proc in self.procs.items()}
+
+
+def job(name, impl, source, sigma):
+    """The lazy result to store for one job."""
+    import dask.array as da
+    if impl == "nvfiltering":
+        import nvfiltering.dask as nvd
+        if name == "gaussian":
+            return nvd.gaussian_filter(source, sigma)
+        labels, _ = nvd.label(source > 160)
+        return labels
+    from dask_image import ndfilters, ndmeasure
+    if name == "gaussian":
+        # Same chunks, float32 out as ours; scipy's truncate 4 gives the same halo.
+        return ndfilters.gaussian_filter(source.astype(np.float32), sigma, mode="constant", truncate=4.0)
+    labels, _ = ndmeasure.label(source > 160)
+    return labels.astype(np.uint32) if labels.dtype != np.uint32 else labels
+
+
+def run_one(name, impl, workers, args, src_path, out_path, limit):
+    import dask.array as da
+    from distributed import Client, LocalCluster
+
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, memory_limit=args.memory_limit,
+                      dashboard_address=None, silence_logs=50) as cluster, Client(cluster) as client:
+        source = da.from_zarr(str(src_path))
+        result = job(name, impl, source, args.sigma)
+        shutil.rmtree(out_path, ignore_errors=True)
+        store = da.to_zarr(result, str(out_path), compute=False,
+                           zarr_array_kwargs=None if args.compress else {"compressors": None})
+        with PeakMemory(client) as mem:
+            start = time.perf_counter()
+            future = client.compute(store)
+            try:
+                future.result(timeout=args.peer_timeout if impl != "nvfiltering" else None)
+                seconds = time.perf_counter() - start
+                status = "ok"
+            except Exception as e:  # a peer that runs out of memory or time is reported, not fatal
+                seconds = time.perf_counter() - start
+                status = f"failed after {seconds:.0f} s: {type(e).__name__}"
+                client.cancel(future)
+        peaks = [mem.peak[a] for a in sorted(mem.peak)]
+        cpu = [mem.cpu[a] for a in sorted(mem.cpu)]
+    shutil.rmtree(out_path, ignore_errors=True)
+    return seconds, peaks, cpu, status
+
+
+def main():
+    args = parse()
+    work = pathlib.Path(args.workdir)
+    work.mkdir(parents=True, exist_ok=True)
+    voxels = int(np.prod(args.shape))
+    need = voxels * (1 + 4) * 1.2  # input plus one float32 output at a time, uncompressed worst case
+    free = shutil.disk_usage(work).free
+    if free < need:
+        sys.exit(f"{work}: {free / 2**30:.1f} GiB free, {need / 2**30:.1f} GiB needed")
+    from dask.utils import parse_bytes
+    limit = parse_bytes(args.memory_limit)
+    src = work / "input.zarr"
+    print(f"input {args.shape} uint8 ({voxels / 2**30:.2f} GiB), chunks {args.chunks}^3, sigma {args.sigma}, "
+          f"workers limited to {args.memory_limit} each", flush=True)
+    start = time.perf_counter()
+    make_input(src, tuple(args.shape), args.chunks)
+    print(f"input written in {time.perf_counter() - start:.1f} s", flush=True)
+
+    impls = ["nvfiltering"] + (["dask-image"] if args.peers == "yes" else [])
+    rows = []
+    for name in args.ops:
+        for impl in impls:
+            for workers in args.workers:
+                seconds, peaks, cpu, status = run_one(name, impl, workers, args, src, work / "out.zarr", limit)
+                rows.append((name, impl, workers, seconds, peaks, cpu, status))
+                print(f"{name:9s} {impl:12s} {workers} worker(s): {seconds:8.1f} s  {voxels / seconds / 1e6:8.1f} "
+                      f"Mvoxel/s  peak " + ", ".join(f"{p / 2**20:.0f} MiB" for p in peaks)
+                      + "  CPU " + ", ".join(f"{c:.1f} s" for c in cpu) + f"  {status}", flush=True)
+
+    print("\n| job | implementation | workers | seconds | Mvoxel/s | peak memory per worker | CPU s per worker "
+          "| limit kept | status |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for name, impl, workers, seconds, peaks, cpu, status in rows:
+        print(f"| {name} | {impl} | {workers} | {seconds:.1f} | {voxels / seconds / 1e6:.1f} | "
+              + ", ".join(f"{p / 2**20:.0f} MiB" for p in peaks) + " | " + ", ".join(f"{c:.1f}" for c in cpu)
+              + f" | {'yes' if max(peaks) <= limit else 'NO'} | {status} |")
+    ok = {(n, i, w): (s, c) for n, i, w, s, _, c, st in rows if st == "ok"}
+    print()
+    # Wall clock, and the speed-up the CPU seconds allow (one worker's total over
+    # the busiest of two): on a shared machine the second is the one to trust.
+    for name in args.ops:
+        for impl in impls:
+            if (name, impl, 1) in ok and (name, impl, 2) in ok:
+                (s1, c1), (s2, c2) = ok[(name, impl, 1)], ok[(name, impl, 2)]
+                print(f"{name} {impl}: two workers {s1 / s2:.2f}x one by wall clock, "
+                      f"{sum(c1) / max(c2):.2f}x by CPU seconds")
+        for w in args.workers:
+            if (name, "nvfiltering", w) in ok and (name, "dask-image", w) in ok:
+                (sn, cn), (sp, cp) = ok[(name, "nvfiltering", w)], ok[(name, "dask-image", w)]
+                print(f"{name}, {w} worker(s): nvfiltering {sp / sn:.2f}x faster than dask-image by wall clock, "
+                      f"{sum(cp) / sum(cn):.2f}x by CPU seconds")
+    shutil.rmtree(src, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
