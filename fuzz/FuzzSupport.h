@@ -27,7 +27,7 @@ using Vec3f = com::norvane::math::CnVector3D<float>;
 // Builds with NVF_FUZZ_RELAX_KNOWN_FAULTS defined skip the checks of faults
 // already reported and being fixed, so that a long run can search past them:
 // huge sigmas accepted, an empty FFT batch of a non-power-of-two length with
-// null arrays, a regional-maximum output without slices for an empty input, and
+// null arrays, and
 // the not-a-number Z component of a single-slice gradient whose inverse Z voxel
 // size overflows float.
 #ifdef NVF_FUZZ_RELAX_KNOWN_FAULTS

@@ -122,10 +122,10 @@ void Cn1dFftFilter<T>::execute() {
                                                 {m_realInput, m_imagInput, m_realOutput, m_imagOutput},
                                                 messages::kFftNullArray,
                                                 sizeof(T)});
-    ComputeTwiddleFactors(m_length);
     if (m == 0) {
-        return;  // an empty batch: the table is ready, no array is touched
+        return;  // an empty batch: no array is touched and no table built
     }
+    ComputeTwiddleFactors(m_length);
     if (m_realInput != m_realOutput) {
         std::copy(m_realInput, m_realInput + m, m_realOutput);
     }

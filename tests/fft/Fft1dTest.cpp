@@ -250,6 +250,20 @@ TYPED_TEST(Fft1dTest, ColumnsInBandsEqualDirectGpfaBitForBit) {
     }
 }
 
+TYPED_TEST(Fft1dTest, EmptyBatchBuildsNoTableWhateverTheLength) {
+    using T = TypeParam;
+    Probe1d<T> f;
+    // 2^30 and 2^28 * 3 are legal lengths whose tables would take gigabytes.
+    f.executeWith(nullptr, nullptr, nullptr, nullptr, std::int32_t(1) << 30, 0, 1);
+    f.executeWith(nullptr, nullptr, nullptr, nullptr, std::int32_t(3) << 28, 0, -1);
+    EXPECT_EQ(f.trigs(), nullptr);
+    EXPECT_EQ(f.trigsLength(), 0);
+    // A later real run builds the table it needs.
+    std::vector<T> re = randomValues<T>(12, 1), im = randomValues<T>(12, 2);
+    f.executeWith(re.data(), im.data(), re.data(), im.data(), 12, 1, 1);
+    EXPECT_EQ(f.trigsLength(), 12);
+}
+
 TYPED_TEST(Fft1dTest, TableIsRebuiltOnlyWhenLengthOrEngineChanges) {
     using T = TypeParam;
     std::vector<T> re = randomValues<T>(2048, 1), im = randomValues<T>(2048, 2);
