@@ -1,3 +1,6 @@
+// The recursive line filter: coefficients and boundary matrix for a sigma (the
+// series summed until it has converged), the checks of a line, and one line of
+// each order through the kernels of detail/RecursiveLine.h.
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
 
 #include <cmath>
@@ -138,20 +141,30 @@ void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::computeFilterParameters(double s
     math::CnMatrix<double> P(3, 3), Q(3, 3);
     P.setToIdentity();
     Q.setToIdentity();
+    // The series has converged when the last step changed the sum by at most
+    // 1e-10 and by at most 1e-8 of the sum's own size. The absolute bound alone
+    // is met by the very first term for a huge sigma (every term is tiny there
+    // because B is), long before the sum is reached; the relative bound rejects
+    // that. Wherever the series converges (sigma up to about 107) the relative
+    // bound holds with room (steps below 2.1e-10 of the sum), so it never
+    // changes the iteration at which the loop stops.
     for (unsigned int iteration = 1; iteration <= 1000; ++iteration) {
         const math::CnMatrix<double> previous(M);
         P = P * V;
         Q = Q * W;
         const math::CnMatrix<double> term = (P * U) * Q;
         double squares = 0.0;
+        double sumSquares = 0.0;
         for (unsigned int r = 0; r < 3; ++r) {
             for (unsigned int c = 0; c < 3; ++c) {
                 M(r, c) = M(r, c) + term(r, c);
                 const double diff = previous(r, c) - M(r, c);
                 squares += diff * diff;
+                sumSquares += M(r, c) * M(r, c);
             }
         }
-        if (std::sqrt(squares) <= 1e-10) {
+        const double step = std::sqrt(squares);
+        if (step <= 1e-10 && step <= 1e-8 * std::sqrt(sumSquares)) {
             return;
         }
     }
@@ -162,13 +175,13 @@ template <class In, class Out, class InIt, class OutIt>
 void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::execute() {
     switch (m_type) {
         case Smooth:
-            executeSmooth();
+            executeOrder<0>();
             return;
         case FirstDerivative:
-            executeFirstDerivative();
+            executeOrder<1>();
             return;
         case SecondDerivative:
-            executeSecondDerivative();
+            executeOrder<2>();
             return;
     }
     throwThrowable(messages::kUnknownRecursiveAlgorithm);
@@ -189,61 +202,35 @@ void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::checkLineAndParameters() const {
     }
 }
 
-template <class In, class Out, class InIt, class OutIt>
-void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::executeSmooth() {
-    checkLineAndParameters();
-    using V = std::conditional_t<std::is_same_v<In, math::CnVector3D<float>>, detail::Vec3d, double>;
-    const detail::RecursiveCoefficients c = detail::makeCoefficients(m_B, m_a1, m_a2, m_a3, *m_boundaryMatrix);
-    const std::size_t n = this->m_inputLength;
-    const std::size_t s = this->m_inputStride;
-    std::vector<V> w(n + 2);
-    if (n >= 3) {
-        detail::smoothLine<V>(rawStart(this->m_inputStart), rawStart(this->m_outputStart), s, n, c, w.data());
+// One line of the given order: the exact kernel when the line is long enough
+// for it, otherwise the kernel that reads every missing sample as zero.
+template <unsigned int Order, class V, class SIn, class SOut>
+void filterLine(const SIn* x, SOut* y, std::size_t s, std::size_t n, const detail::RecursiveCoefficients& c) {
+    std::vector<V> w(n + (Order == 0 ? 2 : 3));
+    if (n < (Order == 1 ? 4u : 3u)) {
+        detail::zeroContinuedLine<V>(Order, x, y, s, n, c, w.data());
+    } else if constexpr (Order == 0) {
+        detail::smoothLine<V>(x, y, s, n, c, w.data());
+    } else if constexpr (Order == 1) {
+        detail::firstDerivativeLine(x, y, s, n, c, w.data());
     } else {
-        detail::zeroContinuedLine<V>(0, rawStart(this->m_inputStart), rawStart(this->m_outputStart), s, n, c,
-                                     w.data());
+        detail::secondDerivativeLine(x, y, s, n, c, w.data());
     }
 }
 
 template <class In, class Out, class InIt, class OutIt>
-void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::executeFirstDerivative() {
-    if constexpr (std::is_same_v<In, math::CnVector3D<float>>) {
+template <unsigned int Order>
+void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::executeOrder() {
+    constexpr bool vectors = std::is_same_v<In, math::CnVector3D<float>>;
+    if constexpr (vectors && Order == 1) {
         throwThrowable(messages::kNoFirstDerivativeForVectors);
-    } else {
-        checkLineAndParameters();
-        const detail::RecursiveCoefficients c =
-            detail::makeCoefficients(m_B, m_a1, m_a2, m_a3, *m_boundaryMatrix);
-        const std::size_t n = this->m_inputLength;
-        const std::size_t s = this->m_inputStride;
-        std::vector<double> w(n + 3);
-        if (n >= 4) {
-            detail::firstDerivativeLine(rawStart(this->m_inputStart), rawStart(this->m_outputStart), s, n, c,
-                                        w.data());
-        } else {
-            detail::zeroContinuedLine<double>(1, rawStart(this->m_inputStart), rawStart(this->m_outputStart), s, n,
-                                              c, w.data());
-        }
-    }
-}
-
-template <class In, class Out, class InIt, class OutIt>
-void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::executeSecondDerivative() {
-    if constexpr (std::is_same_v<In, math::CnVector3D<float>>) {
+    } else if constexpr (vectors && Order == 2) {
         throwThrowable(messages::kNoSecondDerivativeForVectors);
     } else {
         checkLineAndParameters();
-        const detail::RecursiveCoefficients c =
-            detail::makeCoefficients(m_B, m_a1, m_a2, m_a3, *m_boundaryMatrix);
-        const std::size_t n = this->m_inputLength;
-        const std::size_t s = this->m_inputStride;
-        std::vector<double> w(n + 3);
-        if (n >= 3) {
-            detail::secondDerivativeLine(rawStart(this->m_inputStart), rawStart(this->m_outputStart), s, n, c,
-                                         w.data());
-        } else {
-            detail::zeroContinuedLine<double>(2, rawStart(this->m_inputStart), rawStart(this->m_outputStart), s, n,
-                                              c, w.data());
-        }
+        using V = std::conditional_t<vectors, detail::Vec3d, double>;
+        filterLine<Order, V>(rawStart(this->m_inputStart), rawStart(this->m_outputStart), this->m_inputStride,
+                             this->m_inputLength, detail::makeCoefficients(m_B, m_a1, m_a2, m_a3, *m_boundaryMatrix));
     }
 }
 

@@ -70,9 +70,9 @@ public:
     void execute() override;
 
 private:
-    void executeSmooth();
-    void executeFirstDerivative();
-    void executeSecondDerivative();
+    // One line of derivative order Order (0 smoothing).
+    template <unsigned int Order>
+    void executeOrder();
     void checkLineAndParameters() const;
 
     EnRecursiveFilterType m_type;

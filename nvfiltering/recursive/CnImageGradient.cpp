@@ -1,43 +1,132 @@
+// The gradient of a volume: the three first derivatives of the volume filter,
+// scaled by the voxel size and packed as vectors, computed with shared work and
+// no scratch volume beyond one float volume (thin volumes) or a few slices.
 #include <nvfiltering/recursive/CnImageGradient.h>
 
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
-#include <new>
+#include <cstdint>
+#include <vector>
 
 #include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
-#include <nvfiltering/recursive/CnRecursiveFilter.h>
-#include <nvfiltering/recursive/detail/RecursivePasses.h>
+#include <nvfiltering/recursive/detail/RecursivePlan.h>
+#include <nvfiltering/recursive/detail/RecursiveVolume.h>
 #include <nvmath/CnMatrix.h>
 
 namespace com {
 namespace norvane {
 namespace filtering {
 
+namespace detail {
+
 namespace {
 
-// An uninitialised block of floats, aligned to 64 bytes.
-class FloatBlock {
-public:
-    explicit FloatBlock(std::size_t count) {
-        constexpr std::size_t kAlign = 64;
-        const std::size_t bytes = (count * sizeof(float) + kAlign - 1) / kAlign * kAlign;
-        m_data = static_cast<float*>(std::aligned_alloc(kAlign, bytes == 0 ? kAlign : bytes));
-        if (!m_data) {
-            throw std::bad_alloc();
-        }
+// Component c of every voxel of dst (three floats each) from plane.
+void putComponent(const float* plane, float* dst, std::size_t count, std::size_t c) {
+    for (std::size_t i = 0; i < count; ++i) {
+        dst[3 * i + c] = plane[i];
     }
-    ~FloatBlock() { std::free(m_data); }
-    FloatBlock(const FloatBlock&) = delete;
-    FloatBlock& operator=(const FloatBlock&) = delete;
-    float* data() const { return m_data; }
-
-private:
-    float* m_data = nullptr;
-};
+}
+void putScaledComponent(const float* plane, float* dst, std::size_t count, std::size_t c, float factor) {
+    for (std::size_t i = 0; i < count; ++i) {
+        dst[3 * i + c] = plane[i] * factor;
+    }
+}
 
 }  // namespace
+
+template <class T>
+void RecursiveGradient<T>::run(const imaging::Volume<T>& src, imaging::Volume<math::CnVector3D<float>>& dst,
+                               double sigma, CnExecutor* executor, RecursiveKernel kernel) {
+    if (dst.getNumberOfVoxels() == 0) {
+        throwThrowable(messages::kDstHasNoElements);
+    }
+    if (!dst.hasSameDimensions(src)) {
+        throwThrowable(messages::kGradientSizeDiffers);
+    }
+    const math::CnVector3D<double> voxelSize = src.getVoxelSize();
+    const double vx = voxelSize.x, vy = voxelSize.y, vz = voxelSize.z;
+    if (!(std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(vz) && vz > 0.0)) {
+        throwThrowable(messages::kGradientInvalidVoxelSize);
+    }
+    const std::size_t sizeX = src.getSizeX(), sizeY = src.getSizeY(), sizeZ = src.getSizeZ();
+    const std::size_t voxels = checkedVoxelCount(sizeX, sizeY, sizeZ, 3, sizeof(float));
+    const std::size_t slice = sizeX * sizeY;
+
+    const float scale[3] = {static_cast<float>(1.0 / vx), static_cast<float>(1.0 / vy), static_cast<float>(1.0 / vz)};
+    const double sigmas[3] = {sigma / vx, sigma / vy, sigma / vz};
+
+    // The coefficients the three runs of the volume filter need, in the order
+    // they need them (a single slice needs none along Z, and its Z derivative
+    // none at all), so that a sigma that does not converge throws with the
+    // same message, before anything is written.
+    Cn1dRecursiveFilter<T, float, ImageConstIt<T>, ImageIt<float>> line;
+    math::CnMatrix<double> M(0, 0);
+    PassCoefficients coefficients[3][2];  // [axis][order]
+    for (int run = 0; run < 3; ++run) {
+        if (run == 2 && sizeZ == 1) {
+            break;
+        }
+        for (int axis = 0; axis < (sizeZ == 1 ? 2 : 3); ++axis) {
+            const unsigned int order = axis == run ? 1u : 0u;
+            double B = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+            line.computeFilterParameters(sigmas[axis], B, a1, a2, a3, M, order);
+            coefficients[axis][order] = PassCoefficients{order, makeCoefficients(B, a1, a2, a3, M)};
+        }
+    }
+    float* const out = reinterpret_cast<float*>(dst.data());
+
+    if (sizeX < 4 || sizeY < 4 || sizeZ < 4) {
+        // Thin volumes: the three runs as they are, one after the other through
+        // one float volume.
+        imaging::Image<float> g(src.getSizeX(), src.getSizeY(), src.getSizeZ());
+        for (int axis = 0; axis < 3; ++axis) {
+            RecursiveVolume<T, float>::run(src, g, sigmas[0], sigmas[1], sigmas[2], axis + 1, executor, kernel);
+            putScaledComponent(g.data(), out, voxels, static_cast<std::size_t>(axis), scale[axis]);
+        }
+        return;
+    }
+
+    // The smoothing along X is common to the Y and Z derivatives and is
+    // computed once; the Y pass of each slice follows its X pass while the
+    // slice is in the cache, through two slice planes per task; the results
+    // go into dst, where the Z pass filters, scales and packs them in place.
+    const PassCoefficients &dX = coefficients[0][1], &sX = coefficients[0][0];
+    const PassCoefficients &dY = coefficients[1][1], &sY = coefficients[1][0];
+    const PassCoefficients &dZ = coefficients[2][1], &sZ = coefficients[2][0];
+    const KernelTable& kernels = kernelTable(kernel);
+    const RowsEntry<T, float> rowsD = kernels.rows<T, float>(1), rowsS = kernels.rows<T, float>(0);
+    const ColumnsEntry<float> columnsD = kernels.columns<float>(1), columnsS = kernels.columns<float>(0);
+    // Tasks of at least two slices: the planes of all tasks together are never
+    // more than one float volume.
+    parallelRanges(executor, sizeZ, std::max<std::size_t>(2, grainFor(slice)), [&](std::size_t begin, std::size_t end) {
+        LaneScratch scratch;
+        std::vector<float> a(slice), b(slice);
+        for (std::size_t z = begin; z < end; ++z) {
+            const T* in = src.data() + z * slice;
+            float* o = out + 3 * z * slice;
+            rowsD(in, a.data(), sizeY, sizeX, 1, dX.c, scratch);
+            columnsS(a.data(), a.data(), 1, 0, sizeX, sizeX, sizeY, sY.c, scratch);
+            putComponent(a.data(), o, slice, 0);
+            rowsS(in, a.data(), sizeY, sizeX, 1, sX.c, scratch);
+            columnsD(a.data(), b.data(), 1, 0, sizeX, sizeX, sizeY, dY.c, scratch);
+            putComponent(b.data(), o, slice, 1);
+            columnsS(a.data(), a.data(), 1, 0, sizeX, sizeX, sizeY, sY.c, scratch);
+            putComponent(a.data(), o, slice, 2);
+        }
+    });
+    parallelRanges(executor, sizeY, grainFor(3 * sizeX * sizeZ), [&](std::size_t begin, std::size_t end) {
+        LaneScratch scratch;
+        kernels.gradientZ(out + 3 * begin * sizeX, sizeX, end - begin, 3 * sizeX, 3 * slice, sizeZ, sZ.c, dZ.c,
+                          scale, scratch);
+    });
+}
+
+template class RecursiveGradient<unsigned char>;
+
+}  // namespace detail
 
 template <class T>
 CnImageGradient<T>::CnImageGradient() : m_sigma(0.0) {}
@@ -63,84 +152,7 @@ double CnImageGradient<T>::getSigma() {
 
 template <class T>
 void CnImageGradient<T>::execute(const imaging::Volume<T>& src, imaging::Volume<math::CnVector3D<float>>& dst) {
-    if (dst.getNumberOfVoxels() == 0) {
-        throwThrowable(messages::kDstHasNoElements);
-    }
-    if (!dst.hasSameDimensions(src)) {
-        throwThrowable(messages::kGradientSizeDiffers);
-    }
-    const math::CnVector3D<double> voxelSize = src.getVoxelSize();
-    const double vx = voxelSize.x, vy = voxelSize.y, vz = voxelSize.z;
-    if (!(std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(vz) && vz > 0.0)) {
-        throwThrowable(messages::kGradientInvalidVoxelSize);
-    }
-
-    const float scale[3] = {static_cast<float>(1.0 / vx), static_cast<float>(1.0 / vy), static_cast<float>(1.0 / vz)};
-    const double sigmaX = m_sigma / vx, sigmaY = m_sigma / vy, sigmaZ = m_sigma / vz;
-
-    const std::size_t sizeX = src.getSizeX(), sizeY = src.getSizeY(), sizeZ = src.getSizeZ();
-    if (sizeX >= 4 && sizeY >= 4 && sizeZ >= 4) {
-        // The three runs of the volume filter, arranged to share work and keep
-        // slices in the cache, with the same values: the smoothing along X is
-        // common to the Y and Z derivatives and is computed once (into gz); the
-        // Y pass of each slice follows its X pass; the last (Z) pass scales and
-        // packs the three components. All coefficients are computed first, in
-        // the order the three runs need them, so a sigma that does not converge
-        // throws before anything is written.
-        Cn1dRecursiveFilter<T, float, ImageConstIt<T>, ImageIt<float>> line;
-        math::CnMatrix<double> M(0, 0);
-        auto pass = [&](double sigma, unsigned int order) {
-            double B = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
-            line.computeFilterParameters(sigma, B, a1, a2, a3, M, order);
-            return detail::PassCoefficients{order, detail::makeCoefficients(B, a1, a2, a3, M)};
-        };
-        const detail::PassCoefficients dX = pass(sigmaX, 1), sY = pass(sigmaY, 0), sZ = pass(sigmaZ, 0);
-        const detail::PassCoefficients sX = pass(sigmaX, 0), dY = pass(sigmaY, 1), dZ = pass(sigmaZ, 1);
-
-        // The three intermediate volumes, in one block that is not cleared first
-        // (every value is written before it is read).
-        const std::size_t slice = sizeX * sizeY;
-        const std::size_t voxels = slice * sizeZ;
-        FloatBlock block(3 * voxels);
-        float* const planes[3] = {block.data(), block.data() + voxels, block.data() + 2 * voxels};
-        detail::LaneScratch scratch;
-        for (std::size_t z = 0; z < sizeZ; ++z) {
-            const T* in = src.data() + z * slice;
-            float* px = planes[0] + z * slice;
-            float* py = planes[1] + z * slice;
-            float* pz = planes[2] + z * slice;
-            detail::filterRows(in, px, sizeY, sizeX, 1, dX, scratch);
-            detail::filterColumns(px, px, 1, 0, sizeX, sizeX, sizeY, sY, scratch);
-            detail::filterRows(in, pz, sizeY, sizeX, 1, sX, scratch);
-            detail::filterColumns(pz, py, 1, 0, sizeX, sizeX, sizeY, dY, scratch);
-            detail::filterColumns(pz, pz, 1, 0, sizeX, sizeX, sizeY, sY, scratch);
-        }
-        detail::filterGradientZ(planes[0], planes[1], planes[2], reinterpret_cast<float*>(dst.data()), sizeX, sizeY,
-                                sizeZ, sZ, dZ, scale, scratch);
-        return;
-    }
-
-    // Thin volumes: the three runs as they are.
-    imaging::Volume<float> gx(src), gy(src), gz(src);
-    CnRecursiveFilter<T, float> filter;
-    filter.setSigma(sigmaX, sigmaY, sigmaZ);
-    filter.setDerivative(CnRecursiveFilter<T, float>::FirstDerivativeX);
-    filter.execute(src, gx);
-    filter.setDerivative(CnRecursiveFilter<T, float>::FirstDerivativeY);
-    filter.execute(src, gy);
-    filter.setDerivative(CnRecursiveFilter<T, float>::FirstDerivativeZ);
-    filter.execute(src, gz);
-
-    const float* px = gx.data();
-    const float* py = gy.data();
-    const float* pz = gz.data();
-    math::CnVector3D<float>* out = dst.data();
-    const std::size_t count = dst.getNumberOfVoxels();
-    for (std::size_t i = 0; i < count; ++i) {
-        out[i].x = px[i] * scale[0];
-        out[i].y = py[i] * scale[1];
-        out[i].z = pz[i] * scale[2];
-    }
+    detail::RecursiveGradient<T>::run(src, dst, m_sigma, getExecutor(), detail::RecursiveKernel::Automatic);
 }
 
 template class CnImageGradient<unsigned char>;

@@ -9,6 +9,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
 #include <nvfiltering/recursive/CnRecursiveFilter.h>
+#include <nvfiltering/framework/CnThreadPoolExecutor.h>
 #include <nvfiltering/recursive/detail/RecursivePasses.h>
 
 #include "RecursiveTestSupport.h"
@@ -116,7 +117,6 @@ TYPED_TEST(CnRecursiveFilterTyped, EqualsTheLineByLineFilterBitForBit) {
                           {5, 1, 4},    {1, 7, 1},  {33, 2, 5}, {6, 6, 6},  {70, 67, 5}, {9, 4, 66}};
     const int derivatives = isVector<In>() ? 1 : 7;
     for (nvf::detail::RecursiveKernel kernel : supportedKernels()) {
-        KernelChoice choice(kernel);
         std::uint32_t seed = 1;
         for (const Size& s : sizes) {
             const Image<In> in = randomImage<In>(s.x, s.y, s.z, seed++);
@@ -127,10 +127,7 @@ TYPED_TEST(CnRecursiveFilterTyped, EqualsTheLineByLineFilterBitForBit) {
                 const double sx = 0.3 + 0.7 * d, sy = 2.5, sz = 1.0 + 0.5 * d;
                 Image<Out> expected(s.x, s.y, s.z), got(s.x, s.y, s.z);
                 referenceFilter(in, expected, sx, sy, sz, d);
-                typename TypeParam::Filter f;
-                f.setSigma(sx, sy, sz);
-                f.setDerivative(static_cast<typename TypeParam::Filter::EnDerivativeType>(d));
-                f.execute(in, got);
+                nvf::detail::RecursiveVolume<In, Out>::run(in, got, sx, sy, sz, d, nullptr, kernel);
                 EXPECT_TRUE(identical(expected, got))
                     << s.x << "x" << s.y << "x" << s.z << " derivative " << d << " kernel " << static_cast<int>(kernel);
             }
@@ -138,22 +135,45 @@ TYPED_TEST(CnRecursiveFilterTyped, EqualsTheLineByLineFilterBitForBit) {
     }
 }
 
-TEST(CnRecursiveFilter, KernelChoiceIsHonouredAndRestored) {
+// The automatic choice is the widest version, which runs here; a version the
+// processor lacks is reported as such (and a run asking for it gets the widest).
+TEST(CnRecursiveFilter, KernelVersionsThisProcessorRuns) {
     using nvf::detail::RecursiveKernel;
-    const RecursiveKernel automatic = nvf::detail::recursiveKernelInUse();
-    EXPECT_NE(automatic, RecursiveKernel::Automatic);
-    for (RecursiveKernel kernel : supportedKernels()) {
-        KernelChoice choice(kernel);
-        EXPECT_EQ(nvf::detail::recursiveKernelInUse(), kernel);
+    const RecursiveKernel widest = nvf::detail::widestRecursiveKernel();
+    EXPECT_NE(widest, RecursiveKernel::Automatic);
+    EXPECT_TRUE(nvf::detail::recursiveKernelSupported(RecursiveKernel::Automatic));
+    EXPECT_TRUE(nvf::detail::recursiveKernelSupported(RecursiveKernel::Plain));
+    EXPECT_TRUE(nvf::detail::recursiveKernelSupported(widest));
+    if (widest != RecursiveKernel::Avx512) {
+        EXPECT_FALSE(nvf::detail::recursiveKernelSupported(RecursiveKernel::Avx512));
     }
-    EXPECT_EQ(nvf::detail::recursiveKernelInUse(), automatic);
-    // A version wider than the processor's is refused and changes nothing.
-    if (automatic != RecursiveKernel::Avx512) {
-        EXPECT_FALSE(nvf::detail::useRecursiveKernel(RecursiveKernel::Avx512));
-        EXPECT_EQ(nvf::detail::recursiveKernelInUse(), automatic);
+    EXPECT_FALSE(nvf::detail::recursiveKernelSupported(static_cast<RecursiveKernel>(7)));
+    EXPECT_FALSE(nvf::detail::recursiveKernelSupported(static_cast<RecursiveKernel>(-1)));
+    EXPECT_EQ(supportedKernels().back(), widest);
+}
+
+// Each version on an executor (the tasks cut the lanes into other blocks than
+// the serial run does): the line-by-line result, bit for bit.
+TEST(CnRecursiveFilter, EveryKernelVersionOnAnExecutorEqualsTheLineFilter) {
+    nvf::CnThreadPoolExecutor executor(3);
+    const unsigned int sizes[][3] = {{67, 21, 11}, {45, 1, 30}, {9, 70, 2}};
+    std::uint32_t seed = 70;
+    for (const auto& s : sizes) {
+        const Image<float> in = randomImage<float>(s[0], s[1], s[2], seed++);
+        for (int d = 0; d < 7; ++d) {
+            if (s[2] < 3 && (d == 3 || d == 6)) {
+                continue;
+            }
+            Image<float> expected(s[0], s[1], s[2]);
+            referenceFilter(in, expected, 1.3, 2.6, 0.9, d);
+            for (nvf::detail::RecursiveKernel kernel : supportedKernels()) {
+                Image<float> got(s[0], s[1], s[2]);
+                nvf::detail::RecursiveVolume<float, float>::run(in, got, 1.3, 2.6, 0.9, d, &executor, kernel);
+                EXPECT_TRUE(identical(expected, got)) << s[0] << "x" << s[1] << "x" << s[2] << " derivative " << d
+                                                      << " kernel " << static_cast<int>(kernel);
+            }
+        }
     }
-    EXPECT_FALSE(nvf::detail::useRecursiveKernel(static_cast<RecursiveKernel>(7)));
-    EXPECT_EQ(nvf::detail::recursiveKernelInUse(), automatic);
 }
 
 TYPED_TEST(CnRecursiveFilterTyped, DefaultsSmoothWithSigmaOneAlongEveryAxis) {

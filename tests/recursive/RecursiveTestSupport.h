@@ -13,6 +13,7 @@
 #include <nvcore/Throwable.h>
 #include <nvfiltering/framework/Cn1dFilter.h>
 #include <nvfiltering/recursive/detail/RecursivePasses.h>
+#include <nvfiltering/recursive/detail/RecursiveVolume.h>
 #include <nvimage/Image.h>
 #include <nvmath/CnMatrix.h>
 #include <nvmath/CnVector3D.h>
@@ -86,24 +87,12 @@ inline std::vector<nvf::detail::RecursiveKernel> supportedKernels() {
     using nvf::detail::RecursiveKernel;
     std::vector<RecursiveKernel> kernels;
     for (RecursiveKernel k : {RecursiveKernel::Plain, RecursiveKernel::Avx2, RecursiveKernel::Avx512}) {
-        if (nvf::detail::useRecursiveKernel(k)) {
+        if (nvf::detail::recursiveKernelSupported(k)) {
             kernels.push_back(k);
         }
     }
-    nvf::detail::useRecursiveKernel(RecursiveKernel::Automatic);
     return kernels;
 }
-
-// Runs the filters with one kernel version while it lives.
-class KernelChoice {
-public:
-    explicit KernelChoice(nvf::detail::RecursiveKernel kernel) {
-        EXPECT_TRUE(nvf::detail::useRecursiveKernel(kernel)) << static_cast<int>(kernel);
-    }
-    ~KernelChoice() { nvf::detail::useRecursiveKernel(nvf::detail::RecursiveKernel::Automatic); }
-    KernelChoice(const KernelChoice&) = delete;
-    KernelChoice& operator=(const KernelChoice&) = delete;
-};
 
 inline bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 inline bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }

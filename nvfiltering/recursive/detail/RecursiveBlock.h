@@ -21,8 +21,9 @@
 // while the recursion goes on with the unscaled values.
 // Needs n >= 3 (n >= 4 for the first derivative).
 //
-// Files that compile these kernels for several instruction sets must not let
-// the compiler fuse multiplications and additions (see CnRecursiveFilter.cpp).
+// The kernels are compiled for several instruction sets and must give the same
+// bits in each: the project builds with -ffp-contract=off, so no multiplication
+// and addition are fused into one instruction.
 #pragma once
 
 #include <cstddef>
@@ -131,8 +132,8 @@ NVF_ALWAYS_INLINE void prefetchRow(const T* p, std::size_t stride, std::size_t k
 #endif
 }
 
-template <class VT, bool Scaled = false, class In, class Out>
-NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t xs, Out* y, std::size_t ys,
+template <class VT, unsigned int Order, bool Scaled = false, class In, class Out>
+NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::size_t ys,
                                    std::size_t n, const RecursiveCoefficients& c, double* w, double* fb,
                                    float scale = 1.0f) {
     using D = typename VT::D;
@@ -157,7 +158,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
     // ---- Causal pass, continued with zero input up to w[last].
     std::size_t first;  // first step with zero input
     std::size_t last;
-    if (order == 0) {
+    if constexpr (Order == 0) {
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
             loadLanes<VT>(v0, NVF_X(0));
@@ -186,7 +187,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
         }
         first = n;
         last = n + 1;
-    } else if (order == 1) {
+    } else if constexpr (Order == 1) {
         const double h = B / 2.0;
         D before[R];  // the causal value one sample before the line
 #pragma GCC unroll 8
@@ -209,33 +210,6 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
             loadLanes<VT>(wa, NVF_W(0));
             NVF_PUSH(2, h * (v1 - v0) + a1 * p1[r] + a2 * wa + a3 * before[r]);
         }
-        for (std::size_t k = 3; k + 1 < n; ++k) {
-            prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
-#pragma GCC unroll 8
-            for (std::size_t r = 0; r < R; ++r) {
-                loadLanes<VT>(v0, NVF_X(k - 1));
-                loadLanes<VT>(v1, NVF_X(k + 1));
-                loadLanes<VT>(wa, NVF_W(k - 2));
-                loadLanes<VT>(wb, NVF_W(k - 3));
-                NVF_PUSH(k, h * (v1 - v0) + a1 * p1[r] + a2 * wa + a3 * wb);
-            }
-        }
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            loadLanes<VT>(v0, NVF_X(n - 2));
-            loadLanes<VT>(wa, NVF_W(n - 3));
-            loadLanes<VT>(wb, NVF_W(n - 4));
-            NVF_PUSH(n - 1, -h * v0 + a1 * p1[r] + a2 * wa + a3 * wb);
-        }
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            loadLanes<VT>(v0, NVF_X(n - 1));
-            loadLanes<VT>(wa, NVF_W(n - 2));
-            loadLanes<VT>(wb, NVF_W(n - 3));
-            NVF_PUSH(n, -h * v0 + a1 * p1[r] + a2 * wa + a3 * wb);
-        }
-        first = n + 1;
-        last = n + 2;
     } else {
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
@@ -255,23 +229,31 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
             loadLanes<VT>(wa, NVF_W(0));
             NVF_PUSH(2, B * (v1 - v0) + a1 * p1[r] + a2 * wa);
         }
-        for (std::size_t k = 3; k < n; ++k) {
+    }
+    if constexpr (Order != 0) {
+        // The rest of both derivatives: g * (x[k + ahead] - x[k - 1]) as input,
+        // then -g * x[k - 1] for the samples beyond the end.
+        constexpr std::size_t ahead = Order == 1 ? 1 : 0;
+        const double g = Order == 1 ? B / 2.0 : B;
+        for (std::size_t k = 3; k + ahead < n; ++k) {
             prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k - 1));
-                loadLanes<VT>(v1, NVF_X(k));
+                loadLanes<VT>(v1, NVF_X(k + ahead));
                 loadLanes<VT>(wa, NVF_W(k - 2));
                 loadLanes<VT>(wb, NVF_W(k - 3));
-                NVF_PUSH(k, B * (v1 - v0) + a1 * p1[r] + a2 * wa + a3 * wb);
+                NVF_PUSH(k, g * (v1 - v0) + a1 * p1[r] + a2 * wa + a3 * wb);
             }
         }
+        for (std::size_t k = n - ahead; k <= n; ++k) {
 #pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            loadLanes<VT>(v0, NVF_X(n - 1));
-            loadLanes<VT>(wa, NVF_W(n - 2));
-            loadLanes<VT>(wb, NVF_W(n - 3));
-            NVF_PUSH(n, -B * v0 + a1 * p1[r] + a2 * wa + a3 * wb);
+            for (std::size_t r = 0; r < R; ++r) {
+                loadLanes<VT>(v0, NVF_X(k - 1));
+                loadLanes<VT>(wa, NVF_W(k - 2));
+                loadLanes<VT>(wb, NVF_W(k - 3));
+                NVF_PUSH(k, -g * v0 + a1 * p1[r] + a2 * wa + a3 * wb);
+            }
         }
         first = n + 1;
         last = n + 2;
@@ -310,7 +292,7 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
         storeLanes<VT, Scaled>(y + (k) * ys + r * W, v_, f1[r], scale); \
         std::memcpy(NVF_FB(k), &f1[r], sizeof(D));               \
     } while (0)
-    if (order == 0) {
+    if constexpr (Order == 0) {
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
             NVF_EMIT(n - 1, t0[r]);
@@ -338,11 +320,11 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
         }
     } else {
         // V(k) is the anti-causal input: w[k], or w[k+1] - w[k] for the second derivative.
-        const bool second = order == 2;
+        constexpr bool second = Order == 2;
 #define NVF_V(out, k)                            \
     do {                                         \
         loadLanes<VT>(out, NVF_W(k));            \
-        if (second) {                            \
+        if constexpr (second) {                  \
             D next_;                             \
             loadLanes<VT>(next_, NVF_W((k) + 1)); \
             out = next_ - out;                   \
@@ -364,28 +346,14 @@ NVF_ALWAYS_INLINE void filterLanes(unsigned int order, const In* x, std::size_t 
             loadLanes<VT>(wa, NVF_FB(n - 1));
             NVF_EMIT(n - 3, B * v0 + a1 * f1[r] + a2 * wa + a3 * t0[r]);
         }
-        if (second) {
-            for (std::size_t k = n - 3; k-- > 0;) {
+        for (std::size_t k = n - 3; k-- > 0;) {
             prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
 #pragma GCC unroll 8
-                for (std::size_t r = 0; r < R; ++r) {
-                    loadLanes<VT>(v0, NVF_W(k));
-                    loadLanes<VT>(v1, NVF_W(k + 1));
-                    loadLanes<VT>(wa, NVF_FB(k + 2));
-                    loadLanes<VT>(wb, NVF_FB(k + 3));
-                    NVF_EMIT(k, B * (v1 - v0) + a1 * f1[r] + a2 * wa + a3 * wb);
-                }
-            }
-        } else {
-            for (std::size_t k = n - 3; k-- > 0;) {
-            prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
-#pragma GCC unroll 8
-                for (std::size_t r = 0; r < R; ++r) {
-                    loadLanes<VT>(v0, NVF_W(k));
-                    loadLanes<VT>(wa, NVF_FB(k + 2));
-                    loadLanes<VT>(wb, NVF_FB(k + 3));
-                    NVF_EMIT(k, B * v0 + a1 * f1[r] + a2 * wa + a3 * wb);
-                }
+            for (std::size_t r = 0; r < R; ++r) {
+                NVF_V(v0, k);
+                loadLanes<VT>(wa, NVF_FB(k + 2));
+                loadLanes<VT>(wb, NVF_FB(k + 3));
+                NVF_EMIT(k, B * v0 + a1 * f1[r] + a2 * wa + a3 * wb);
             }
         }
 #undef NVF_V

@@ -1,0 +1,46 @@
+// The work of the volume filter and of the gradient with the kernel version as
+// a parameter (private to the library): the public classes run it with the
+// version the processor suits best, the tests with each version in turn.
+#pragma once
+
+#include <cstdint>
+
+#include <nvfiltering/framework/CnExecutor.h>
+#include <nvfiltering/nvfiltering_export.h>
+#include <nvfiltering/recursive/detail/RecursivePasses.h>
+#include <nvimage/Image.h>
+#include <nvimage/Volume.h>
+#include <nvmath/CnVector3D.h>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+namespace detail {
+
+template <class In, class Out>
+class NVFILTERING_EXPORT RecursiveVolume {
+public:
+    // CnRecursiveFilter<In, Out>::execute with these sigmas and derivative (an
+    // EnDerivativeType value), its checks and its messages.
+    static void run(const imaging::Image<In>& input, imaging::Image<Out>& output, double sigmaX, double sigmaY,
+                    double sigmaZ, std::int32_t derivative, CnExecutor* executor, RecursiveKernel kernel);
+};
+
+template <class T>
+class NVFILTERING_EXPORT RecursiveGradient {
+public:
+    // CnImageGradient<T>::execute with this sigma.
+    static void run(const imaging::Volume<T>& src, imaging::Volume<math::CnVector3D<float>>& dst, double sigma,
+                    CnExecutor* executor, RecursiveKernel kernel);
+};
+
+extern template class RecursiveVolume<unsigned char, float>;
+extern template class RecursiveVolume<float, float>;
+extern template class RecursiveVolume<double, double>;
+extern template class RecursiveVolume<math::CnVector3D<float>, math::CnVector3D<float>>;
+extern template class RecursiveGradient<unsigned char>;
+
+}  // namespace detail
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com
