@@ -23,7 +23,8 @@ namespace filtering {
 // are float (vectors of float for the vector instantiation) and are rounded and
 // clamped to 8 bits only by the last pass. A single-slice input (Z dimension 1)
 // is filtered along X and Y only; the Z kernel and the output's Z dimension are
-// then not used.
+// then not used. Bands of lines, slices and column blocks run as tasks on the
+// executor (setExecutor); the output does not depend on it.
 template <class In, class Out, class K, class Acc, class Mul, class Add>
 class NVFILTERING_EXPORT CnSeparableFilter : public CnFilter<In, Out> {
 public:

@@ -30,6 +30,10 @@ namespace filtering {
 //   called. The component number is read as a signed 32-bit value: 0 and every
 //   value of 2^31 or more select nothing.
 //
+// execute() labels slabs of the image as tasks on the executor (setExecutor),
+// merges the faces between slabs, then numbers and ranks; labels, ranking and
+// the order of equal sizes do not depend on the executor.
+//
 // Requirements and failures:
 // - 8-point connectivity on an image whose Z dimension is not 1 throws
 //   EightPointConnectivityIn3DException before anything is written.

@@ -27,6 +27,8 @@ namespace filtering {
 //   the result is the same as with a separate output;
 // - every output voxel is written; an image with a zero dimension has no voxels
 //   and is left as it is.
+// Bands of rows run as tasks on the executor (setExecutor); the output does not
+// depend on it.
 template <class T>
 class NVFILTERING_EXPORT CnErosionFilter : public CnFilter<T, T> {
 public:
