@@ -94,7 +94,13 @@ class PeakMemory:
     def __exit__(self, *exc):
         self.stop.set()
         self.thread.join()
-        self.cpu = {addr: self._cpu(proc) - self.cpu[addr] for addr, proc in self.procs.items()}
+        self.lost = []
+        for addr, proc in self.procs.items():
+            try:
+                self.cpu[addr] = self._cpu(proc) - self.cpu[addr]
+            except Exception:  # the nanny ended it (memory limit) and started another
+                self.lost.append(addr)
+                self.cpu[addr] = float("nan")
 
 
 def job(name, impl, source, sigma):
@@ -136,6 +142,8 @@ def run_one(name, impl, workers, args, src_path, out_path, limit):
                 seconds = time.perf_counter() - start
                 status = f"failed after {seconds:.0f} s: {type(e).__name__}"
                 client.cancel(future)
+        if mem.lost:
+            status += f"; {len(mem.lost)} worker process(es) ended and restarted by the nanny (limit reached)"
         peaks = [mem.peak[a] for a in sorted(mem.peak)]
         cpu = [mem.cpu[a] for a in sorted(mem.cpu)]
     shutil.rmtree(out_path, ignore_errors=True)
