@@ -59,6 +59,8 @@ constexpr const char* kRecursiveParametersNotSet =
 constexpr const char* kRecursiveOutputSizeDiffers = "CnRecursiveFilter: output image dimensions differ from the input.";
 constexpr const char* kGradientSizeDiffers = "CnImageGradient: destination dimensions differ from the source.";
 constexpr const char* kGradientInvalidVoxelSize = "CnImageGradient: voxel size must be positive and finite.";
+constexpr const char* kGradientTinyVoxelSize =
+    "CnImageGradient: voxel size is so small that its inverse does not fit a float.";
 constexpr const char* kRecursiveVolumeTooLarge =
     "CnRecursiveFilter: volume too large (its voxel count or byte size does not fit std::size_t).";
 

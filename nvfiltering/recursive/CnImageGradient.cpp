@@ -4,6 +4,7 @@
 #include <nvfiltering/recursive/CnImageGradient.h>
 
 #include <cmath>
+#include <limits>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -50,6 +51,12 @@ void RecursiveGradient<T>::run(const imaging::Volume<T>& src, imaging::Volume<ma
     const double vx = voxelSize.x, vy = voxelSize.y, vz = voxelSize.z;
     if (!(std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(vz) && vz > 0.0)) {
         throwThrowable(messages::kGradientInvalidVoxelSize);
+    }
+    // The components are scaled by the inverse voxel sizes in float: one that
+    // overflowed would turn every zero derivative into not-a-number.
+    constexpr double kLargestScale = static_cast<double>(std::numeric_limits<float>::max());
+    if (1.0 / vx > kLargestScale || 1.0 / vy > kLargestScale || 1.0 / vz > kLargestScale) {
+        throwThrowable(messages::kGradientTinyVoxelSize);
     }
     const std::size_t sizeX = src.getSizeX(), sizeY = src.getSizeY(), sizeZ = src.getSizeZ();
     const std::size_t voxels = checkedVoxelCount(sizeX, sizeY, sizeZ, 3, sizeof(float));

@@ -398,18 +398,6 @@ TYPED_TEST(Fft1dTest, RejectedInputsLeaveTheArraysUntouched) {
     EXPECT_THROW(f.executeWith(none, none, none, none, 8, 1, 1), com::norvane::Throwable);
 }
 
-TYPED_TEST(Fft1dTest, EmptyBatchPreparesTheTableOnly) {
-    using T = TypeParam;
-    Probe1d<T> f;
-    T* none = nullptr;
-    f.executeWith(none, none, none, none, 60, 0, 1);
-    EXPECT_EQ(f.trigsKind(), 1);
-    EXPECT_EQ(f.trigsLength(), 60);
-    f.executeWith(none, none, none, none, 64, 0, 1);
-    EXPECT_EQ(f.trigsKind(), 2);
-    EXPECT_EQ(f.trigsLength(), 64);
-}
-
 TYPED_TEST(Fft1dTest, LengthOneIsTheIdentityOnBothEngines) {
     using T = TypeParam;
     const std::vector<T> re = {T(1.5), T(-2), T(3)}, im = {T(0.5), T(4), T(-1)};

@@ -177,6 +177,31 @@ TEST(CnImageGradient, RejectsBeforeWriting) {
                 << v << " axis " << axis;
         }
     }
+    // Positive and finite, but with an inverse beyond float: a zero derivative
+    // would come out as not-a-number. Single slices and volumes alike.
+    for (double v : {1e-39, 1e-264, 4.9e-324}) {
+        for (int axis = 0; axis < 3; ++axis) {
+            Vec3d size(1.0, 1.0, 1.0);
+            (axis == 0 ? size.x : (axis == 1 ? size.y : size.z)) = v;
+            src.setVoxelSize(size);
+            EXPECT_EQ(messageOf([&] { g.execute(src, dst); }), nvf::messages::kGradientTinyVoxelSize)
+                << v << " axis " << axis;
+            Volume<unsigned char> slice(5, 5, 1);
+            slice.setVoxelSize(size);
+            Volume<Vec3f> sliceDst(5, 5, 1);
+            EXPECT_EQ(messageOf([&] { g.execute(slice, sliceDst); }), nvf::messages::kGradientTinyVoxelSize);
+        }
+    }
+    {
+        // An inverse of 1e38 still fits: a single slice keeps its Z component of 0.
+        Volume<unsigned char> slice = randomVolume(5, 5, 1, 3);
+        slice.setVoxelSize(Vec3d(1.0, 1.0, 1e-38));
+        Volume<Vec3f> sliceDst(5, 5, 1);
+        g.execute(slice, sliceDst);
+        for (std::size_t i = 0; i < sliceDst.getNumberOfVoxels(); ++i) {
+            ASSERT_EQ(sliceDst[i].z, 0.0f);
+        }
+    }
     src.setVoxelSize(Vec3d(1.0, 1.0, 0.5));
     g.setSigma(60.0);  // 120 voxels along Z: no convergence
     EXPECT_EQ(messageOf([&] { g.execute(src, dst); }),
