@@ -6,6 +6,9 @@
 NVF_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 NVF_VENV="$NVF_ROOT/.venv"
 NVF_INSTALL=1
+# The presets fix no job count: use every core unless the caller says otherwise.
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
+export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(nproc 2>/dev/null || echo 2)}"
 
 nvf_parse_args() {
   for arg in "$@"; do
