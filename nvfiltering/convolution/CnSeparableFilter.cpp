@@ -108,9 +108,7 @@ void passZByLines(const CnKernel<float>& kernel, const Image<Src>& src, Image<Ds
     });
 }
 
-// --- Multi-line passes for scalar data ------------------------------------------
-//
-// These compute exactly what the line-by-line passes compute, bit for bit: each
+// Multi-line passes for scalar data. These compute exactly what the line-by-line passes compute, bit for bit: each
 // output is 0.0 plus, in kernel order, the products kernel[k] * sample formed in
 // double, then times the up-sampling factor, then converted once. They differ
 // only in how the samples are reached: the padded line is described once per
