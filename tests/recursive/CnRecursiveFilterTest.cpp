@@ -85,19 +85,6 @@ void referenceFilter(const Image<In>& in, Image<Out>& out, double sx, double sy,
     }
 }
 
-template <class T>
-bool identical(const Image<T>& a, const Image<T>& b) {
-    if (!a.hasSameDimensions(b)) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.getNumberOfVoxels(); ++i) {
-        if (!sameBits(a[i], b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 template <class P>
 class CnRecursiveFilterTyped : public ::testing::Test {};
 TYPED_TEST_SUITE(CnRecursiveFilterTyped, Pairs);

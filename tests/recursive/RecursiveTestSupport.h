@@ -100,4 +100,18 @@ inline bool sameBits(const Vec3f& a, const Vec3f& b) {
     return sameBits(a.x, b.x) && sameBits(a.y, b.y) && sameBits(a.z, b.z);
 }
 
+// Same dimensions and the same bits in every voxel.
+template <class T>
+bool identical(const com::norvane::imaging::Image<T>& a, const com::norvane::imaging::Image<T>& b) {
+    if (!a.hasSameDimensions(b)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.getNumberOfVoxels(); ++i) {
+        if (!sameBits(a[i], b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace rectest

@@ -65,19 +65,6 @@ Volume<unsigned char> randomVolume(const Size& s, std::uint32_t seed) {
     return v;
 }
 
-template <class T>
-bool identical(const Image<T>& a, const Image<T>& b) {
-    if (!a.hasSameDimensions(b)) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.getNumberOfVoxels(); ++i) {
-        if (!sameBits(a[i], b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string describe(const Size& s) {
     return std::to_string(s.x) + "x" + std::to_string(s.y) + "x" + std::to_string(s.z);
 }

@@ -39,9 +39,9 @@ def _transform(input, axes, inverse, chunk_bytes):
         x = x.astype(dtype)
     for axis in reversed(axes):
         # Whole along this axis; the others split as finely as the chunk budget asks.
-        spec = {a: ("auto" if a in axes else x.chunks[a]) for a in range(x.ndim)}
-        spec[axis] = -1
-        x = x.rechunk(spec, block_size_limit=chunk_bytes)
+        target_chunks = {a: ("auto" if a in axes else x.chunks[a]) for a in range(x.ndim)}
+        target_chunks[axis] = -1
+        x = x.rechunk(target_chunks, block_size_limit=chunk_bytes)
         x = x.map_blocks(_along, axis, inverse, dtype=dtype, meta=np.empty((0,) * x.ndim, dtype))
     return x
 
