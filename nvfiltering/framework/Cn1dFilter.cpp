@@ -32,13 +32,10 @@ void Cn1dFilter<In, Out, InIt, OutIt>::setOutputData(OutIt start, unsigned int l
 }
 
 template class Cn1dFilter<unsigned char, unsigned char, ImageConstIt<unsigned char>, ImageIt<unsigned char>>;
-template class Cn1dFilter<unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>>;
 template class Cn1dFilter<float, unsigned char, ImageConstIt<float>, ImageIt<unsigned char>>;
-template class Cn1dFilter<float, float, ImageConstIt<float>, ImageIt<float>>;
-template class Cn1dFilter<double, double, ImageConstIt<double>, ImageIt<double>>;
-template class Cn1dFilter<math::CnVector3D<float>, math::CnVector3D<float>, ImageConstIt<math::CnVector3D<float>>,
-                          ImageIt<math::CnVector3D<float>>>;
-template class Cn1dFilter<double, double, double*, double*>;
+#define NVF_INSTANTIATE(In, Out, InIt, OutIt) template class Cn1dFilter<In, Out, InIt, OutIt>;
+NVF_LINE_FILTER_TYPES(NVF_INSTANTIATE)
+#undef NVF_INSTANTIATE
 
 }  // namespace filtering
 }  // namespace norvane

@@ -1,6 +1,7 @@
 // Every message the library throws, in one list, with the class paths that go
 // with them. Ordinary failures are com::norvane::Throwable with the class path
-// kThrowableClassPath; the two library exceptions carry their own paths.
+// kThrowableClassPath; the two library exceptions carry their own paths. One
+// constant a line, grouped by family: the groups share their shape by design.
 #pragma once
 
 #include <string>

@@ -1,4 +1,6 @@
 // Dilation of a mask with the six-neighbour cross.
+// (CnErosionFilter.h declares the same interface: two public classes over the
+// passes they share in detail/CrossFilterPasses.h.)
 #pragma once
 
 #include <nvfiltering/framework/CnFilter.h>

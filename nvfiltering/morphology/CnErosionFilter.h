@@ -1,4 +1,6 @@
 // Erosion of a mask with the six-neighbour cross.
+// (CnDilationFilter.h declares the same interface: two public classes over the
+// passes they share in detail/CrossFilterPasses.h.)
 #pragma once
 
 #include <nvfiltering/framework/CnFilter.h>

@@ -147,7 +147,9 @@ void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::computeFilterParameters(double s
     // because B is), long before the sum is reached; the relative bound rejects
     // that. Wherever the series converges (sigma up to about 107) the relative
     // bound holds with room (steps below 2.1e-10 of the sum), so it never
-    // changes the iteration at which the loop stops.
+    // changes the iteration at which the loop stops. A sum of exactly zero is
+    // not converged: from sigma about 5e11 the gain B rounds to zero, every term
+    // vanishes and the filter would write zeros.
     for (unsigned int iteration = 1; iteration <= 1000; ++iteration) {
         const math::CnMatrix<double> previous(M);
         P = P * V;
@@ -164,7 +166,7 @@ void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::computeFilterParameters(double s
             }
         }
         const double step = std::sqrt(squares);
-        if (step <= 1e-10 && step <= 1e-8 * std::sqrt(sumSquares)) {
+        if (sumSquares > 0.0 && step <= 1e-10 && step <= 1e-8 * std::sqrt(sumSquares)) {
             return;
         }
     }
@@ -234,12 +236,9 @@ void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::executeOrder() {
     }
 }
 
-template class Cn1dRecursiveFilter<unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>>;
-template class Cn1dRecursiveFilter<float, float, ImageConstIt<float>, ImageIt<float>>;
-template class Cn1dRecursiveFilter<double, double, ImageConstIt<double>, ImageIt<double>>;
-template class Cn1dRecursiveFilter<math::CnVector3D<float>, math::CnVector3D<float>,
-                                   ImageConstIt<math::CnVector3D<float>>, ImageIt<math::CnVector3D<float>>>;
-template class Cn1dRecursiveFilter<double, double, double*, double*>;
+#define NVF_INSTANTIATE(In, Out, InIt, OutIt) template class Cn1dRecursiveFilter<In, Out, InIt, OutIt>;
+NVF_LINE_FILTER_TYPES(NVF_INSTANTIATE)
+#undef NVF_INSTANTIATE
 
 }  // namespace filtering
 }  // namespace norvane

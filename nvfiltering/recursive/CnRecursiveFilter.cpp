@@ -56,10 +56,9 @@ void CnRecursiveFilter<In, Out>::v_execute() {
                                           detail::RecursiveKernel::Automatic);
 }
 
-template class CnRecursiveFilter<unsigned char, float>;
-template class CnRecursiveFilter<float, float>;
-template class CnRecursiveFilter<double, double>;
-template class CnRecursiveFilter<math::CnVector3D<float>, math::CnVector3D<float>>;
+#define NVF_INSTANTIATE(In, Out) template class CnRecursiveFilter<In, Out>;
+NVF_RECURSIVE_VOLUME_TYPES(NVF_INSTANTIATE)
+#undef NVF_INSTANTIATE
 
 }  // namespace filtering
 }  // namespace norvane

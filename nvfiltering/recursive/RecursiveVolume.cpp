@@ -203,10 +203,9 @@ void RecursiveVolume<In, Out>::run(const imaging::Image<In>& input, imaging::Ima
     }
 }
 
-template class RecursiveVolume<unsigned char, float>;
-template class RecursiveVolume<float, float>;
-template class RecursiveVolume<double, double>;
-template class RecursiveVolume<math::CnVector3D<float>, math::CnVector3D<float>>;
+#define NVF_INSTANTIATE(In, Out) template class RecursiveVolume<In, Out>;
+NVF_RECURSIVE_VOLUME_TYPES(NVF_INSTANTIATE)
+#undef NVF_INSTANTIATE
 
 }  // namespace detail
 }  // namespace filtering

@@ -1,8 +1,11 @@
-// Sigmas from 100 to 1e9: each one either converges to a boundary matrix that
-// treats both ends of a symmetric line alike, or throws the convergence message.
-// (An absolute stopping test once accepted huge sigmas after one tiny term.)
+// Sigmas from 100 to the largest double: each one either converges to a boundary
+// matrix that treats both ends of a symmetric line alike, or throws the
+// convergence message. (An absolute stopping test once accepted huge sigmas after
+// one tiny term; from about 5e11 the gain B can round to exactly zero, when every
+// term of the series is zero and a relative test alone is met at once.)
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -27,12 +30,19 @@ std::string convergenceMessage(double sigma) {
     return text;
 }
 
-// 100 ... 1e9: a quarter decade apart, plus the points around the last
-// converging sigma and where the old test went wrong.
+// 100 ... 1e9 a quarter decade apart, then every decade up to 1e300 in a few
+// steps each, plus the points around the last converging sigma, where the old
+// test went wrong and where B rounds to zero (5e11, 1e15, 1e17).
 std::vector<double> hugeSigmas() {
-    std::vector<double> s = {100.0, 104.0, 106.0, 107.0, 107.1, 107.2, 108.0, 7.6e5, 1.0e6, 3.3e6, 1.0e7};
+    std::vector<double> s = {100.0, 104.0, 106.0, 107.0, 107.1, 107.2, 108.0, 7.6e5, 1.0e6, 3.3e6, 1.0e7,
+                             5.0e11, 1.0e15, 1.0e17, std::numeric_limits<double>::max()};
     for (int e = 8; e <= 36; ++e) {
         s.push_back(std::pow(10.0, e / 4.0));
+    }
+    for (int e = 10; e <= 300; ++e) {
+        for (double m : {1.0, 2.0, 5.0, 7.5}) {
+            s.push_back(m * std::pow(10.0, e));
+        }
     }
     return s;
 }

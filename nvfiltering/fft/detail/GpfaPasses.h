@@ -63,6 +63,8 @@ inline void outputPair(T* a, T* b, int j, int k, T t, T u, T tt, T uu) {
     b[k] = u - tt;
 }
 
+// The butterflies, one struct per radix: each loads its points, combines them
+// and stores them back, so the structs share their outline, not their arithmetic.
 template <class T>
 struct Radix2 {
     static constexpr int size = 2;

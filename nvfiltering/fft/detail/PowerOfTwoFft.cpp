@@ -168,7 +168,10 @@ NVF_MULTIVERSION_FLAT void forwardContiguous(T* re, T* im, int n, const T* trigs
 
 // The butterflies of forwardContiguous on `count` interleaved vectors (element k
 // of vector v at v + k * stride), already in bit-reversed order: the same
-// butterflies in the same order, the loop over the vectors innermost.
+// butterflies in the same order, the loop over the vectors innermost. The two
+// loop nests look alike but differ in what the innermost loop runs over (the
+// points of one vector there, the vectors here, which is what vectorises); what
+// they share is the butterflies themselves (firstStages, butterfly, butterflyPair).
 template <class T>
 inline void batchedStages(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs) {
     const T* cs = trigs;

@@ -158,12 +158,15 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
     // ---- Causal pass, continued with zero input up to w[last].
     std::size_t first;  // first step with zero input
     std::size_t last;
-    if constexpr (Order == 0) {
+    if constexpr (Order != 1) {
+        // Smoothing and the second derivative start alike: B * x[0].
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
             loadLanes<VT>(v0, NVF_X(0));
             NVF_PUSH(0, B * v0);
         }
+    }
+    if constexpr (Order == 0) {
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
             loadLanes<VT>(v0, NVF_X(1));
@@ -211,11 +214,6 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
             NVF_PUSH(2, h * (v1 - v0) + a1 * p1[r] + a2 * wa + a3 * before[r]);
         }
     } else {
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            loadLanes<VT>(v0, NVF_X(0));
-            NVF_PUSH(0, B * v0);
-        }
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
             loadLanes<VT>(v0, NVF_X(0));
@@ -292,6 +290,20 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
         storeLanes<VT, Scaled>(y + (k) * ys + r * W, v_, f1[r], scale); \
         std::memcpy(NVF_FB(k), &f1[r], sizeof(D));               \
     } while (0)
+    // V(k) is the anti-causal input: w[k], or w[k+1] - w[k] for the second derivative.
+    constexpr bool second = Order == 2;
+#define NVF_V(out, k)                             \
+    do {                                          \
+        loadLanes<VT>(out, NVF_W(k));             \
+        if constexpr (second) {                   \
+            D next_;                              \
+            loadLanes<VT>(next_, NVF_W((k) + 1)); \
+            out = next_ - out;                    \
+        }                                         \
+    } while (0)
+    // The first two outputs differ by order: smoothing takes t0 as its last
+    // output, the derivatives feed it back. From n - 3 on every order runs the
+    // same recursion; its oldest start value is t1 for smoothing, t0 otherwise.
     if constexpr (Order == 0) {
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
@@ -299,37 +311,10 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
         }
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
-            loadLanes<VT>(v0, NVF_W(n - 2));
+            NVF_V(v0, n - 2);
             NVF_EMIT(n - 2, B * v0 + a1 * f1[r] + a2 * t1[r] + a3 * t2[r]);
         }
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            loadLanes<VT>(v0, NVF_W(n - 3));
-            loadLanes<VT>(wa, NVF_FB(n - 1));
-            NVF_EMIT(n - 3, B * v0 + a1 * f1[r] + a2 * wa + a3 * t1[r]);
-        }
-        for (std::size_t k = n - 3; k-- > 0;) {
-            prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
-#pragma GCC unroll 8
-            for (std::size_t r = 0; r < R; ++r) {
-                loadLanes<VT>(v0, NVF_W(k));
-                loadLanes<VT>(wa, NVF_FB(k + 2));
-                loadLanes<VT>(wb, NVF_FB(k + 3));
-                NVF_EMIT(k, B * v0 + a1 * f1[r] + a2 * wa + a3 * wb);
-            }
-        }
     } else {
-        // V(k) is the anti-causal input: w[k], or w[k+1] - w[k] for the second derivative.
-        constexpr bool second = Order == 2;
-#define NVF_V(out, k)                            \
-    do {                                         \
-        loadLanes<VT>(out, NVF_W(k));            \
-        if constexpr (second) {                  \
-            D next_;                             \
-            loadLanes<VT>(next_, NVF_W((k) + 1)); \
-            out = next_ - out;                   \
-        }                                        \
-    } while (0)
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
             NVF_V(v0, n - 1);
@@ -340,24 +325,25 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
             NVF_V(v0, n - 2);
             NVF_EMIT(n - 2, B * v0 + a1 * f1[r] + a2 * t0[r] + a3 * t1[r]);
         }
+    }
+    const D* const oldest = Order == 0 ? t1 : t0;
+#pragma GCC unroll 8
+    for (std::size_t r = 0; r < R; ++r) {
+        NVF_V(v0, n - 3);
+        loadLanes<VT>(wa, NVF_FB(n - 1));
+        NVF_EMIT(n - 3, B * v0 + a1 * f1[r] + a2 * wa + a3 * oldest[r]);
+    }
+    for (std::size_t k = n - 3; k-- > 0;) {
+        prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
 #pragma GCC unroll 8
         for (std::size_t r = 0; r < R; ++r) {
-            NVF_V(v0, n - 3);
-            loadLanes<VT>(wa, NVF_FB(n - 1));
-            NVF_EMIT(n - 3, B * v0 + a1 * f1[r] + a2 * wa + a3 * t0[r]);
+            NVF_V(v0, k);
+            loadLanes<VT>(wa, NVF_FB(k + 2));
+            loadLanes<VT>(wb, NVF_FB(k + 3));
+            NVF_EMIT(k, B * v0 + a1 * f1[r] + a2 * wa + a3 * wb);
         }
-        for (std::size_t k = n - 3; k-- > 0;) {
-            prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
-#pragma GCC unroll 8
-            for (std::size_t r = 0; r < R; ++r) {
-                NVF_V(v0, k);
-                loadLanes<VT>(wa, NVF_FB(k + 2));
-                loadLanes<VT>(wb, NVF_FB(k + 3));
-                NVF_EMIT(k, B * v0 + a1 * f1[r] + a2 * wa + a3 * wb);
-            }
-        }
-#undef NVF_V
     }
+#undef NVF_V
 #undef NVF_EMIT
 #undef NVF_FB
 #undef NVF_W

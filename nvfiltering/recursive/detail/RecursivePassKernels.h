@@ -332,6 +332,49 @@ constexpr KernelTable makeKernelTable() {
                        &Isa::gradientZ};
 }
 
+// One instruction set's kernels: a struct Name whose members compile the
+// shared pass bodies for the vector shape Lanes under the function attribute
+// Target (empty for the base instruction set). A macro because a target
+// attribute cannot be a template parameter; each RecursiveKernels*.cpp expands
+// it once through NVF_RECURSIVE_KERNEL_TABLE, which also defines the function
+// that returns the set's table.
+#define NVF_RECURSIVE_KERNEL_SET(Name, Lanes, Target)                                                              \
+    struct Name {                                                                                                  \
+        using VT = Lanes;                                                                                          \
+        template <unsigned int Order, bool Scaled, class In, class Out>                                           \
+        Target static void lanes(const In* x, std::size_t xs, Out* y, std::size_t ys, std::size_t n,              \
+                                 const RecursiveCoefficients& c, double* w, double* fb, float scale) {            \
+            filterLanes<VT, Order, Scaled>(x, xs, y, ys, n, c, w, fb, scale);                                     \
+        }                                                                                                          \
+        template <class SIn, class SOut, unsigned int Order>                                                      \
+        Target static void rows(const SIn* in, SOut* out, std::size_t lines, std::size_t n, std::size_t comps,    \
+                                const RecursiveCoefficients& c, LaneScratch& scratch) {                           \
+            rowsImpl<Name, Order>(in, out, lines, n, comps, c, scratch);                                          \
+        }                                                                                                          \
+        template <class S, unsigned int Order>                                                                    \
+        Target static void columns(const S* in, S* out, std::size_t groups, std::size_t groupStride,             \
+                                   std::size_t width, std::size_t sampleStride, std::size_t n,                   \
+                                   const RecursiveCoefficients& c, LaneScratch& scratch) {                        \
+            columnsImpl<Name, Order>(in, out, groups, groupStride, width, sampleStride, n, c, scratch);           \
+        }                                                                                                          \
+        Target static void gradientZ(float* dst, std::size_t width, std::size_t rows, std::size_t rowStride,     \
+                                     std::size_t sampleStride, std::size_t n, const RecursiveCoefficients& smooth, \
+                                     const RecursiveCoefficients& derivative, const float* scale,                  \
+                                     LaneScratch& scratch) {                                                       \
+            gradientZImpl<Name>(dst, width, rows, rowStride, sampleStride, n, smooth, derivative, scale, scratch); \
+        }                                                                                                          \
+    }
+
+
+#define NVF_RECURSIVE_KERNEL_TABLE(function, Name, Lanes, Target)      \
+    namespace {                                                      \
+    NVF_RECURSIVE_KERNEL_SET(Name, Lanes, Target);                   \
+    }                                                                \
+    const KernelTable& function() {                                  \
+        static constexpr KernelTable table = makeKernelTable<Name>(); \
+        return table;                                                \
+    }
+
 }  // namespace detail
 }  // namespace filtering
 }  // namespace norvane

@@ -17,6 +17,15 @@ namespace norvane {
 namespace filtering {
 namespace detail {
 
+// The (input, output) element types of the volume filter: CnRecursiveFilter and
+// RecursiveVolume are both instantiated for exactly these, through
+// NVF_RECURSIVE_VOLUME_TYPES(F), which expands F(In, Out) once per pair.
+#define NVF_RECURSIVE_VOLUME_TYPES(F) \
+    F(unsigned char, float)           \
+    F(float, float)                   \
+    F(double, double)                 \
+    F(math::CnVector3D<float>, math::CnVector3D<float>)
+
 template <class In, class Out>
 class NVFILTERING_EXPORT RecursiveVolume {
 public:
