@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -14,6 +15,35 @@ namespace norvane {
 namespace filtering {
 
 namespace {
+
+// How long an idle worker, and a caller waiting for the last tasks of its call,
+// keep polling before they sleep on a condition variable. A filter runs its
+// passes as back-to-back calls, often of a fraction of a millisecond each; waking
+// a sleeping thread costs tens of microseconds on a virtual machine, which made
+// the second thread miss most of a short call. Polling bridges those gaps and
+// gives the core back soon after the filter is done.
+constexpr std::chrono::microseconds kPollBeforeSleeping{100};
+
+inline void relax() {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Polls ready() for up to kPollBeforeSleeping; true as soon as it holds.
+template <class Ready>
+bool pollFor(Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + kPollBeforeSleeping;
+    do {
+        for (int i = 0; i < 64; ++i) {
+            if (ready()) return true;
+            relax();
+        }
+    } while (std::chrono::steady_clock::now() < until);
+    return ready();
+}
 
 // One parallelFor(): its tasks are claimed one index at a time by whoever works
 // on it. Every claimed index below count is "resolved" by its claimer, run or,
@@ -38,9 +68,10 @@ struct Job {
         }
         if (resolvedHere == 0) return;
         std::lock_guard<std::mutex> lock(mutex);
-        resolved += resolvedHere;
-        if (resolved == count) done.notify_all();
+        if (resolved.fetch_add(resolvedHere) + resolvedHere == count) done.notify_all();
     }
+
+    bool finished() const { return resolved.load() == count; }
 
     bool exhausted() const { return next.load() >= count; }
 
@@ -50,7 +81,7 @@ struct Job {
     std::atomic<bool> failed{false};
     std::mutex mutex;
     std::condition_variable done;
-    std::size_t resolved = 0;
+    std::atomic<std::size_t> resolved{0};  // changed only under mutex
     std::exception_ptr error;
 };
 
@@ -60,24 +91,28 @@ struct CnThreadPoolExecutor::Pool {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::shared_ptr<Job>> queue;
-    bool stopping = false;
+    std::atomic<std::size_t> queued{0};  // queue.size(), changed only under mutex
+    std::atomic<bool> stopping{false};   // changed only under mutex
     std::vector<std::thread> threads;
 
     void remove(const std::shared_ptr<Job>& job) {
         auto it = std::find(queue.begin(), queue.end(), job);
         if (it != queue.end()) queue.erase(it);
+        queued.store(queue.size());
     }
 
     void run() {
         for (;;) {
             std::shared_ptr<Job> job;
+            pollFor([this] { return queued.load() != 0 || stopping.load(); });
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                wake.wait(lock, [this] { return stopping || !queue.empty(); });
+                wake.wait(lock, [this] { return stopping.load() || !queue.empty(); });
                 if (queue.empty()) return;  // stopping, nothing left
                 job = queue.front();
                 if (job->exhausted()) {
                     queue.pop_front();
+                    queued.store(queue.size());
                     continue;
                 }
             }
@@ -128,6 +163,7 @@ void CnThreadPoolExecutor::parallelFor(std::size_t count, const std::function<vo
     {
         std::lock_guard<std::mutex> lock(m_pool->mutex);
         m_pool->queue.push_back(job);
+        m_pool->queued.store(m_pool->queue.size());
     }
     if (count - 1 >= m_pool->threads.size()) {
         m_pool->wake.notify_all();
@@ -139,9 +175,10 @@ void CnThreadPoolExecutor::parallelFor(std::size_t count, const std::function<vo
         std::lock_guard<std::mutex> lock(m_pool->mutex);
         m_pool->remove(job);
     }
+    pollFor([&job] { return job->finished(); });
     {
         std::unique_lock<std::mutex> lock(job->mutex);
-        job->done.wait(lock, [&job] { return job->resolved == job->count; });
+        job->done.wait(lock, [&job] { return job->finished(); });
     }
     if (job->error) std::rethrow_exception(job->error);
 }
