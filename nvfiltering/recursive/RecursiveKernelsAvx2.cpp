@@ -4,6 +4,6 @@
 
 #ifdef NVF_RECURSIVE_X86
 namespace com::norvane::filtering::detail {
-NVF_RECURSIVE_KERNEL_TABLE(avx2KernelTable, Avx2Kernels, Lanes4x8, __attribute__((target("avx2"))))
+NVF_RECURSIVE_KERNEL_TABLE(avx2KernelTable, Avx2Kernels, Lanes4x8, NVF_TARGET_AVX2)
 }  // namespace com::norvane::filtering::detail
 #endif

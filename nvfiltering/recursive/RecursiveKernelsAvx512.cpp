@@ -5,6 +5,6 @@
 
 #ifdef NVF_RECURSIVE_X86
 namespace com::norvane::filtering::detail {
-NVF_RECURSIVE_KERNEL_TABLE(avx512KernelTable, Avx512Kernels, Lanes8x8, __attribute__((target("avx512f"))))
+NVF_RECURSIVE_KERNEL_TABLE(avx512KernelTable, Avx512Kernels, Lanes8x8, NVF_TARGET_AVX512)
 }  // namespace com::norvane::filtering::detail
 #endif

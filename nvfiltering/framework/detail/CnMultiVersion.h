@@ -6,7 +6,17 @@
 // and every variant computes the same numbers. Elsewhere the marks do nothing,
 // and under ThreadSanitizer too: its runtime is not ready when the loader runs
 // the variant selection, which then crashes.
+//
+// NVF_TARGET_AVX2 and NVF_TARGET_AVX512 compile one function for that
+// instruction set only; such functions are called only after a run-time check
+// of the processor (the recursive filter's kernel versions), so they are
+// defined wherever the compiler takes x86 target attributes, sanitizers or not.
 #pragma once
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define NVF_TARGET_AVX2 __attribute__((target("avx2")))
+#define NVF_TARGET_AVX512 __attribute__((target("avx512f")))
+#endif
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
     !defined(__SANITIZE_THREAD__)

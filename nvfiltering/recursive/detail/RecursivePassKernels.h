@@ -12,6 +12,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/recursive/detail/RecursiveBlock.h>
 #include <nvfiltering/recursive/detail/RecursivePasses.h>
 
@@ -62,7 +63,7 @@ void prepareKernelBuffers(LaneScratch& s, std::size_t n) {
 // ---- 8 x 8 float transposes (AVX2) ------------------------------------------------
 
 #ifdef NVF_RECURSIVE_X86
-#define NVF_AVX2_INLINE inline __attribute__((always_inline, target("avx2")))
+#define NVF_AVX2_INLINE inline __attribute__((always_inline)) NVF_TARGET_AVX2
 
 NVF_AVX2_INLINE __m256 loadEight(const float* p) { return _mm256_loadu_ps(p); }
 NVF_AVX2_INLINE __m256 loadEight(const unsigned char* p) {
@@ -101,7 +102,7 @@ NVF_AVX2_INLINE void transpose8(__m256 (&r)[8]) {
 // (Not forced inline: the passes that call them are compiled for the base
 // instruction set too, where these calls are never made.)
 template <std::size_t L, class SIn>
-__attribute__((target("avx2"))) void tileIn(const SIn* in, std::size_t rowStride, std::size_t k0, float* buf) {
+NVF_TARGET_AVX2 void tileIn(const SIn* in, std::size_t rowStride, std::size_t k0, float* buf) {
     __m256 r[8];
     for (std::size_t j = 0; j < 8; ++j) {
         r[j] = loadEight(in + j * rowStride + k0);
@@ -113,7 +114,7 @@ __attribute__((target("avx2"))) void tileIn(const SIn* in, std::size_t rowStride
 }
 
 template <std::size_t L>
-__attribute__((target("avx2"))) void tileOut(const float* buf, std::size_t k0, float* out, std::size_t rowStride) {
+NVF_TARGET_AVX2 void tileOut(const float* buf, std::size_t k0, float* out, std::size_t rowStride) {
     __m256 r[8];
     for (std::size_t j = 0; j < 8; ++j) {
         r[j] = _mm256_loadu_ps(buf + (k0 + j) * L);
