@@ -361,12 +361,9 @@ private:
 template <class T>
 class SliceFilter {
 public:
-    SliceFilter(const CnKernel<float>& kx, const CnKernel<float>& ky, const SeparableDims& d, int ex, int ey)
-        : m_d(d),
-          m_x(kx, d.iX, d.oX, ex),
-          m_y(axisTerms<T>(ky, d.iY, d.oY, ey)),
-          m_rows(m_y.slots, d.oX),
-          m_sources(m_y.widest) {}
+    // y: the Y terms of the slice (axisTerms of ky), shared by every task.
+    SliceFilter(const CnKernel<float>& kx, const AxisTerms<T>& y, const SeparableDims& d, int ex)
+        : m_d(d), m_x(kx, d.iX, d.oX, ex), m_y(y), m_rows(m_y.slots, d.oX), m_sources(m_y.widest) {}
 
     // Starts a new slice: the ring's rows belong to the previous one.
     void begin(const unsigned char* slice) {
@@ -392,7 +389,7 @@ public:
 private:
     SeparableDims m_d;
     RowFilter<T> m_x;
-    AxisTerms<T> m_y;
+    const AxisTerms<T>& m_y;
     Ring<T> m_rows;
     std::vector<const T*> m_sources;
     const unsigned char* m_slice = nullptr;
@@ -405,8 +402,9 @@ private:
 template <class T>
 void runImage(const CnKernel<float>& kx, const CnKernel<float>& ky, const SeparableDims& d, int ex, int ey,
               const unsigned char* in, unsigned char* out, CnExecutor* executor) {
+    const AxisTerms<T> yTerms = axisTerms<T>(ky, d.iY, d.oY, ey);
     const auto band = [&](std::size_t begin, std::size_t end) {
-        SliceFilter<T> xy(kx, ky, d, ex, ey);
+        SliceFilter<T> xy(kx, yTerms, d, ex);
         std::vector<T> row(d.oX);
         xy.begin(in);
         for (std::size_t j = begin; j < end; ++j) {
@@ -472,6 +470,7 @@ void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKer
         }
     }
     Ring<float> slices(std::min(widest, d.iZ), outSlice);
+    const AxisTerms<float> yTerms = axisTerms<float>(ky, d.iY, d.oY, 0);
     std::vector<std::size_t> missing;
     const std::size_t chunks = (outSlice + kChunk - 1) / kChunk;
     for (std::size_t z0 = 0; z0 < d.oZ; z0 += kRoundSlices) {
@@ -487,7 +486,7 @@ void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKer
         }
         parallelFor(executor, missing.size(), [&](std::size_t i) {
             const std::size_t s = missing[i];
-            SliceFilter<float> xy(kx, ky, d, 0, 0);
+            SliceFilter<float> xy(kx, yTerms, d, 0);
             float* slot = slices.slot(s);
             xy.begin(in + s * inSlice);
             for (std::size_t j = 0; j < d.oY; ++j) {
