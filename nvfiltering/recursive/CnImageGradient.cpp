@@ -7,6 +7,7 @@
 #include <limits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <nvfiltering/framework/CnMessages.h>
@@ -106,11 +107,20 @@ void RecursiveGradient<T>::run(const imaging::Volume<T>& src, imaging::Volume<ma
     const KernelTable& kernels = kernelTable(kernel);
     const RowsEntry<T, float> rowsD = kernels.rows<T, float>(1), rowsS = kernels.rows<T, float>(0);
     const ColumnsEntry<float> columnsD = kernels.columns<float>(1), columnsS = kernels.columns<float>(0);
-    // Tasks of at least two slices: the planes of all tasks together are never
-    // more than one float volume.
-    parallelRanges(executor, sizeZ, std::max<std::size_t>(2, grainFor(slice)), [&](std::size_t begin, std::size_t end) {
+    // Tasks of at least two slices, each with two slice planes borrowed from a
+    // shelf: there are only as many as tasks ran at once, never more than one
+    // float volume.
+    struct Planes {
+        explicit Planes(std::size_t n) : a(n), b(n) {}
+        std::vector<float> a, b;
         LaneScratch scratch;
-        std::vector<float> a(slice), b(slice);
+    };
+    ScratchShelf<Planes> shelf;
+    parallelRanges(executor, sizeZ, std::max<std::size_t>(2, grainFor(slice)), [&](std::size_t begin, std::size_t end) {
+        const auto planes = shelf.borrow([slice] { return std::make_unique<Planes>(slice); });
+        std::vector<float>& a = planes->a;
+        std::vector<float>& b = planes->b;
+        LaneScratch& scratch = planes->scratch;
         for (std::size_t z = begin; z < end; ++z) {
             const T* in = src.data() + z * slice;
             float* o = out + 3 * z * slice;
@@ -124,10 +134,11 @@ void RecursiveGradient<T>::run(const imaging::Volume<T>& src, imaging::Volume<ma
             putComponent(a.data(), o, slice, 2);
         }
     });
+    ScratchShelf<LaneScratch> zShelf;
     parallelRanges(executor, sizeY, grainFor(3 * sizeX * sizeZ), [&](std::size_t begin, std::size_t end) {
-        LaneScratch scratch;
+        const auto scratch = zShelf.borrow();
         kernels.gradientZ(out + 3 * begin * sizeX, sizeX, end - begin, 3 * sizeX, 3 * slice, sizeZ, sZ.c, dZ.c,
-                          scale, scratch);
+                          scale, *scratch);
     });
 }
 

@@ -164,8 +164,10 @@ void RecursiveVolume<In, Out>::run(const imaging::Image<In>& input, imaging::Ima
         }
         const RowsEntry<SIn, SOut> rows = run.kernels.rows<SIn, SOut>(px.order);
         const ColumnsEntry<SOut> columns = run.kernels.columns<SOut>(py.order);
+        ScratchShelf<LaneScratch> shelf;
         parallelRanges(executor, sizeZ, grainFor(sliceScalars), [&](std::size_t begin, std::size_t end) {
-            LaneScratch scratch;
+            const auto loan = shelf.borrow();
+            LaneScratch& scratch = *loan;
             for (std::size_t z = begin; z < end; ++z) {
                 const std::size_t s = z * sliceScalars;
                 rows(in + s, out + s, sizeY * comps, sizeX, comps, px.c, scratch);
