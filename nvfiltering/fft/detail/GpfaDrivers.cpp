@@ -7,6 +7,7 @@
 #include <nvfiltering/fft/detail/Gpfa.h>
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
+#include <nvfiltering/framework/detail/ScratchShelf.h>
 
 namespace com::norvane::filtering::detail {
 
@@ -138,9 +139,17 @@ void gpfaContiguous(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t
     const T scale = T(1) / static_cast<T>(n);
     const T negScale = T(-1) / static_cast<T>(n);
     const std::size_t grain = static_cast<std::size_t>(std::max<std::ptrdiff_t>(1, kPieceValues / (len * kGpfaChunk)));
+    // Each task's interleaved copy, shared with the tasks after it (see ScratchShelf).
+    struct Scratch {
+        explicit Scratch(std::size_t n) : re(n), im(n) {}
+        std::vector<T> re, im;
+    };
+    const std::size_t scratchSize = static_cast<std::size_t>(len * kGpfaChunk);
+    ScratchShelf<Scratch> shelf;
     parallelRanges(executor, static_cast<std::size_t>(chunks), grain, [&](std::size_t begin, std::size_t end) {
-        std::vector<T> realScratch(static_cast<std::size_t>(len * kGpfaChunk));
-        std::vector<T> imagScratch(static_cast<std::size_t>(len * kGpfaChunk));
+        const auto scratch = shelf.borrow([scratchSize] { return std::make_unique<Scratch>(scratchSize); });
+        std::vector<T>& realScratch = scratch->re;
+        std::vector<T>& imagScratch = scratch->im;
         for (std::size_t chunk = begin; chunk < end; ++chunk) {
             const std::ptrdiff_t v0 = static_cast<std::ptrdiff_t>(chunk) * kGpfaChunk;
             const std::ptrdiff_t w = std::min(kGpfaChunk, count - v0);

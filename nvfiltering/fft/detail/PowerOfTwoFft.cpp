@@ -11,6 +11,7 @@
 
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
+#include <nvfiltering/framework/detail/ScratchShelf.h>
 
 #if defined(__GNUC__) && !defined(__clang__)
 #define NVF_POW2_VECTOR_LOOP _Pragma("GCC ivdep")
@@ -290,6 +291,13 @@ NVF_MULTIVERSION_FLAT void forwardThroughScratch(T* re, T* im, int n, std::ptrdi
 
 }  // namespace
 
+// Split real and imaginary scratch of one task (see ScratchShelf).
+template <class T>
+struct SplitScratch {
+    explicit SplitScratch(std::size_t n) : re(n), im(n) {}
+    std::vector<T> re, im;
+};
+
 template <class T>
 void pow2Contiguous(T* re, T* im, int n, std::ptrdiff_t jump, std::ptrdiff_t count, const T* trigs, Pow2Ends<T> ends,
                     CnExecutor* executor) {
@@ -301,8 +309,11 @@ void pow2Contiguous(T* re, T* im, int n, std::ptrdiff_t jump, std::ptrdiff_t cou
     forEachReversed(n, [&](int k, int r) { reversal[static_cast<std::size_t>(k)] = r; });
     const T nr = -ends.r;
     const std::size_t grain = static_cast<std::size_t>(std::max<std::ptrdiff_t>(1, kPieceValues / n));
+    ScratchShelf<SplitScratch<T>> shelf;
     parallelRanges(executor, static_cast<std::size_t>(count), grain, [&](std::size_t begin, std::size_t end) {
-        std::vector<T> scratchRe(m), scratchIm(m);
+        const auto scratch = shelf.borrow([m] { return std::make_unique<SplitScratch<T>>(m); });
+        std::vector<T>& scratchRe = scratch->re;
+        std::vector<T>& scratchIm = scratch->im;
         for (std::size_t v = begin; v < end; ++v) {
             T* vr = re + static_cast<std::ptrdiff_t>(v) * jump;
             T* vi = im + static_cast<std::ptrdiff_t>(v) * jump;
@@ -335,10 +346,12 @@ void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t 
     const std::ptrdiff_t bands = (count + band - 1) / band;
     const std::size_t grain =
         static_cast<std::size_t>(std::max<std::ptrdiff_t>(1, kPieceValues / (static_cast<std::ptrdiff_t>(n) * band)));
+    const std::size_t scratchSize = static_cast<std::size_t>(n) * static_cast<std::size_t>(band);
+    ScratchShelf<SplitScratch<T>> shelf;
     parallelRanges(executor, static_cast<std::size_t>(bands), grain, [&](std::size_t begin, std::size_t end) {
-        const std::size_t rows = static_cast<std::size_t>(n);
-        std::vector<T> realScratch(rows * static_cast<std::size_t>(band));
-        std::vector<T> imagScratch(rows * static_cast<std::size_t>(band));
+        const auto scratch = shelf.borrow([scratchSize] { return std::make_unique<SplitScratch<T>>(scratchSize); });
+        std::vector<T>& realScratch = scratch->re;
+        std::vector<T>& imagScratch = scratch->im;
         for (std::size_t b = begin; b < end; ++b) {
             const std::ptrdiff_t c = static_cast<std::ptrdiff_t>(b) * band;
             const std::ptrdiff_t w = std::min(band, count - c);
