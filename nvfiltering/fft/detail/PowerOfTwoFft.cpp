@@ -27,6 +27,8 @@ namespace {
 constexpr std::ptrdiff_t kBandBytes = 256;
 // Values a piece of work on the executor should hold at least.
 constexpr std::ptrdiff_t kPieceValues = std::ptrdiff_t(1) << 15;
+// Fewest adjacent bands one piece of an interleaved pass holds.
+constexpr std::ptrdiff_t kBandsPerPiece = 4;
 
 // One radix-2 butterfly of the decimation in time: (x0, x1) -> (x0 + w x1, x0 - w x1).
 // Every transform of this file goes through it, so that the contiguous and the
@@ -344,8 +346,10 @@ void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t 
     const std::ptrdiff_t full = kBandBytes / static_cast<std::ptrdiff_t>(sizeof(T));
     const std::ptrdiff_t band = std::min(count, full);
     const std::ptrdiff_t bands = (count + band - 1) / band;
-    const std::size_t grain =
-        static_cast<std::size_t>(std::max<std::ptrdiff_t>(1, kPieceValues / (static_cast<std::ptrdiff_t>(n) * band)));
+    // At least kBandsPerPiece adjacent bands per piece: threads on neighbouring
+    // bands of the same rows slow each other down.
+    const std::size_t grain = static_cast<std::size_t>(
+        std::max<std::ptrdiff_t>(kBandsPerPiece, kPieceValues / (static_cast<std::ptrdiff_t>(n) * band)));
     const std::size_t scratchSize = static_cast<std::size_t>(n) * static_cast<std::size_t>(band);
     ScratchShelf<SplitScratch<T>> shelf;
     parallelRanges(executor, static_cast<std::size_t>(bands), grain, [&](std::size_t begin, std::size_t end) {
