@@ -2,6 +2,8 @@
 // constructor and end in the destructor; the thread that calls parallelFor()
 // works on its own tasks too, so calls from several threads at once and calls
 // from inside a task make progress without waiting for a free pool thread.
+// An idle pool thread polls for new work for 100 microseconds before it
+// sleeps, so that back-to-back calls (a filter's passes) find it awake.
 #pragma once
 
 #include <memory>
