@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -86,9 +88,15 @@ public:
     Image& operator=(Image&&) noexcept = default;
     virtual ~Image() = default;
 
-    // New dimensions and storage; every voxel value-initialised.
+    // New dimensions and storage; every voxel value-initialised. Dimensions whose
+    // voxel count does not fit std::size_t throw std::length_error, as a vector
+    // of that many voxels would (the count must not wrap round to a small one).
     void setDimension(unsigned int x, unsigned int y, unsigned int z) {
-        std::vector<T> voxels(static_cast<std::size_t>(x) * y * z, T());
+        const std::size_t xy = static_cast<std::size_t>(x) * y;
+        if (z != 0 && xy > std::numeric_limits<std::size_t>::max() / z) {
+            throw std::length_error("Image: the voxel count of these dimensions does not fit std::size_t");
+        }
+        std::vector<T> voxels(xy * z, T());
         m_voxels.swap(voxels);
         m_sizeX = x;
         m_sizeY = y;

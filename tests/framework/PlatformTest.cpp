@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 #include <nvcore/Exception.h>
 #include <nvcore/floor.h>
@@ -41,6 +42,23 @@ TEST(Image, CopyIsDeepAndSetDimensionClears) {
     Image<float> empty;
     EXPECT_EQ(empty.getNumberOfVoxels(), 0u);
     EXPECT_EQ(Image<CnVector3D<float>>(1, 1, 1)[0], CnVector3D<float>(0, 0, 0));
+}
+
+// Dimensions whose voxel count wraps round std::size_t (2^22 * 2^22 * 2^20 =
+// 2^64) would otherwise give an image of 0 voxels claiming 2^64: every filter
+// that trusts the dimensions would then read outside it. The image keeps its
+// old dimensions and voxels.
+TEST(Image, DimensionsWhoseVoxelCountWrapsAreRejected) {
+    Image<unsigned char> a(3, 2, 1);
+    a[5] = 7;
+    EXPECT_THROW(a.setDimension(1u << 22, 1u << 22, 1u << 20), std::length_error);
+    EXPECT_THROW(Image<unsigned char>(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu), std::length_error);
+    EXPECT_EQ(a.getSizeX(), 3u);
+    EXPECT_EQ(a.getNumberOfVoxels(), 6u);
+    EXPECT_EQ(a[5], 7);
+    // A zero dimension is an empty image, whatever the others.
+    const Image<unsigned char> empty(0xFFFFFFFFu, 0xFFFFFFFFu, 0);
+    EXPECT_EQ(empty.getNumberOfVoxels(), 0u);
 }
 
 TEST(Volume, ConvertingConstructorCopiesGeometryNotVoxels) {
