@@ -161,7 +161,9 @@ void run(FuzzedDataProvider& in) {
         for (unsigned int k = 0; k < n; ++k) {
             x[k] = component(inputBefore[offset + std::size_t(k) * stride], c);
             y[k] = component(result[offset + std::size_t(k) * stride], c);
-            finite = finite && std::isfinite(x[k]) && std::abs(x[k]) < 1e100;
+            // With float output the stored feedback overflows for inputs near the
+            // largest float (documented); the reference in double does not.
+            finite = finite && std::isfinite(x[k]) && std::abs(x[k]) < (floatOut ? 5e36 : 1e100);
             scaleIn = std::max(scaleIn, std::abs(x[k]));
             scaleOut = std::max(scaleOut, std::abs(y[k]));
         }
