@@ -42,8 +42,14 @@ def client():
     # Workers import the compiled package from where this process found it.
     parent = str(pathlib.Path(nvfiltering.__file__).resolve().parents[1])
     os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [parent, os.environ.get("PYTHONPATH")]))
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
-                                  memory_limit="1GiB", silence_logs=40) as cluster, \
-            distributed.Client(cluster) as c:
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                       memory_limit="1GiB", silence_logs=40)
+    c = distributed.Client(cluster)
+    try:
         c.register_plugin(workersetup.setup_plugin(PACKAGE_DIR))
         yield c
+    finally:
+        # A worker killed by a test restarts; on a busy machine closing the
+        # cluster after that can take longer than the default allows.
+        c.close(timeout=120)
+        cluster.close(timeout=120)
