@@ -18,15 +18,6 @@ using namespace rectest;
 
 namespace {
 
-template <class In_, class Out_>
-struct Pair {
-    using In = In_;
-    using Out = Out_;
-    using Filter = nvf::CnRecursiveFilter<In, Out>;
-};
-using Pairs = ::testing::Types<Pair<unsigned char, float>, Pair<float, float>, Pair<double, double>,
-                               Pair<Vec3f, Vec3f>>;
-
 template <class T>
 Image<T> randomImage(unsigned int x, unsigned int y, unsigned int z, std::uint32_t seed) {
     Image<T> image(x, y, z);

@@ -12,6 +12,7 @@
 
 #include <nvcore/Throwable.h>
 #include <nvfiltering/framework/Cn1dFilter.h>
+#include <nvfiltering/recursive/CnRecursiveFilter.h>
 #include <nvfiltering/recursive/detail/RecursivePasses.h>
 #include <nvfiltering/recursive/detail/RecursiveVolume.h>
 #include <nvimage/Image.h>
@@ -24,6 +25,16 @@ namespace nvf = com::norvane::filtering;
 using com::norvane::imaging::Image;
 using com::norvane::math::CnMatrix;
 using Vec3f = com::norvane::math::CnVector3D<float>;
+
+// The volume filter's (input, output) instantiations, for typed tests.
+template <class In_, class Out_>
+struct Pair {
+    using In = In_;
+    using Out = Out_;
+    using Filter = nvf::CnRecursiveFilter<In, Out>;
+};
+using Pairs = ::testing::Types<Pair<unsigned char, float>, Pair<float, float>, Pair<double, double>,
+                               Pair<Vec3f, Vec3f>>;
 
 // Sample conversions for every voxel type: a scalar test value v becomes an
 // input sample (vectors get three different, proportional components, so that

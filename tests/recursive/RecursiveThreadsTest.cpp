@@ -26,15 +26,6 @@ using com::norvane::imaging::Volume;
 
 namespace {
 
-template <class In_, class Out_>
-struct Pair {
-    using In = In_;
-    using Out = Out_;
-    using Filter = nvf::CnRecursiveFilter<In, Out>;
-};
-using Pairs = ::testing::Types<Pair<unsigned char, float>, Pair<float, float>, Pair<double, double>,
-                               Pair<Vec3f, Vec3f>>;
-
 struct Size {
     unsigned int x, y, z;
 };

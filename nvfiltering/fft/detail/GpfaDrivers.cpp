@@ -142,14 +142,10 @@ void gpfaContiguous(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t
     const T negScale = T(-1) / static_cast<T>(n);
     const std::size_t grain = static_cast<std::size_t>(std::max<std::ptrdiff_t>(1, kPieceValues / (len * kGpfaChunk)));
     // Each task's interleaved copy, shared with the tasks after it (see ScratchShelf).
-    struct Scratch {
-        explicit Scratch(std::size_t n) : re(n), im(n) {}
-        std::vector<T> re, im;
-    };
     const std::size_t scratchSize = static_cast<std::size_t>(len * kGpfaChunk);
-    ScratchShelf<Scratch> shelf;
+    ScratchShelf<SplitScratch<T>> shelf;
     parallelRanges(executor, static_cast<std::size_t>(chunks), grain, [&](std::size_t begin, std::size_t end) {
-        const auto scratch = shelf.borrow([scratchSize] { return std::make_unique<Scratch>(scratchSize); });
+        const auto scratch = shelf.borrow([scratchSize] { return std::make_unique<SplitScratch<T>>(scratchSize); });
         std::vector<T>& realScratch = scratch->re;
         std::vector<T>& imagScratch = scratch->im;
         for (std::size_t chunk = begin; chunk < end; ++chunk) {

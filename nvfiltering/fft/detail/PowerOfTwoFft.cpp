@@ -293,13 +293,6 @@ NVF_MULTIVERSION_FLAT void forwardThroughScratch(T* re, T* im, int n, std::ptrdi
 
 }  // namespace
 
-// Split real and imaginary scratch of one task (see ScratchShelf).
-template <class T>
-struct SplitScratch {
-    explicit SplitScratch(std::size_t n) : re(n), im(n) {}
-    std::vector<T> re, im;
-};
-
 template <class T>
 void pow2Contiguous(T* re, T* im, int n, std::ptrdiff_t jump, std::ptrdiff_t count, const T* trigs, Pow2Ends<T> ends,
                     CnExecutor* executor) {

@@ -2,6 +2,7 @@
 // library).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -67,6 +68,13 @@ private:
 
     std::mutex m_mutex;
     std::vector<std::unique_ptr<T>> m_idle;
+};
+
+// Split complex scratch of n values: the real and the imaginary parts.
+template <class T>
+struct SplitScratch {
+    explicit SplitScratch(std::size_t n) : re(n), im(n) {}
+    std::vector<T> re, im;
 };
 
 }  // namespace detail
