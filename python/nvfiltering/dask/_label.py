@@ -1,13 +1,29 @@
-"""Chunked connected components that equal the whole-array labelling exactly.
+"""Chunked connected components that equal the whole-array labelling exactly,
+with no task that holds more than a chunk, its faces and tables whose size
+does not grow with the number of components.
 
-Every chunk is labelled on its own; only its boundary slabs, its component
-sizes and the global raster index of each component's first voxel leave the
-task. Slabs facing each other across a chunk boundary give label pairs; one
-small task merges the pairs (connected components of the pair graph), adds up
-sizes, keeps the smallest first voxel of the merged parts, ranks by size (ties
-by that first voxel, as the whole-array labelling does), applies min_size/keep
-and hands every chunk its lookup table. The chunks are then read and labelled
-again, after the tables exist, so that no task ever holds more than a chunk."""
+1. Every chunk is labelled on its own; its component sizes and the raster
+   index in the whole array of each component's first voxel stay with it.
+   Only its boundary slabs and the components that touch them travel.
+2. Slabs facing each other across a chunk boundary give label pairs. One task
+   merges the boundary components (connected components of the pair graph):
+   a merged group gets its total size and its smallest first voxel, and is
+   owned by the chunk holding that voxel. Components inside a chunk never
+   reach this task.
+3. Ranking is by size, ties in the raster order of the first voxel. The rank
+   of a component is 1 + the number of components that are larger, + the
+   number of equally large ones whose first voxel comes earlier. The first
+   term comes from a histogram of sizes (tree-reduced; a volume of V voxels
+   has at most sqrt(2V) distinct sizes). For the second, chunk j is compared
+   with chunk k at the first axis a where their chunk indices differ: both
+   cover the same coordinates on the axes before a, so a component of j comes
+   earlier if its coordinates on those axes come before (or, when j lies
+   before k along a, are equal to) those of k's component. Each chunk therefore
+   counts, per axis a, the components of every size class by their position
+   on the axes before a (none for a = 0, the plane for a = 1, the row for
+   a = 2), and adds up those counts over the chunks before and after it.
+4. The owners hand the ranks of the groups back; the chunks are read and
+   labelled again and mapped through their tables."""
 
 from __future__ import annotations
 
@@ -17,6 +33,7 @@ import operator
 import numpy as np
 
 NO_VOXEL = np.iinfo(np.int64).max
+EMPTY = (np.empty(0, np.int64), np.empty(0, np.int64))
 
 
 def _nv():
@@ -30,7 +47,8 @@ def _label_block(block, connectivity, class_value):
 
 
 def chunk_summary(block, start, shape, connectivity, class_value):
-    """Sizes, first voxels (global raster index) and boundary slabs of one chunk's components."""
+    """Sizes and first voxels (global raster index) of one chunk's components,
+    its boundary slabs and the components that touch them."""
     labels, count = _label_block(block, connectivity, class_value)
     flat = labels.reshape(-1)
     where = np.flatnonzero(flat)
@@ -38,14 +56,20 @@ def chunk_summary(block, start, shape, connectivity, class_value):
     sizes = np.bincount(found, minlength=count + 1)[1:].astype(np.int64)
     first_local = np.full(count + 1, NO_VOXEL, np.int64)
     np.minimum.at(first_local, found, where)
-    local = np.unravel_index(first_local[1:], labels.shape) if count else [np.empty(0, np.int64)] * labels.ndim
-    first = np.ravel_multi_index(tuple(np.asarray(c, np.int64) + s for c, s in zip(local, start)), shape) \
-        if count else np.empty(0, np.int64)
-    faces = {}
+    if count:
+        local = np.unravel_index(first_local[1:], labels.shape)
+        first = np.ravel_multi_index(tuple(np.asarray(c, np.int64) + s for c, s in zip(local, start)), shape)
+    else:
+        first = np.empty(0, np.int64)
+    first = np.asarray(first, np.int64)
+    faces = []  # per axis the first slab, then the last
     for axis in range(labels.ndim):
-        faces[(axis, 0)] = np.ascontiguousarray(np.take(labels, 0, axis=axis))
-        faces[(axis, 1)] = np.ascontiguousarray(np.take(labels, labels.shape[axis] - 1, axis=axis))
-    return {"count": count, "sizes": sizes, "first": np.asarray(first, np.int64), "faces": faces}
+        faces.append(np.ascontiguousarray(np.take(labels, 0, axis=axis)))
+        faces.append(np.ascontiguousarray(np.take(labels, labels.shape[axis] - 1, axis=axis)))
+    ids = np.unique(np.concatenate([f.ravel() for f in faces])).astype(np.int64)
+    ids = ids[ids > 0]
+    return {"count": count, "sizes": sizes, "first": first, "faces": faces,
+            "boundary": (ids, sizes[ids - 1], first[ids - 1])}
 
 
 def _pairs(a, b):
@@ -73,59 +97,157 @@ def corner_pairs(top_left, bottom_right, top_right, bottom_left, ids):
     return [(ids[0], ids[1], a[:1][keep[:1]], b[:1][keep[:1]]), (ids[2], ids[3], a[1:][keep[1:]], b[1:][keep[1:]])]
 
 
-def resolve(counts, sizes, firsts, pair_lists, min_size, keep):
-    """Per chunk the table from local label to final label, and the final count."""
-    from scipy.sparse import coo_matrix
-    from scipy.sparse.csgraph import connected_components
-
-    counts = np.asarray(counts, np.int64)
-    offsets = np.concatenate([[0], np.cumsum(counts)])
-    total = int(offsets[-1])
-    size_all = np.concatenate(sizes) if total else np.empty(0, np.int64)
-    first_all = np.concatenate(firsts) if total else np.empty(0, np.int64)
-    ga, gb = [], []
-    for (ka, kb, a, b) in pair_lists:
-        ga.append(offsets[ka] + a - 1)
-        gb.append(offsets[kb] + b - 1)
-    ga = np.concatenate(ga) if ga else np.empty(0, np.int64)
-    gb = np.concatenate(gb) if gb else np.empty(0, np.int64)
-    graph = coo_matrix((np.ones(ga.size, np.int8), (ga, gb)), shape=(total, total)).tocsr()
-    ncomp, comp = connected_components(graph, directed=False) if total else (0, np.empty(0, np.int64))
-    gsize = np.zeros(ncomp, np.int64)
-    np.add.at(gsize, comp, size_all)
-    gfirst = np.full(ncomp, NO_VOXEL, np.int64)
-    np.minimum.at(gfirst, comp, first_all)
-    order = np.lexsort((gfirst, -gsize))
-    rank = np.empty(ncomp, np.int64)
-    rank[order] = np.arange(1, ncomp + 1)
-    if keep:
-        if keep > ncomp:
-            return {"error": (keep, ncomp)}
-        threshold = gsize[order[keep - 1]]
-    else:
-        threshold = min_size
-    final = np.where(gsize >= threshold, rank, 0).astype(np.uint32)
-    per_id = final[comp] if total else np.empty(0, np.uint32)
-    tables = [np.concatenate([[0], per_id[offsets[k]:offsets[k + 1]]]).astype(np.uint32)
-              for k in range(counts.size)]
-    return {"tables": tables, "count": int(np.count_nonzero(final))}
-
-
 def _join(pairs, corner_groups):
     return list(pairs) + [p for group in corner_groups for p in group]
 
 
-def table_of(resolved, k):
-    if "error" in resolved:
-        keep, found = resolved["error"]
-        raise _nv().Error(f"keep: component {keep} selected to keep does not exist ({found} components)")
-    return resolved["tables"][k]
+def resolve(boundaries, pair_lists):
+    """Merges the components that touch chunk boundaries. Per chunk, for each of
+    its boundary components: the merged group, its size and first voxel, and
+    whether this component holds that voxel (then this chunk owns the group)."""
+    from scipy.sparse import coo_matrix
+    from scipy.sparse.csgraph import connected_components
+
+    counts = np.array([b[0].size for b in boundaries], np.int64)
+    offsets = np.concatenate([[0], np.cumsum(counts)])
+    total = int(offsets[-1])
+    size_all = np.concatenate([b[1] for b in boundaries]) if total else np.empty(0, np.int64)
+    first_all = np.concatenate([b[2] for b in boundaries]) if total else np.empty(0, np.int64)
+    ga, gb = [np.empty(0, np.int64)], [np.empty(0, np.int64)]
+    for (ka, kb, a, b) in pair_lists:
+        ga.append(offsets[ka] + np.searchsorted(boundaries[ka][0], a))
+        gb.append(offsets[kb] + np.searchsorted(boundaries[kb][0], b))
+    ga, gb = np.concatenate(ga), np.concatenate(gb)
+    graph = coo_matrix((np.ones(ga.size, np.int8), (ga, gb)), shape=(total, total)).tocsr()
+    groups, comp = connected_components(graph, directed=False) if total else (0, np.empty(0, np.int64))
+    comp = comp.astype(np.int64)
+    gsize = np.zeros(groups, np.int64)
+    np.add.at(gsize, comp, size_all)
+    gfirst = np.full(groups, NO_VOXEL, np.int64)
+    np.minimum.at(gfirst, comp, first_all)
+    chunks = []
+    for k in range(counts.size):
+        part = comp[offsets[k]:offsets[k + 1]]
+        chunks.append({"ids": boundaries[k][0], "group": part, "size": gsize[part], "first": gfirst[part],
+                       "owner": first_all[offsets[k]:offsets[k + 1]] == gfirst[part]})
+    return {"chunks": chunks, "groups": int(groups)}
 
 
-def count_of(resolved):
-    if "error" in resolved:
-        table_of(resolved, 0)
-    return np.int64(resolved["count"])
+def own_components(summary, joined):
+    """The components a chunk ranks: those inside it, and the merged groups
+    whose first voxel it holds (with their group number)."""
+    inside = np.ones(summary["count"], bool)
+    inside[joined["ids"] - 1] = False
+    owner = joined["owner"]
+    return {"local": np.concatenate([np.flatnonzero(inside) + 1, joined["ids"][owner]]),
+            "size": np.concatenate([summary["sizes"][inside], joined["size"][owner]]),
+            "first": np.concatenate([summary["first"][inside], joined["first"][owner]]),
+            "group": np.concatenate([np.full(int(inside.sum()), -1, np.int64), joined["group"][owner]])}
+
+
+def size_counts(own):
+    keys, counts = np.unique(own["size"], return_counts=True)
+    return keys.astype(np.int64), counts.astype(np.int64)
+
+
+def merge_counts(*tables):
+    """Sum of (sorted keys, counts) tables."""
+    if not tables:
+        return EMPTY
+    keys = np.concatenate([t[0] for t in tables])
+    counts = np.concatenate([t[1] for t in tables])
+    if keys.size == 0:
+        return EMPTY
+    order = np.argsort(keys, kind="stable")
+    keys, counts = keys[order], counts[order]
+    starts = np.flatnonzero(np.concatenate([[True], keys[1:] != keys[:-1]]))
+    return keys[starts], np.add.reduceat(counts, starts)
+
+
+def size_classes(histogram, min_size, keep):
+    """The distinct sizes (ascending), how many components are larger than each,
+    the size threshold that min_size or keep sets, and the final count."""
+    sizes, counts = histogram
+    at_least = np.cumsum(counts[::-1])[::-1]  # components of this size or larger
+    total = int(at_least[0]) if sizes.size else 0
+    if keep:
+        if keep > total:
+            raise _nv().Error(f"keep: component {keep} selected to keep does not exist ({total} components)")
+        threshold = int(sizes[np.flatnonzero(at_least >= keep)[-1]])
+    else:
+        threshold = min_size
+    larger = np.concatenate([at_least[1:], [0]]).astype(np.int64)
+    return {"sizes": sizes, "larger": larger, "threshold": threshold,
+            "count": int(counts[sizes >= threshold].sum())}
+
+
+def _strides(shape):
+    """Per axis a: the number of positions of the axes before a, and the voxels of the axes from a on."""
+    return [(int(np.prod(shape[:a], dtype=np.int64)), int(np.prod(shape[a:], dtype=np.int64)))
+            for a in range(len(shape))]
+
+
+def _keys(own, classes, shape):
+    """Per axis: size class and position on the axes before it, one integer per component."""
+    sidx = np.searchsorted(classes["sizes"], own["size"]).astype(np.int64)
+    return sidx, [sidx * before + own["first"] // inner for before, inner in _strides(shape)]
+
+
+def position_counts(own, classes, shape):
+    """Per axis, the chunk's components counted by size class and position on the axes before it."""
+    _, keys = _keys(own, classes, shape)
+    out = []
+    for key in keys:
+        k, c = np.unique(key, return_counts=True)
+        out.append((k.astype(np.int64), c.astype(np.int64)))
+    return out
+
+
+def _count_between(table, low, high):
+    keys, counts = table
+    running = np.concatenate([[0], np.cumsum(counts)])
+    return running[np.searchsorted(keys, high, "right")] - running[np.searchsorted(keys, low, "left")]
+
+
+def rank_components(own, classes, shape, *tables):
+    """Final labels of a chunk's own components: (local ids, labels) and (groups,
+    labels). `tables` are the counts before this chunk, one per axis, then those after it."""
+    before, after = tables[:len(shape)], tables[len(shape):]
+    sidx, keys = _keys(own, classes, shape)
+    rank = classes["larger"][sidx] + 1 if sidx.size else np.empty(0, np.int64)
+    order = np.lexsort((own["first"], sidx))
+    in_order = sidx[order]
+    earlier = np.empty(sidx.size, np.int64)
+    earlier[order] = np.arange(sidx.size) - np.searchsorted(in_order, in_order, "left")
+    rank = rank + earlier
+    for (span, _), key, b, a in zip(_strides(shape), keys, before, after):
+        base = sidx * span
+        rank += _count_between(b, base, key) + _count_between(a, base, key - 1)
+    final = np.where(own["size"] >= classes["threshold"], rank, 0).astype(np.uint32)
+    mine = own["group"] >= 0
+    return (own["local"], final), (own["group"][mine], final[mine])
+
+
+def group_labels(groups, count):
+    out = np.zeros(count, np.uint32)
+    for g, lab in groups:
+        out[g] = lab
+    return out
+
+
+def chunk_groups(labels, joined):
+    return joined["ids"], labels[joined["group"]]
+
+
+def chunk_table(count, own_labels, groups):
+    table = np.zeros(count + 1, np.uint32)
+    table[own_labels[0]] = own_labels[1]
+    table[groups[0]] = groups[1]
+    return table
+
+
+def count_of(classes):
+    return np.int64(classes["count"])
 
 
 def relabel(block, table, connectivity, class_value):
@@ -133,10 +255,18 @@ def relabel(block, table, connectivity, class_value):
     return table[labels]
 
 
+def pick(value, *path):
+    for step in path:
+        value = value[step]
+    return value
+
+
 def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, workers=None):
-    import dask
     import dask.array as da
+    from dask.base import tokenize
+    from dask.delayed import Delayed
     from dask.graph_manipulation import bind
+    from dask.highlevelgraph import HighLevelGraph
 
     x = da.asarray(input)
     if x.ndim not in (1, 2, 3):
@@ -152,50 +282,100 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
             raise ValueError(f"{name} must be a non-negative integer, got {v!r}")
     min_size, keep = int(min_size), int(keep)
     diagonal = connectivity == 8
+    shape = [int(s) for s in x.shape]
     grid = x.numblocks
     starts = [np.concatenate([[0], np.cumsum(c[:-1])]).astype(np.int64) for c in x.chunks]
     indices = list(itertools.product(*(range(n) for n in grid)))
     number = {idx: k for k, idx in enumerate(indices)}
-    blocks = x.to_delayed(optimize_graph=False)
-    summary = dask.delayed(chunk_summary, pure=True)
-    get = dask.delayed(operator.getitem, pure=True)
-    metas = {idx: summary(blocks[idx], tuple(int(s[i]) for s, i in zip(starts, idx)), x.shape,
-                          connectivity, class_value) for idx in indices}
-    faces = {}
+    token = tokenize(x.name, connectivity, class_value, min_size, keep)
 
-    def face(idx, axis, side):
-        if (idx, axis, side) not in faces:
-            faces[(idx, axis, side)] = get(get(metas[idx], "faces"), (axis, side))
-        return faces[(idx, axis, side)]
+    # The graph is written out directly: one layer, built in time linear in the
+    # number of chunks. Lists in a task are searched for keys; tuples that are
+    # not keys are passed as lists.
+    def key(name, *k):
+        return (f"{name}-{token}",) + k if k else f"{name}-{token}"
 
-    pair_lists = []
-    for idx in indices:
+    dsk = {}
+    for idx, n in number.items():
+        dsk[key("chunk_summary", n)] = (chunk_summary, (x.name,) + idx, [int(s[i]) for s, i in zip(starts, idx)],
+                                        shape, connectivity, class_value)
+        for axis in range(x.ndim):
+            for side in (0, 1):
+                dsk[key("face", n, axis, side)] = (pick, key("chunk_summary", n), "faces", 2 * axis + side)
+        dsk[key("boundary", n)] = (pick, key("chunk_summary", n), "boundary")
+    pairs = []
+    for idx, n in number.items():
         for axis in range(x.ndim):
             if idx[axis] + 1 < grid[axis]:
-                nxt = idx[:axis] + (idx[axis] + 1,) + idx[axis + 1:]
-                pair_lists.append(dask.delayed(face_pairs, pure=True)(
-                    face(idx, axis, 1), face(nxt, axis, 0), (number[idx], number[nxt]), diagonal))
+                m = number[idx[:axis] + (idx[axis] + 1,) + idx[axis + 1:]]
+                pairs.append(key("face_pairs", len(pairs)))
+                dsk[pairs[-1]] = (face_pairs, key("face", n, axis, 1), key("face", m, axis, 0), [n, m], diagonal)
     corners = []
     if diagonal:
         for i, j in itertools.product(range(grid[0] - 1), range(grid[1] - 1)):
-            tl, tr, bl, br = (i, j), (i, j + 1), (i + 1, j), (i + 1, j + 1)
-            corners.append(dask.delayed(corner_pairs, pure=True)(
-                get(face(tl, 0, 1), -1), get(face(br, 0, 0), 0), get(face(tr, 0, 1), 0),
-                get(face(bl, 0, 0), -1), (number[tl], number[br], number[tr], number[bl])))
-    all_pairs = dask.delayed(_join, pure=True)(pair_lists, corners)
-    resolved = dask.delayed(resolve, pure=True)(
-        [get(metas[i], "count") for i in indices], [get(metas[i], "sizes") for i in indices],
-        [get(metas[i], "first") for i in indices], all_pairs, min_size, keep)
+            tl, tr, bl, br = (number[c] for c in ((i, j), (i, j + 1), (i + 1, j), (i + 1, j + 1)))
+            corners.append(key("corner_pairs", i, j))
+            dsk[corners[-1]] = (corner_pairs, (pick, key("face", tl, 0, 1), -1), (pick, key("face", br, 0, 0), 0),
+                                (pick, key("face", tr, 0, 1), 0), (pick, key("face", bl, 0, 0), -1),
+                                [tl, br, tr, bl])
+    dsk[key("all_pairs")] = (_join, pairs, corners)
+    dsk[key("resolve")] = (resolve, [key("boundary", n) for n in number.values()], key("all_pairs"))
+    dsk[key("groups")] = (pick, key("resolve"), "groups")
+    for n in number.values():
+        dsk[key("joined", n)] = (pick, key("resolve"), "chunks", n)
+        dsk[key("own", n)] = (own_components, key("chunk_summary", n), key("joined", n))
+        dsk[key("size_counts", n)] = (size_counts, key("own", n))
+
+    # The histogram of sizes, reduced eight tables at a time.
+    level, items = 0, [key("size_counts", n) for n in number.values()]
+    while len(items) > 1:
+        level += 1
+        merged = []
+        for i in range(0, len(items), 8):
+            merged.append(key("merge_counts-sizes", level, i))
+            dsk[merged[-1]] = (merge_counts, *items[i:i + 8])
+        items = merged
+    dsk[key("size_classes")] = (size_classes, items[0], min_size, keep)
+
+    # Per axis a: the counts of the slice of chunks at each index along a,
+    # among the chunks that share this chunk's indices on the axes before a;
+    # then, per such slice, the sums over the slices before and after it.
+    slices = {}
+    for idx, n in number.items():
+        dsk[key("position_counts", n)] = (position_counts, key("own", n), key("size_classes"), shape)
+        for a in range(x.ndim):
+            slices.setdefault((a, idx[:a + 1]), []).append((pick, key("position_counts", n), a))
+    for (a, p), tables in slices.items():
+        dsk[key("merge_counts-slice", a, *p)] = (merge_counts, *tables)
+    for (a, p) in slices:
+        row = [key("merge_counts-slice", a, *p[:a], i) for i in range(grid[a])]
+        dsk[key("merge_counts-before", a, *p)] = (merge_counts, *row[:p[a]])
+        dsk[key("merge_counts-after", a, *p)] = (merge_counts, *row[p[a] + 1:])
+    for idx, n in number.items():
+        dsk[key("rank_components", n)] = (
+            rank_components, key("own", n), key("size_classes"), shape,
+            *[key("merge_counts-before", a, *idx[:a + 1]) for a in range(x.ndim)],
+            *[key("merge_counts-after", a, *idx[:a + 1]) for a in range(x.ndim)])
+    dsk[key("group_labels")] = (group_labels, [(pick, key("rank_components", n), 1) for n in number.values()],
+                                key("groups"))
+    for idx, n in number.items():
+        dsk[key("table", n)] = (chunk_table, (pick, key("chunk_summary", n), "count"),
+                                (pick, key("rank_components", n), 0),
+                                (chunk_groups, key("group_labels"), key("joined", n)))
+    dsk[key("count")] = (count_of, key("size_classes"))
+    tables = Delayed(key("group_labels"), HighLevelGraph.from_collections(key("label-join"), dsk, dependencies=[x]),
+                     layer=key("label-join"))
+
     # Read the chunks a second time, only once the tables exist: nothing keeps
     # the whole volume in memory between the two passes.
-    again = bind(x, resolved).to_delayed(optimize_graph=False)
-    out = np.empty(grid, dtype=object)
-    relabel_d = dask.delayed(relabel, pure=True)
-    table_d = dask.delayed(table_of, pure=True)
-    for idx in indices:
-        shape = tuple(c[i] for c, i in zip(x.chunks, idx))
-        out[idx] = da.from_delayed(relabel_d(again[idx], table_d(resolved, number[idx]), connectivity,
-                                             class_value), shape=shape, dtype=np.uint32)
-    labels = da.block(out.tolist()) if x.ndim else out[()]
-    count = da.from_delayed(dask.delayed(count_of, pure=True)(resolved), shape=(), dtype=np.int64)
+    again = bind(x, tables)
+    name = key("relabel")
+    out = {(name,) + idx: (relabel, (again.name,) + idx, key("table", n), connectivity, class_value)
+           for idx, n in number.items()}
+    labels = da.Array(HighLevelGraph.from_collections(name, out, dependencies=[again, tables]), name,
+                      chunks=x.chunks, dtype=np.uint32, meta=np.empty((0,) * x.ndim, np.uint32))
+    count_name = key("label-count")
+    count = da.Array(HighLevelGraph.from_collections(count_name, {(count_name,): (pick, key("count"))},
+                                                     dependencies=[tables]),
+                     count_name, chunks=(), dtype=np.int64, meta=np.empty((), np.int64))
     return labels, count

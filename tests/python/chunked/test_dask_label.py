@@ -3,6 +3,7 @@
 cross chunk faces in every direction."""
 
 import dask
+import dask.callbacks
 import dask.array as da
 import numpy as np
 import pytest
@@ -107,3 +108,70 @@ def test_label_only_faces_reach_the_join(nvd):
     assert len(resolve_keys) == 1
     deps = get_dependencies(graph, resolve_keys[0])
     assert not any(str(d[0] if isinstance(d, tuple) else d).startswith(("array-", "chunk_summary")) for d in deps)
+
+
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_label_ties_on_irregular_chunks(nv, nvd, seed):
+    # Sparse speckle: hundreds of components of sizes 1 to 4, most sizes shared
+    # by many, on chunks of uneven sizes (ones included) along every axis, so
+    # that equal sizes must be ordered across planes, rows and chunks.
+    rng = np.random.default_rng(seed)
+    x = (rng.random((23, 19, 29)) < 0.08).astype(np.uint8)
+    cuts = [tuple(np.diff(np.unique(np.concatenate([[0, n], rng.integers(1, n, 5)])))) for n in x.shape]
+    assert check(nv, nvd, x, tuple(cuts)) > 300
+    check(nv, nvd, x, tuple(cuts), min_size=2)
+    image = (rng.random((57, 43)) < 0.2).astype(np.uint8)
+    for connectivity in (4, 8):
+        check(nv, nvd, image, ((1, 20, 3, 33), (7, 1, 30, 5)), connectivity=connectivity)
+
+
+class ResultSizes(dask.callbacks.Callback):
+    """Largest result, in bytes of its arrays, of the tasks whose name starts with a prefix."""
+
+    def __init__(self, prefixes):
+        super().__init__()
+        self.largest = dict.fromkeys(prefixes, 0)
+
+    @staticmethod
+    def nbytes(value):
+        if isinstance(value, np.ndarray):
+            return value.nbytes
+        if isinstance(value, dict):
+            value = list(value.values())
+        if isinstance(value, (list, tuple)):
+            return sum(ResultSizes.nbytes(v) for v in value)
+        return 0
+
+    def _posttask(self, key, result, dsk, state, worker_id):
+        name = key[0] if isinstance(key, tuple) else key
+        for prefix in self.largest:
+            if str(name).startswith(prefix):
+                self.largest[prefix] = max(self.largest[prefix], self.nbytes(result))
+
+
+def test_label_joins_and_ranks_without_holding_every_component(nv, nvd):
+    # Two volumes with the same components across chunk faces; one also holds
+    # 64 single voxels inside each of its 64 chunks. The tasks that see more
+    # than one chunk (the join, the size classes, the group labels) must not
+    # grow with those inner components.
+    rng = np.random.default_rng(11)
+    base = np.zeros((64, 64, 64), np.uint8)
+    base[rng.integers(0, 64, 300), rng.integers(0, 64, 300), :] = 1  # rods across every chunk in x
+    speckled = base.copy()
+    inner = np.zeros_like(base, bool)
+    inner[2:-1:4, 2:-1:4, 2:-1:4] = True
+    inner[base.astype(bool) | np.roll(base, 1, 0).astype(bool) | np.roll(base, -1, 0).astype(bool)
+          | np.roll(base, 1, 1).astype(bool) | np.roll(base, -1, 1).astype(bool)] = False
+    speckled[inner] = 1
+    prefixes = ("resolve", "size_classes", "group_labels", "merge_counts")
+    sizes = {}
+    for name, x in (("base", base), ("speckled", speckled)):
+        with ResultSizes(prefixes) as seen:
+            check(nv, nvd, x, (16, 16, 16))
+        sizes[name] = seen.largest
+    assert nv.label(speckled)[1] > nv.label(base)[1] + 2000
+    assert sizes["speckled"]["resolve"] == sizes["base"]["resolve"] > 0
+    assert sizes["speckled"]["group_labels"] == sizes["base"]["group_labels"] > 0
+    assert sizes["speckled"]["size_classes"] <= sizes["base"]["size_classes"] + 64
+    # The largest count table: size classes by row, for one row of chunks.
+    assert sizes["speckled"]["merge_counts"] < 16 * 64 * 16 * 2
