@@ -9,8 +9,12 @@ Not run by the tests. Example (the issue's sizes; needs about 12 GiB of disk):
     python bench/dask/bench_chunked.py --shape 1024 1024 1024 --ops gaussian label
 
 Every result is written to a Zarr store on disk (uncompressed unless
---compress), so the volume may be larger than the workers' memory. Peak memory is the resident size of each worker
-process, sampled every 0.1 s.
+--compress), so the volume may be larger than the workers' memory; with
+--sink discard the chunks of the result are computed and dropped, which times
+the reading and the filtering without the writing. Peak memory is the resident
+size of each worker process, sampled every 0.1 s. --keep-input leaves the input
+store in place and uses it again on the next run with the same shape and chunks.
+Needs the packages of bench/dask/requirements.txt beside the test packages.
 """
 
 from __future__ import annotations
@@ -38,6 +42,9 @@ def parse():
     p.add_argument("--peer-timeout", type=float, default=1800.0,
                    help="seconds after which a dask-image run is abandoned and reported as such")
     p.add_argument("--workdir", default="nvf-dask-bench")
+    p.add_argument("--sink", choices=["zarr", "discard"], default="zarr",
+                   help="write the result to a Zarr store, or compute its chunks and drop them")
+    p.add_argument("--keep-input", action="store_true", help="keep the input store and reuse a matching one")
     p.add_argument("--compress", action="store_true",
                    help="compress the outputs (the store's default codec); by default they are written raw, so "
                         "that the filters, not the codec, are timed")
@@ -60,6 +67,15 @@ def make_input(path, shape, chunks):
                         meta=np.empty((0, 0, 0), np.uint8))
     shutil.rmtree(path, ignore_errors=True)
     vol.to_zarr(str(path))
+
+
+def matching_input(path, shape, chunks):
+    try:
+        import zarr
+        a = zarr.open_array(str(path), mode="r")
+    except Exception:
+        return False
+    return a.shape == shape and a.chunks == tuple(min(chunks, n) for n in shape) and a.dtype == np.uint8
 
 
 class PeakMemory:
@@ -103,6 +119,13 @@ class PeakMemory:
                 self.cpu[addr] = float("nan")
 
 
+class Discard:
+    """A store target that drops what it is given."""
+
+    def __setitem__(self, where, value):
+        pass
+
+
 def job(name, impl, source, sigma):
     """The lazy result to store for one job."""
     import dask.array as da
@@ -129,8 +152,11 @@ def run_one(name, impl, workers, args, src_path, out_path, limit):
         source = da.from_zarr(str(src_path))
         result = job(name, impl, source, args.sigma)
         shutil.rmtree(out_path, ignore_errors=True)
-        store = da.to_zarr(result, str(out_path), compute=False,
-                           zarr_array_kwargs=None if args.compress else {"compressors": None})
+        if args.sink == "discard":
+            store = da.store(result, Discard(), lock=False, compute=False)
+        else:
+            store = da.to_zarr(result, str(out_path), compute=False,
+                               zarr_array_kwargs=None if args.compress else {"compressors": None})
         with PeakMemory(client) as mem:
             start = time.perf_counter()
             future = client.compute(store)
@@ -165,8 +191,11 @@ def main():
     print(f"input {args.shape} uint8 ({voxels / 2**30:.2f} GiB), chunks {args.chunks}^3, sigma {args.sigma}, "
           f"workers limited to {args.memory_limit} each", flush=True)
     start = time.perf_counter()
-    make_input(src, tuple(args.shape), args.chunks)
-    print(f"input written in {time.perf_counter() - start:.1f} s", flush=True)
+    if args.keep_input and matching_input(src, tuple(args.shape), args.chunks):
+        print("input reused", flush=True)
+    else:
+        make_input(src, tuple(args.shape), args.chunks)
+        print(f"input written in {time.perf_counter() - start:.1f} s", flush=True)
 
     impls = ["nvfiltering"] + (["dask-image"] if args.peers == "yes" else [])
     rows = []
@@ -201,7 +230,8 @@ def main():
                 (sn, cn), (sp, cp) = ok[(name, "nvfiltering", w)], ok[(name, "dask-image", w)]
                 print(f"{name}, {w} worker(s): nvfiltering {sp / sn:.2f}x faster than dask-image by wall clock, "
                       f"{sum(cp) / sum(cn):.2f}x by CPU seconds")
-    shutil.rmtree(src, ignore_errors=True)
+    if not args.keep_input:
+        shutil.rmtree(src, ignore_errors=True)
 
 
 if __name__ == "__main__":
