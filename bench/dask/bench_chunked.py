@@ -39,6 +39,8 @@ def parse():
     p.add_argument("--workers", type=int, nargs="+", default=[1, 2])
     p.add_argument("--ops", nargs="+", default=["gaussian", "label"], choices=["gaussian", "label"])
     p.add_argument("--peers", choices=["yes", "no"], default="yes", help="also time dask-image")
+    p.add_argument("--peer-ops", nargs="*", default=None, choices=["gaussian", "label"],
+                   help="the jobs to time with dask-image too (default: all of --ops)")
     p.add_argument("--peer-timeout", type=float, default=1800.0,
                    help="seconds after which a dask-image run is abandoned and reported as such")
     p.add_argument("--workdir", default="nvf-dask-bench")
@@ -201,6 +203,8 @@ def main():
     rows = []
     for name in args.ops:
         for impl in impls:
+            if impl != "nvfiltering" and args.peer_ops is not None and name not in args.peer_ops:
+                continue
             for workers in args.workers:
                 seconds, peaks, cpu, status = run_one(name, impl, workers, args, src, work / "out.zarr", limit)
                 rows.append((name, impl, workers, seconds, peaks, cpu, status))

@@ -134,15 +134,17 @@ def resolve(boundaries, pair_lists):
 
 
 def own_components(summary, joined):
-    """The components a chunk ranks: those inside it, and the merged groups
-    whose first voxel it holds (with their group number)."""
+    """The components a chunk ranks: those inside it, then the merged groups
+    whose first voxel it holds (their group numbers in `groups`). Every chunk's
+    is held until the ranks are known, so it is kept to 20 bytes a component."""
     inside = np.ones(summary["count"], bool)
     inside[joined["ids"] - 1] = False
     owner = joined["owner"]
-    return {"local": np.concatenate([np.flatnonzero(inside) + 1, joined["ids"][owner]]),
+    return {"count": summary["count"],
+            "local": np.concatenate([np.flatnonzero(inside) + 1, joined["ids"][owner]]).astype(np.uint32),
             "size": np.concatenate([summary["sizes"][inside], joined["size"][owner]]),
             "first": np.concatenate([summary["first"][inside], joined["first"][owner]]),
-            "group": np.concatenate([np.full(int(inside.sum()), -1, np.int64), joined["group"][owner]])}
+            "groups": joined["group"][owner]}
 
 
 def size_counts(own):
@@ -210,8 +212,10 @@ def _count_between(table, low, high):
 
 
 def rank_components(own, classes, shape, *tables):
-    """Final labels of a chunk's own components: (local ids, labels) and (groups,
-    labels). `tables` are the counts before this chunk, one per axis, then those after it."""
+    """Final labels of a chunk's own components: the chunk's table from local
+    to final label (the groups it does not own still 0), and the labels of the
+    groups it owns. `tables` are the counts before this chunk, one per axis,
+    then those after it."""
     before, after = tables[:len(shape)], tables[len(shape):]
     sidx, keys = _keys(own, classes, shape)
     rank = classes["larger"][sidx] + 1 if sidx.size else np.empty(0, np.int64)
@@ -224,8 +228,10 @@ def rank_components(own, classes, shape, *tables):
         base = sidx * span
         rank += _count_between(b, base, key) + _count_between(a, base, key - 1)
     final = np.where(own["size"] >= classes["threshold"], rank, 0).astype(np.uint32)
-    mine = own["group"] >= 0
-    return (own["local"], final), (own["group"][mine], final[mine])
+    table = np.zeros(own["count"] + 1, np.uint32)
+    table[own["local"]] = final
+    groups = own["groups"]
+    return table, (groups, final[final.size - groups.size:])
 
 
 def group_labels(groups, count):
@@ -239,18 +245,14 @@ def chunk_groups(labels, joined):
     return joined["ids"], labels[joined["group"]]
 
 
-def chunk_table(count, own_labels, groups):
-    table = np.zeros(count + 1, np.uint32)
-    table[own_labels[0]] = own_labels[1]
-    table[groups[0]] = groups[1]
-    return table
-
-
 def count_of(classes):
     return np.int64(classes["count"])
 
 
-def relabel(block, table, connectivity, class_value):
+def relabel(block, own_table, groups, connectivity, class_value):
+    """The chunk's final labels: its own components' and its merged groups'."""
+    table = own_table.copy()
+    table[groups[0]] = groups[1]
     labels, _ = _label_block(block, connectivity, class_value)
     return table[labels]
 
@@ -299,9 +301,7 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
     for idx, n in number.items():
         dsk[key("chunk_summary", n)] = (chunk_summary, (x.name,) + idx, [int(s[i]) for s, i in zip(starts, idx)],
                                         shape, connectivity, class_value)
-        for axis in range(x.ndim):
-            for side in (0, 1):
-                dsk[key("face", n, axis, side)] = (pick, key("chunk_summary", n), "faces", 2 * axis + side)
+        dsk[key("faces", n)] = (pick, key("chunk_summary", n), "faces")
         dsk[key("boundary", n)] = (pick, key("chunk_summary", n), "boundary")
     pairs = []
     for idx, n in number.items():
@@ -309,14 +309,15 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
             if idx[axis] + 1 < grid[axis]:
                 m = number[idx[:axis] + (idx[axis] + 1,) + idx[axis + 1:]]
                 pairs.append(key("face_pairs", len(pairs)))
-                dsk[pairs[-1]] = (face_pairs, key("face", n, axis, 1), key("face", m, axis, 0), [n, m], diagonal)
+                dsk[pairs[-1]] = (face_pairs, (pick, key("faces", n), 2 * axis + 1), (pick, key("faces", m), 2 * axis),
+                                  [n, m], diagonal)
     corners = []
     if diagonal:
         for i, j in itertools.product(range(grid[0] - 1), range(grid[1] - 1)):
             tl, tr, bl, br = (number[c] for c in ((i, j), (i, j + 1), (i + 1, j), (i + 1, j + 1)))
             corners.append(key("corner_pairs", i, j))
-            dsk[corners[-1]] = (corner_pairs, (pick, key("face", tl, 0, 1), -1), (pick, key("face", br, 0, 0), 0),
-                                (pick, key("face", tr, 0, 1), 0), (pick, key("face", bl, 0, 0), -1),
+            dsk[corners[-1]] = (corner_pairs, (pick, key("faces", tl), 1, -1), (pick, key("faces", br), 0, 0),
+                                (pick, key("faces", tr), 1, 0), (pick, key("faces", bl), 0, -1),
                                 [tl, br, tr, bl])
     dsk[key("all_pairs")] = (_join, pairs, corners)
     dsk[key("resolve")] = (resolve, [key("boundary", n) for n in number.values()], key("all_pairs"))
@@ -356,12 +357,11 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
             rank_components, key("own", n), key("size_classes"), shape,
             *[key("merge_counts-before", a, *idx[:a + 1]) for a in range(x.ndim)],
             *[key("merge_counts-after", a, *idx[:a + 1]) for a in range(x.ndim)])
-    dsk[key("group_labels")] = (group_labels, [(pick, key("rank_components", n), 1) for n in number.values()],
-                                key("groups"))
-    for idx, n in number.items():
-        dsk[key("table", n)] = (chunk_table, (pick, key("chunk_summary", n), "count"),
-                                (pick, key("rank_components", n), 0),
-                                (chunk_groups, key("group_labels"), key("joined", n)))
+        # Only the merged groups' labels travel to the gathering task.
+        dsk[key("rank_groups", n)] = (pick, key("rank_components", n), 1)
+    dsk[key("group_labels")] = (group_labels, [key("rank_groups", n) for n in number.values()], key("groups"))
+    for n in number.values():
+        dsk[key("chunk_groups", n)] = (chunk_groups, key("group_labels"), key("joined", n))
     dsk[key("count")] = (count_of, key("size_classes"))
     tables = Delayed(key("group_labels"), HighLevelGraph.from_collections(key("label-join"), dsk, dependencies=[x]),
                      layer=key("label-join"))
@@ -370,7 +370,8 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
     # the whole volume in memory between the two passes.
     again = bind(x, tables)
     name = key("relabel")
-    out = {(name,) + idx: (relabel, (again.name,) + idx, key("table", n), connectivity, class_value)
+    out = {(name,) + idx: (relabel, (again.name,) + idx, (pick, key("rank_components", n), 0),
+                           key("chunk_groups", n), connectivity, class_value)
            for idx, n in number.items()}
     labels = da.Array(HighLevelGraph.from_collections(name, out, dependencies=[again, tables]), name,
                       chunks=x.chunks, dtype=np.uint32, meta=np.empty((0,) * x.ndim, np.uint32))
