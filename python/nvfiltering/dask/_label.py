@@ -346,10 +346,15 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
         dsk[key("position_counts", n)] = (position_counts, key("own", n), key("size_classes"), shape)
         for a in range(x.ndim):
             slices.setdefault((a, idx[:a + 1]), []).append((pick, key("position_counts", n), a))
+    sums = {}
     for (a, p), tables in slices.items():
-        dsk[key("merge_counts-slice", a, *p)] = (merge_counts, *tables)
+        if len(tables) == 1:  # a slice of one chunk (always so on the last axis) needs no task of its own
+            sums[(a, p)] = tables[0]
+        else:
+            sums[(a, p)] = key("merge_counts-slice", a, *p)
+            dsk[sums[(a, p)]] = (merge_counts, *tables)
     for (a, p) in slices:
-        row = [key("merge_counts-slice", a, *p[:a], i) for i in range(grid[a])]
+        row = [sums[(a, p[:a] + (i,))] for i in range(grid[a])]
         dsk[key("merge_counts-before", a, *p)] = (merge_counts, *row[:p[a]])
         dsk[key("merge_counts-after", a, *p)] = (merge_counts, *row[p[a] + 1:])
     for idx, n in number.items():
@@ -360,8 +365,6 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
         # Only the merged groups' labels travel to the gathering task.
         dsk[key("rank_groups", n)] = (pick, key("rank_components", n), 1)
     dsk[key("group_labels")] = (group_labels, [key("rank_groups", n) for n in number.values()], key("groups"))
-    for n in number.values():
-        dsk[key("chunk_groups", n)] = (chunk_groups, key("group_labels"), key("joined", n))
     dsk[key("count")] = (count_of, key("size_classes"))
     tables = Delayed(key("group_labels"), HighLevelGraph.from_collections(key("label-join"), dsk, dependencies=[x]),
                      layer=key("label-join"))
@@ -371,7 +374,7 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
     again = bind(x, tables)
     name = key("relabel")
     out = {(name,) + idx: (relabel, (again.name,) + idx, (pick, key("rank_components", n), 0),
-                           key("chunk_groups", n), connectivity, class_value)
+                           (chunk_groups, key("group_labels"), key("joined", n)), connectivity, class_value)
            for idx, n in number.items()}
     labels = da.Array(HighLevelGraph.from_collections(name, out, dependencies=[again, tables]), name,
                       chunks=x.chunks, dtype=np.uint32, meta=np.empty((0,) * x.ndim, np.uint32))
