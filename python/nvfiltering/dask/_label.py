@@ -254,7 +254,7 @@ def relabel(block, own_table, groups, connectivity, class_value):
     table = own_table.copy()
     table[groups[0]] = groups[1]
     labels, _ = _label_block(block, connectivity, class_value)
-    return table[labels]
+    return np.take(table, labels)
 
 
 def pick(value, *path):
