@@ -68,8 +68,12 @@ def chunk_summary(block, start, shape, connectivity, class_value):
         faces.append(np.ascontiguousarray(np.take(labels, labels.shape[axis] - 1, axis=axis)))
     ids = np.unique(np.concatenate([f.ravel() for f in faces])).astype(np.int64)
     ids = ids[ids > 0]
+    mask = np.zeros(ids.size, np.uint8)  # bit 2 * axis + side: the component touches that face
+    for f, face in enumerate(faces):
+        on = np.unique(face)
+        mask[np.searchsorted(ids, on[on > 0])] |= np.uint8(1 << f)
     return {"count": count, "sizes": sizes, "first": first, "faces": faces,
-            "boundary": (ids, sizes[ids - 1], first[ids - 1])}
+            "boundary": (ids, sizes[ids - 1], first[ids - 1], mask)}
 
 
 def _pairs(a, b):
@@ -89,48 +93,165 @@ def face_pairs(low, high, ids, diagonal):
     return ids[0], ids[1], a, b
 
 
-def corner_pairs(top_left, bottom_right, top_right, bottom_left, ids):
-    """Diagonal pairs at a point where four chunks of an 8-connected image meet."""
-    a = np.array([top_left, top_right], np.int64)
-    b = np.array([bottom_right, bottom_left], np.int64)
-    keep = (a > 0) & (b > 0)
-    return [(ids[0], ids[1], a[:1][keep[:1]], b[:1][keep[:1]]), (ids[2], ids[3], a[1:][keep[1:]], b[1:][keep[1:]])]
+def corner_pair(a, b, ids):
+    """The diagonal pair of two chunks of an 8-connected image that meet at a point."""
+    keep = np.array([a > 0 and b > 0])
+    return ids[0], ids[1], np.array([a], np.int64)[keep], np.array([b], np.int64)[keep]
 
 
-def _join(pairs, corner_groups):
-    return list(pairs) + [p for group in corner_groups for p in group]
+# The join runs on a tree of boxes of chunks: a leaf is one chunk, a node's box
+# is split in two along every axis it spans (up to eight parts in 3-D).
+# Boundary components are named (chunk << 32 | local label). Going up, a node
+# merges its parts' open groups along the pairs that cross between them; a group stays open while one of its members touches a
+# side of the box with another chunk beyond it, and otherwise closes there, as
+# final (named node << 32 | group). Going down, every node learns the final
+# group of each of its open groups and passes it on. A node holds what touches
+# its parts' outsides, never every boundary component of the volume.
+
+def _outer(chunks, mask, lo, hi, grid):
+    """Which members touch a side of the box [lo, hi) beyond which lies another chunk."""
+    idx = np.unravel_index(chunks, grid)
+    out = np.zeros(chunks.size, bool)
+    for axis in range(len(grid)):
+        if lo[axis] > 0:
+            out |= ((mask >> (2 * axis)) & 1).astype(bool) & (idx[axis] == lo[axis])
+        if hi[axis] < grid[axis]:
+            out |= ((mask >> (2 * axis + 1)) & 1).astype(bool) & (idx[axis] == hi[axis] - 1)
+    return out
 
 
-def resolve(boundaries, pair_lists):
-    """Merges the components that touch chunk boundaries. Per chunk, for each of
-    its boundary components: the merged group, its size and first voxel, and
-    whether this component holds that voxel (then this chunk owns the group)."""
+def _close(node, members, group, mask, size, first, box, comps):
+    """A node's open part (for its parent) and its record (for the way down)."""
+    outer = _outer(members >> 32, mask, *box)
+    is_open = np.zeros(size.size, bool)
+    is_open[group[outer]] = True
+    open_index = np.full(size.size, -1, np.int64)
+    open_index[is_open] = np.arange(int(is_open.sum()))
+    order = np.argsort(members[outer], kind="stable")
+    up = {"members": members[outer][order], "group": open_index[group[outer]][order],
+          "mask": mask[outer][order], "size": size[is_open], "first": first[is_open]}
+    return up, {"node": node, "comps": comps, "open": open_index, "size": size, "first": first}
+
+
+def join_leaf(boundary, chunk, node, box):
+    ids, sizes, firsts, mask = boundary
+    members = (np.int64(chunk) << 32) | ids
+    return _close(node, members, np.arange(ids.size), mask, sizes, firsts, box, ())
+
+
+def join_up(node, box, parts, *pair_lists):
+    """Merges the open groups of a node's parts along the pairs between them."""
     from scipy.sparse import coo_matrix
     from scipy.sparse.csgraph import connected_components
 
-    counts = np.array([b[0].size for b in boundaries], np.int64)
-    offsets = np.concatenate([[0], np.cumsum(counts)])
-    total = int(offsets[-1])
-    size_all = np.concatenate([b[1] for b in boundaries]) if total else np.empty(0, np.int64)
-    first_all = np.concatenate([b[2] for b in boundaries]) if total else np.empty(0, np.int64)
+    counts = [p["size"].size for p in parts]
+    offsets = np.concatenate([[0], np.cumsum(counts)]).astype(np.int64)
+    members = np.concatenate([np.empty(0, np.int64)] + [p["members"] for p in parts])
+    group = np.concatenate([np.empty(0, np.int64)] + [o + p["group"] for o, p in zip(offsets, parts)])
+    mask = np.concatenate([np.empty(0, np.uint8)] + [p["mask"] for p in parts])
+    order = np.argsort(members, kind="stable")
+    named = members[order]
     ga, gb = [np.empty(0, np.int64)], [np.empty(0, np.int64)]
     for (ka, kb, a, b) in pair_lists:
-        ga.append(offsets[ka] + np.searchsorted(boundaries[ka][0], a))
-        gb.append(offsets[kb] + np.searchsorted(boundaries[kb][0], b))
+        ga.append(group[order[np.searchsorted(named, (np.int64(ka) << 32) | a)]])
+        gb.append(group[order[np.searchsorted(named, (np.int64(kb) << 32) | b)]])
     ga, gb = np.concatenate(ga), np.concatenate(gb)
+    total = int(offsets[-1])
     graph = coo_matrix((np.ones(ga.size, np.int8), (ga, gb)), shape=(total, total)).tocsr()
     groups, comp = connected_components(graph, directed=False) if total else (0, np.empty(0, np.int64))
     comp = comp.astype(np.int64)
-    gsize = np.zeros(groups, np.int64)
-    np.add.at(gsize, comp, size_all)
-    gfirst = np.full(groups, NO_VOXEL, np.int64)
-    np.minimum.at(gfirst, comp, first_all)
-    chunks = []
-    for k in range(counts.size):
-        part = comp[offsets[k]:offsets[k + 1]]
-        chunks.append({"ids": boundaries[k][0], "group": part, "size": gsize[part], "first": gfirst[part],
-                       "owner": first_all[offsets[k]:offsets[k + 1]] == gfirst[part]})
-    return {"chunks": chunks, "groups": int(groups)}
+    size = np.zeros(groups, np.int64)
+    np.add.at(size, comp, np.concatenate([np.empty(0, np.int64)] + [p["size"] for p in parts]))
+    first = np.full(groups, NO_VOXEL, np.int64)
+    np.minimum.at(first, comp, np.concatenate([np.empty(0, np.int64)] + [p["first"] for p in parts]))
+    return _close(node, members, comp[group], mask, size, first, box,
+                  tuple(comp[offsets[i]:offsets[i + 1]] for i in range(len(parts))))
+
+
+def join_down(record, parent):
+    """Final (name, size, first voxel) of each open group of the node's parts
+    (of each boundary component at a leaf); `parent` gives those of the node's
+    own open groups (None at the root, where none is open)."""
+    n = record["size"].size
+    name = (np.int64(record["node"]) << 32) | np.arange(n, dtype=np.int64)
+    size, first = record["size"].copy(), record["first"].copy()
+    at = record["open"]
+    inherited = at >= 0
+    if parent is not None and inherited.any():
+        name[inherited] = parent[0][at[inherited]]
+        size[inherited] = parent[1][at[inherited]]
+        first[inherited] = parent[2][at[inherited]]
+    if not record["comps"]:
+        return name, size, first
+    return tuple((name[c], size[c], first[c]) for c in record["comps"])
+
+
+def leaf_joined(boundary, final):
+    """Per boundary component of a chunk: its final group, the group's size and
+    first voxel, and whether it holds that voxel (then this chunk owns the group)."""
+    ids, sizes, firsts, mask = boundary
+    name, size, first = final
+    return {"ids": ids, "group": name, "size": size, "first": first, "owner": firsts == first}
+
+
+def labels_up(record, *lists):
+    """The labels of the groups that closed at this node, taken from the (name,
+    label) lists coming up; the rest goes on up."""
+    names = np.concatenate([np.empty(0, np.int64)] + [l[0] for l in lists])
+    labels = np.concatenate([np.empty(0, np.uint32)] + [l[1] for l in lists])
+    here = (names >> 32) == record["node"]
+    closed = np.zeros(record["size"].size, np.uint32)
+    closed[names[here] & 0xFFFFFFFF] = labels[here]
+    return (names[~here], labels[~here]), closed
+
+
+def labels_down(record, closed, parent):
+    labels = closed.copy()
+    at = record["open"]
+    inherited = at >= 0
+    if parent is not None and inherited.any():
+        labels[inherited] = parent[at[inherited]]
+    if not record["comps"]:
+        return labels
+    return tuple(labels[c] for c in record["comps"])
+
+
+class _Box:
+    """A node of the tree: its box of chunks [lo, hi) and its parts."""
+
+    def __init__(self, lo, hi, counter):
+        self.lo, self.hi = lo, hi
+        self.id = next(counter)
+        # Every axis the box spans is cut at its middle.
+        self.mid = tuple(l + (h - l) // 2 if h - l > 1 else None for l, h in zip(lo, hi))
+        cuts = [((l, m), (m, h)) if m is not None else ((l, h),) for l, h, m in zip(lo, hi, self.mid)]
+        self.children = ()
+        if any(m is not None for m in self.mid):
+            self.children = tuple(_Box(tuple(c[0] for c in part), tuple(c[1] for c in part), counter)
+                                  for part in itertools.product(*cuts))
+
+    def part(self, idx):
+        """The index in `children` of the part holding chunk idx."""
+        k = 0
+        for i, m in zip(idx, self.mid):
+            if m is not None:
+                k = 2 * k + (i >= m)
+        return k
+
+    def nodes(self):
+        yield self
+        for c in self.children:
+            yield from c.nodes()
+
+    def meeting(self, a, b):
+        """The node where chunks a and b fall into different parts."""
+        node = self
+        while node.children:
+            pa, pb = node.part(a), node.part(b)
+            if pa != pb:
+                return node
+            node = node.children[pa]
+        return node
 
 
 def own_components(summary, joined):
@@ -234,15 +355,8 @@ def rank_components(own, classes, shape, *tables):
     return table, (groups, final[final.size - groups.size:])
 
 
-def group_labels(groups, count):
-    out = np.zeros(count, np.uint32)
-    for g, lab in groups:
-        out[g] = lab
-    return out
-
-
-def chunk_groups(labels, joined):
-    return joined["ids"], labels[joined["group"]]
+def leaf_groups(boundary, labels):
+    return boundary[0], labels
 
 
 def count_of(classes):
@@ -303,27 +417,57 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
                                         shape, connectivity, class_value)
         dsk[key("faces", n)] = (pick, key("chunk_summary", n), "faces")
         dsk[key("boundary", n)] = (pick, key("chunk_summary", n), "boundary")
-    pairs = []
+    root = _Box((0,) * x.ndim, tuple(grid), itertools.count())
+    nodes = list(root.nodes())
+    leaf = {node.lo: node for node in nodes if not node.children}
+    crossing = {node.id: [] for node in nodes}  # the pairs each node merges along
+
+    def add_pair(task, a, b):
+        k = key(task[0].__name__, len(dsk))
+        dsk[k] = task
+        crossing[root.meeting(a, b).id].append(k)
+
     for idx, n in number.items():
         for axis in range(x.ndim):
             if idx[axis] + 1 < grid[axis]:
-                m = number[idx[:axis] + (idx[axis] + 1,) + idx[axis + 1:]]
-                pairs.append(key("face_pairs", len(pairs)))
-                dsk[pairs[-1]] = (face_pairs, (pick, key("faces", n), 2 * axis + 1), (pick, key("faces", m), 2 * axis),
-                                  [n, m], diagonal)
-    corners = []
+                nxt = idx[:axis] + (idx[axis] + 1,) + idx[axis + 1:]
+                m = number[nxt]
+                add_pair((face_pairs, (pick, key("faces", n), 2 * axis + 1), (pick, key("faces", m), 2 * axis),
+                          [n, m], diagonal), idx, nxt)
     if diagonal:
         for i, j in itertools.product(range(grid[0] - 1), range(grid[1] - 1)):
-            tl, tr, bl, br = (number[c] for c in ((i, j), (i, j + 1), (i + 1, j), (i + 1, j + 1)))
-            corners.append(key("corner_pairs", i, j))
-            dsk[corners[-1]] = (corner_pairs, (pick, key("faces", tl), 1, -1), (pick, key("faces", br), 0, 0),
-                                (pick, key("faces", tr), 1, 0), (pick, key("faces", bl), 0, -1),
-                                [tl, br, tr, bl])
-    dsk[key("all_pairs")] = (_join, pairs, corners)
-    dsk[key("resolve")] = (resolve, [key("boundary", n) for n in number.values()], key("all_pairs"))
-    dsk[key("groups")] = (pick, key("resolve"), "groups")
-    for n in number.values():
-        dsk[key("joined", n)] = (pick, key("resolve"), "chunks", n)
+            tl, tr, bl, br = (i, j), (i, j + 1), (i + 1, j), (i + 1, j + 1)
+            add_pair((corner_pair, (pick, key("faces", number[tl]), 1, -1), (pick, key("faces", number[br]), 0, 0),
+                      [number[tl], number[br]]), tl, br)
+            add_pair((corner_pair, (pick, key("faces", number[tr]), 1, 0), (pick, key("faces", number[bl]), 0, -1),
+                      [number[tr], number[bl]]), tr, bl)
+    # A leaf's steps are cheap and run inside the chunk's own tasks (computed
+    # twice where two need them) rather than as tasks of their own.
+    box = lambda node: [list(node.lo), list(node.hi), list(grid)]
+    parent = {c.id: (node, i) for node in nodes for i, c in enumerate(node.children)}
+
+    def from_parent(name, node):
+        if node.id not in parent:
+            return None
+        up, i = parent[node.id]
+        return (pick, key(name, up.id), i)
+
+    for node in reversed(nodes):  # parts before their node
+        if node.children:
+            dsk[key("join-up", node.id)] = (join_up, node.id, box(node),
+                                            [key("join-open", c.id) for c in node.children], *crossing[node.id])
+            merged = key("join-up", node.id)
+        else:
+            merged = (join_leaf, key("boundary", number[node.lo]), number[node.lo], node.id, box(node))
+        dsk[key("join-open", node.id)] = (pick, merged, 0)
+        dsk[key("join-record", node.id)] = (pick, merged, 1)
+    for node in nodes:
+        if node.children:
+            dsk[key("join-down", node.id)] = (join_down, key("join-record", node.id), from_parent("join-down", node))
+    for idx, n in number.items():
+        node = leaf[idx]
+        dsk[key("joined", n)] = (leaf_joined, key("boundary", n),
+                                 (join_down, key("join-record", node.id), from_parent("join-down", node)))
         dsk[key("own", n)] = (own_components, key("chunk_summary", n), key("joined", n))
         dsk[key("size_counts", n)] = (size_counts, key("own", n))
 
@@ -362,11 +506,26 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
             rank_components, key("own", n), key("size_classes"), shape,
             *[key("merge_counts-before", a, *idx[:a + 1]) for a in range(x.ndim)],
             *[key("merge_counts-after", a, *idx[:a + 1]) for a in range(x.ndim)])
-        # Only the merged groups' labels travel to the gathering task.
-        dsk[key("rank_groups", n)] = (pick, key("rank_components", n), 1)
-    dsk[key("group_labels")] = (group_labels, [key("rank_groups", n) for n in number.values()], key("groups"))
+    # The owners' labels of merged groups go up the tree to the node where the
+    # group closed, and from there down to every chunk that holds a part of it.
+    def labels_of(node):
+        if node.children:
+            return key("labels-up", node.id)
+        return (labels_up, key("join-record", node.id), (pick, key("rank_components", number[node.lo]), 1))
+
+    for node in reversed(nodes):
+        if node.children:
+            dsk[key("labels-up", node.id)] = (labels_up, key("join-record", node.id),
+                                              *[(pick, labels_of(c), 0) for c in node.children])
+    for node in nodes:
+        if node.children:
+            dsk[key("labels-down", node.id)] = (labels_down, key("join-record", node.id),
+                                                (pick, key("labels-up", node.id), 1), from_parent("labels-down", node))
     dsk[key("count")] = (count_of, key("size_classes"))
-    tables = Delayed(key("group_labels"), HighLevelGraph.from_collections(key("label-join"), dsk, dependencies=[x]),
+    # The second pass starts once the root has handed its labels down (with a
+    # single chunk, once that chunk is ranked).
+    barrier = key("labels-down", root.id) if root.children else key("rank_components", 0)
+    tables = Delayed(barrier, HighLevelGraph.from_collections(key("label-join"), dsk, dependencies=[x]),
                      layer=key("label-join"))
 
     # Read the chunks a second time, only once the tables exist: nothing keeps
@@ -374,7 +533,9 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
     again = bind(x, tables)
     name = key("relabel")
     out = {(name,) + idx: (relabel, (again.name,) + idx, (pick, key("rank_components", n), 0),
-                           (chunk_groups, key("group_labels"), key("joined", n)), connectivity, class_value)
+                           (leaf_groups, key("boundary", n),
+                            (labels_down, key("join-record", leaf[idx].id), (pick, labels_of(leaf[idx]), 1),
+                             from_parent("labels-down", leaf[idx]))), connectivity, class_value)
            for idx, n in number.items()}
     labels = da.Array(HighLevelGraph.from_collections(name, out, dependencies=[again, tables]), name,
                       chunks=x.chunks, dtype=np.uint32, meta=np.empty((0,) * x.ndim, np.uint32))

@@ -97,17 +97,19 @@ def test_label_keep_too_many_fails_on_compute(nv, nvd):
         nvd.label(da.from_array(np.zeros((4, 4, 4), np.uint8), chunks=2), connectivity=8)
 
 
-def test_label_only_faces_reach_the_join(nvd):
-    # The task that merges labels depends on summaries and face pairs only:
-    # no input or label chunk feeds it directly.
+def test_label_join_sees_only_faces(nvd):
+    # The tasks that merge labels depend on boundary summaries, face pairs and
+    # each other only: no input or label chunk feeds them.
     x = da.from_array((RNG.random((16, 16, 16)) < 0.5).astype(np.uint8), chunks=8)
     labels, count = nvd.label(x)
-    graph = dict(count.__dask_graph__())
+    graph = dict(labels.__dask_graph__())
     from dask.core import get_dependencies
-    resolve_keys = [k for k in graph if str(k).startswith("resolve")]
-    assert len(resolve_keys) == 1
-    deps = get_dependencies(graph, resolve_keys[0])
-    assert not any(str(d[0] if isinstance(d, tuple) else d).startswith(("array-", "chunk_summary")) for d in deps)
+    name = lambda k: str(k[0] if isinstance(k, tuple) else k)
+    joins = [k for k in graph if name(k).startswith(("join-up", "join-open"))]
+    assert len(joins) == 10  # what each of the 2 x 2 x 2 chunks passes up, the node that joins them
+    for k in joins:
+        for d in get_dependencies(graph, k):
+            assert name(d).startswith(("boundary", "join-open", "join-up", "face_pairs", "corner_pair")), d
 
 
 @pytest.mark.parametrize("seed", [1, 2, 3])
@@ -126,11 +128,12 @@ def test_label_ties_on_irregular_chunks(nv, nvd, seed):
 
 
 class ResultSizes(dask.callbacks.Callback):
-    """Largest result, in bytes of its arrays, of the tasks whose name starts with a prefix."""
+    """Largest and total result, in bytes of its arrays, of the tasks whose name starts with a prefix."""
 
     def __init__(self, prefixes):
         super().__init__()
         self.largest = dict.fromkeys(prefixes, 0)
+        self.total = dict.fromkeys(prefixes, 0)
 
     @staticmethod
     def nbytes(value):
@@ -146,14 +149,16 @@ class ResultSizes(dask.callbacks.Callback):
         name = key[0] if isinstance(key, tuple) else key
         for prefix in self.largest:
             if str(name).startswith(prefix):
-                self.largest[prefix] = max(self.largest[prefix], self.nbytes(result))
+                size = self.nbytes(result)
+                self.largest[prefix] = max(self.largest[prefix], size)
+                self.total[prefix] += size
 
 
 def test_label_joins_and_ranks_without_holding_every_component(nv, nvd):
     # Two volumes with the same components across chunk faces; one also holds
     # 64 single voxels inside each of its 64 chunks. The tasks that see more
-    # than one chunk (the join, the size classes, the group labels) must not
-    # grow with those inner components.
+    # than one chunk (the join, the size classes, the labels of merged groups)
+    # must not grow with those inner components.
     rng = np.random.default_rng(11)
     base = np.zeros((64, 64, 64), np.uint8)
     base[rng.integers(0, 64, 300), rng.integers(0, 64, 300), :] = 1  # rods across every chunk in x
@@ -163,15 +168,18 @@ def test_label_joins_and_ranks_without_holding_every_component(nv, nvd):
     inner[base.astype(bool) | np.roll(base, 1, 0).astype(bool) | np.roll(base, -1, 0).astype(bool)
           | np.roll(base, 1, 1).astype(bool) | np.roll(base, -1, 1).astype(bool)] = False
     speckled[inner] = 1
-    prefixes = ("resolve", "size_classes", "group_labels", "merge_counts")
-    sizes = {}
+    prefixes = ("boundary", "join-up", "join-down", "labels-up", "labels-down", "size_classes", "merge_counts")
+    sizes, totals = {}, {}
     for name, x in (("base", base), ("speckled", speckled)):
         with ResultSizes(prefixes) as seen:
             check(nv, nvd, x, (16, 16, 16))
-        sizes[name] = seen.largest
+        sizes[name], totals[name] = seen.largest, seen.total
     assert nv.label(speckled)[1] > nv.label(base)[1] + 2000
-    assert sizes["speckled"]["resolve"] == sizes["base"]["resolve"] > 0
-    assert sizes["speckled"]["group_labels"] == sizes["base"]["group_labels"] > 0
+    for task in ("join-up", "join-down", "labels-up", "labels-down"):
+        assert sizes["speckled"][task] == sizes["base"][task] > 0, task
     assert sizes["speckled"]["size_classes"] <= sizes["base"]["size_classes"] + 64
     # The largest count table: size classes by row, for one row of chunks.
     assert sizes["speckled"]["merge_counts"] < 16 * 64 * 16 * 2
+    # No node of the join holds every boundary component: the root's halves
+    # pass up only what touches the plane between them.
+    assert sizes["base"]["join-up"] < totals["base"]["boundary"] / 2
