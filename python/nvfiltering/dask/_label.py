@@ -1,15 +1,16 @@
 """Chunked connected components that equal the whole-array labelling exactly,
-with no task that holds more than a chunk, its faces and tables whose size
-does not grow with the number of components.
+with no task whose memory grows with the number of components or with the
+volume: a chunk task holds its chunk and its faces, a join task what touches
+the sides of its box of chunks.
 
 1. Every chunk is labelled on its own; its component sizes and the raster
    index in the whole array of each component's first voxel stay with it.
    Only its boundary slabs and the components that touch them travel.
-2. Slabs facing each other across a chunk boundary give label pairs. One task
-   merges the boundary components (connected components of the pair graph):
-   a merged group gets its total size and its smallest first voxel, and is
+2. Slabs facing each other across a chunk boundary give label pairs. The
+   boundary components are merged on a tree of boxes of chunks (below): a
+   merged group gets its total size and its smallest first voxel, and is
    owned by the chunk holding that voxel. Components inside a chunk never
-   reach this task.
+   reach the tree.
 3. Ranking is by size, ties in the raster order of the first voxel. The rank
    of a component is 1 + the number of components that are larger, + the
    number of equally large ones whose first voxel comes earlier. The first
@@ -22,13 +23,13 @@ does not grow with the number of components.
    counts, per axis a, the components of every size class by their position
    on the axes before a (none for a = 0, the plane for a = 1, the row for
    a = 2), and adds up those counts over the chunks before and after it.
-4. The owners hand the ranks of the groups back; the chunks are read and
-   labelled again and mapped through their tables."""
+4. The owners' labels of merged groups travel up the tree to where the group
+   closed and down to its other chunks; the chunks are read and labelled
+   again and mapped through their tables."""
 
 from __future__ import annotations
 
 import itertools
-import operator
 
 import numpy as np
 
