@@ -183,3 +183,20 @@ def test_label_joins_and_ranks_without_holding_every_component(nv, nvd):
     # No node of the join holds every boundary component: the root's halves
     # pass up only what touches the plane between them.
     assert sizes["base"]["join-up"] < totals["base"]["boundary"] / 2
+
+
+@pytest.mark.parametrize("shape, chunks", [
+    ((301,), (8,)),                 # 38 chunks on a line
+    ((5, 200), (5, 15)),            # one row of chunks
+    ((200, 7), (15, 7)),            # one column of chunks
+    ((12, 3, 90), (6, 3, 10)),      # 2 x 1 x 9 chunks: the tree cuts only the axes it spans
+    ((27, 25, 23), (4, 5, 3)),      # 7 x 5 x 8 chunks: uneven cuts at every level
+])
+def test_label_grids_of_every_shape(nv, nvd, shape, chunks):
+    # Long components that wind through many chunks, among many small ones of
+    # equal sizes, so that groups close at every level of the join's tree.
+    rng = np.random.default_rng(sum(shape))
+    x = (rng.random(shape) < 0.45).astype(np.uint8)
+    check(nv, nvd, x, chunks)
+    if x.ndim == 2:
+        check(nv, nvd, x, chunks, connectivity=8)
