@@ -57,12 +57,11 @@ def chunk_summary(block, start, shape, connectivity, class_value):
     sizes = np.bincount(found, minlength=count + 1)[1:].astype(np.int64)
     first_local = np.full(count + 1, NO_VOXEL, np.int64)
     np.minimum.at(first_local, found, where)
+    first = np.empty(0, np.int64)
     if count:
         local = np.unravel_index(first_local[1:], labels.shape)
-        first = np.ravel_multi_index(tuple(np.asarray(c, np.int64) + s for c, s in zip(local, start)), shape)
-    else:
-        first = np.empty(0, np.int64)
-    first = np.asarray(first, np.int64)
+        first = np.ravel_multi_index(tuple(c.astype(np.int64) + s for c, s in zip(local, start)), shape)
+        first = first.astype(np.int64)
     faces = []  # per axis the first slab, then the last
     for axis in range(labels.ndim):
         faces.append(np.ascontiguousarray(np.take(labels, 0, axis=axis)))
@@ -103,9 +102,10 @@ def corner_pair(a, b, ids):
 # The join runs on a tree of boxes of chunks: a leaf is one chunk, a node's box
 # is split in two along every axis it spans (up to eight parts in 3-D).
 # Boundary components are named (chunk << 32 | local label). Going up, a node
-# merges its parts' open groups along the pairs that cross between them; a group stays open while one of its members touches a
-# side of the box with another chunk beyond it, and otherwise closes there, as
-# final (named node << 32 | group). Going down, every node learns the final
+# merges its parts' open groups along the pairs that cross between them; a
+# group stays open while one of its members touches a side of the box with
+# another chunk beyond it, and otherwise closes there, as final (named
+# node << 32 | group). Going down, every node learns the final
 # group of each of its open groups and passes it on. A node holds what touches
 # its parts' outsides, never every boundary component of the volume.
 
