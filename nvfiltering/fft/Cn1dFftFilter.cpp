@@ -26,6 +26,22 @@ constexpr std::size_t kGpfaBandFrom = std::size_t(1) << 20;
 
 enum TableKind : std::int32_t { kNoTable = 0, kGpfaTable = 1, kPowerOfTwoTable = 2 };
 
+// The value behind one of the GPFA routines' integer arguments.
+std::int32_t argument(const std::int32_t* p) {
+    if (p == nullptr) {
+        throwThrowable(messages::kFftNullArgument);
+    }
+    return *p;
+}
+
+template <class T>
+int factorPasses(std::int32_t factor, T* a, T* b, const T* trigs, const std::int32_t* inc, const std::int32_t* jump,
+                 const std::int32_t* n, const std::int32_t* mm, const std::int32_t* lot, const std::int32_t* isign) {
+    detail::gpfaFactorPasses(factor, a, b, trigs, argument(inc), argument(jump), argument(n), argument(mm),
+                             argument(lot), argument(isign));
+    return 0;
+}
+
 }  // namespace
 
 template <class T>
@@ -192,6 +208,47 @@ void Cn1dFftFilter<T>::ComputeTwiddleFactors(std::int32_t n) {
         m_trigsKind = kGpfaTable;
     }
     m_trigsLength = n;
+}
+
+template <class T>
+bool Cn1dFftFilter<T>::IsPowerOf2(unsigned int x) {
+    return x != 0 && (x & (x - 1)) == 0;
+}
+
+template <class T>
+int Cn1dFftFilter<T>::setgpfa(T* trigs, std::int32_t* n) {
+    detail::gpfaTable(trigs, argument(n));
+    return 0;
+}
+
+template <class T>
+int Cn1dFftFilter<T>::gpfa(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n,
+                           std::int32_t* lot, std::int32_t* isign) {
+    detail::gpfaTransform(a, b, trigs, argument(inc), argument(jump), argument(n), argument(lot), argument(isign));
+    return 0;
+}
+
+template <class T>
+std::int32_t Cn1dFftFilter<T>::pow_ii(std::int32_t* x, std::int32_t* e) {
+    return detail::gpfaIntegerPower(argument(x), argument(e));
+}
+
+template <class T>
+int Cn1dFftFilter<T>::gpfa2f(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n,
+                             std::int32_t* mm, std::int32_t* lot, std::int32_t* isign) {
+    return factorPasses(2, a, b, trigs, inc, jump, n, mm, lot, isign);
+}
+
+template <class T>
+int Cn1dFftFilter<T>::gpfa3f(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n,
+                             std::int32_t* mm, std::int32_t* lot, std::int32_t* isign) {
+    return factorPasses(3, a, b, trigs, inc, jump, n, mm, lot, isign);
+}
+
+template <class T>
+int Cn1dFftFilter<T>::gpfa5f(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n,
+                             std::int32_t* mm, std::int32_t* lot, std::int32_t* isign) {
+    return factorPasses(5, a, b, trigs, inc, jump, n, mm, lot, isign);
 }
 
 template class Cn1dFftFilter<float>;

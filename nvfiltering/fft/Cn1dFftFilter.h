@@ -74,6 +74,38 @@ protected:
     // Prepares m_trigs for length n and the engine chooseFftEngine picks; keeps
     // the table when it is already the right one.
     void ComputeTwiddleFactors(std::int32_t n);
+    // True when exactly one bit of x is set (0 is not a power of two).
+    bool IsPowerOf2(unsigned int x);
+
+    // The generalised prime factor FFT on its own, for derived filters. Integers
+    // come by address, as the routines' callers have always passed them.
+    //
+    // Fills trigs with the twiddle table of length *n (2 * (2^p + 3^q + 5^r)
+    // values at most, never more than 2n); returns 0, and writes nothing when *n
+    // is not of the form 2^p 3^q 5^r.
+    int setgpfa(T* trigs, std::int32_t* n);
+    // X(j) = sum_k x(k) exp(+isign 2 pi i jk/n) for *lot vectors, in place,
+    // unscaled, in natural order: element k of vector v at a / b + v * jump + k * inc.
+    // Runs gpfa2f, gpfa3f and gpfa5f in this order on their blocks of the table.
+    // Returns 0; an illegal length throws FftDimensionNotImplementedException (a
+    // length below 1 Throwable) before any array is touched; *lot <= 0 does nothing.
+    int gpfa(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* lot,
+             std::int32_t* isign);
+    // x^e: wraps on overflow for e > 0; 1 for e = 0 or x = 1; for e < 0 the real
+    // power truncated toward zero (0 for |x| >= 2, +-1 for x = -1). Zero to a
+    // negative power throws Throwable.
+    std::int32_t pow_ii(std::int32_t* x, std::int32_t* e);
+    // Every pass of the factor 2^mm, 3^mm or 5^mm of the length over the whole lot,
+    // with trigs at that factor's block of the table; return 0. A power that does
+    // not divide *n, a negative exponent or a length below 1 throws Throwable
+    // before any array is touched.
+    int gpfa2f(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
+               std::int32_t* lot, std::int32_t* isign);
+    int gpfa3f(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
+               std::int32_t* lot, std::int32_t* isign);
+    int gpfa5f(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
+               std::int32_t* lot, std::int32_t* isign);
+
     // The GPFA on the output arrays as the jumps describe them, whatever their
     // layout, in the caller's thread: the reference of the faster drivers.
     void runGpfaDirect();

@@ -75,6 +75,10 @@ constexpr const char* kFft2dSizeBelowOne = "Cn2dFftFilter: array size is below 1
 constexpr const char* kFft3dSizeBelowOne = "Cn3dFftFilter: volume size is below 1.";
 constexpr const char* kFft3dNullArray = "Cn3dFftFilter: data array is null.";
 constexpr const char* kFftSizeTooLarge = "FFT: the element count of the data does not fit the address space.";
+// The GPFA routines a derived filter calls directly.
+constexpr const char* kFftNullArgument = "Cn1dFftFilter: a GPFA argument pointer is null.";
+constexpr const char* kFftRadixPower = "Cn1dFftFilter: the radix power does not divide the transform length.";
+constexpr const char* kFftZeroNegativePower = "Cn1dFftFilter: pow_ii of zero to a negative power.";
 
 // --- Morphology and labelling ------------------------------------------------
 constexpr const char* kComponentDoesNotExist =

@@ -16,11 +16,7 @@ namespace {
 using gpfa::Geometry;
 
 std::int32_t power(std::int32_t base, std::int32_t exponent) {
-    std::int32_t result = 1;
-    for (std::int32_t i = 0; i < exponent; ++i) {
-        result *= base;
-    }
-    return result;
+    return gpfaIntegerPower(base, exponent);
 }
 
 Geometry makeGeometry(std::ptrdiff_t inc, std::ptrdiff_t jump, std::int32_t n, std::int32_t nf) {
@@ -174,6 +170,73 @@ std::ptrdiff_t gpfaBlockSize(std::ptrdiff_t left, std::ptrdiff_t limit) {
     return limit;
 }
 
+std::int32_t gpfaIntegerPower(std::int32_t x, std::int32_t e) {
+    if (e == 0 || x == 1) {
+        return 1;
+    }
+    if (e > 0) {
+        // Unsigned arithmetic wraps as 32-bit multiplication does.
+        std::uint32_t base = static_cast<std::uint32_t>(x);
+        std::uint32_t bits = static_cast<std::uint32_t>(e);
+        std::uint32_t result = 1;
+        for (;;) {
+            if ((bits & 1U) != 0) {
+                result *= base;
+            }
+            bits >>= 1;
+            if (bits == 0) {
+                break;
+            }
+            base *= base;
+        }
+        return static_cast<std::int32_t>(result);
+    }
+    if (x == 0) {
+        throwThrowable(messages::kFftZeroNegativePower);
+    }
+    // |e| as unsigned, so that the most negative exponent has a magnitude too.
+    std::uint32_t bits = 0U - static_cast<std::uint32_t>(e);
+    double base = static_cast<double>(x);
+    double magnitude = 1.0;
+    while (bits != 0) {
+        if ((bits & 1U) != 0) {
+            magnitude *= base;
+        }
+        bits >>= 1;
+        base *= base;
+    }
+    // |x| >= 2 gives a quotient below 1 in magnitude (0 after an overflow to
+    // infinity), x = -1 gives +-1: every result fits the integer.
+    return static_cast<std::int32_t>(1.0 / magnitude);
+}
+
+template <class T>
+void gpfaFactorPasses(std::int32_t factor, T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_t jump,
+                      std::int32_t n, std::int32_t mm, std::ptrdiff_t lot, std::int32_t isign) {
+    if (n < 1) {
+        throwThrowable(messages::kFftLengthBelowOne);
+    }
+    // f^mm, stopped as soon as it passes n so that it cannot wrap.
+    std::int32_t nf = 1;
+    for (std::int32_t i = 0; i < mm && nf <= n; ++i) {
+        nf *= factor;
+    }
+    if (mm < 0 || nf > n || n % nf != 0) {
+        throwThrowable(messages::kFftRadixPower);
+    }
+    if (lot <= 0) {
+        return;
+    }
+    const Geometry g = makeGeometry(inc, jump, n, nf);
+    if (factor == 2) {
+        gpfa2f(a, b, table, g, mm, lot, isign);
+    } else if (factor == 3) {
+        gpfa3f(a, b, table, g, mm, lot, isign);
+    } else {
+        gpfa5f(a, b, table, g, mm, lot, isign);
+    }
+}
+
 template <class T>
 void gpfaTable(T* table, std::int32_t n) {
     if (n < 1) {
@@ -232,6 +295,10 @@ void gpfaTransform(T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_
     }
 }
 
+template void gpfaFactorPasses<float>(std::int32_t, float*, float*, const float*, std::ptrdiff_t, std::ptrdiff_t,
+                                      std::int32_t, std::int32_t, std::ptrdiff_t, std::int32_t);
+template void gpfaFactorPasses<double>(std::int32_t, double*, double*, const double*, std::ptrdiff_t, std::ptrdiff_t,
+                                       std::int32_t, std::int32_t, std::ptrdiff_t, std::int32_t);
 template void gpfaTable<float>(float*, std::int32_t);
 template void gpfaTable<double>(double*, std::int32_t);
 template void gpfaTransform<float>(float*, float*, const float*, std::ptrdiff_t, std::ptrdiff_t, std::int32_t,

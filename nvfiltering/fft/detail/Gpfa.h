@@ -32,4 +32,19 @@ NVFILTERING_EXPORT void gpfaTransform(T* a, T* b, const T* table, std::ptrdiff_t
 // and the last two blocks of nearly equal size.
 NVFILTERING_EXPORT std::ptrdiff_t gpfaBlockSize(std::ptrdiff_t left, std::ptrdiff_t limit);
 
+// x^e in 32-bit integers: for e > 0 by repeated squaring, wrapping on overflow;
+// 1 for e = 0 or x = 1; for e < 0 the real power 1 / x^|e| in double, truncated
+// toward zero (0 for |x| >= 2, +-1 for x = -1). Zero to a negative power has no
+// integer value: Throwable.
+std::int32_t gpfaIntegerPower(std::int32_t x, std::int32_t e);
+
+// Every pass of one factor power f^mm (f = 2, 3 or 5) of length n over the whole
+// lot, in place, with `table` at that factor's block of the twiddle table: one of
+// the three routines gpfaTransform runs in turn. A length below 1, a negative
+// exponent or a power that does not divide n throws Throwable before any array
+// is touched; an empty lot touches nothing.
+template <class T>
+void gpfaFactorPasses(std::int32_t factor, T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_t jump,
+                      std::int32_t n, std::int32_t mm, std::ptrdiff_t lot, std::int32_t isign);
+
 }  // namespace com::norvane::filtering::detail
