@@ -8,6 +8,7 @@
 
 #include <nvfiltering/fft/detail/FftChecks.h>
 #include <nvfiltering/fft/detail/FftEngine.h>
+#include <nvfiltering/fft/detail/FftPasses.h>
 #include <nvfiltering/fft/detail/Gpfa.h>
 #include <nvfiltering/fft/detail/GpfaDrivers.h>
 #include <nvfiltering/fft/detail/PowerOfTwoFft.h>
@@ -19,10 +20,6 @@ namespace norvane {
 namespace filtering {
 
 namespace {
-
-// The size of one array from which the columns of a row-major array go a band at
-// a time even in the caller's thread: smaller arrays stay in cache as a whole.
-constexpr std::size_t kGpfaBandFrom = std::size_t(1) << 20;
 
 enum TableKind : std::int32_t { kNoTable = 0, kGpfaTable = 1, kPowerOfTwoTable = 2 };
 
@@ -142,45 +139,18 @@ void Cn1dFftFilter<T>::execute() {
         return;  // an empty batch: no array is touched and no table built
     }
     ComputeTwiddleFactors(m_length);
-    if (m_realInput != m_realOutput) {
-        std::copy(m_realInput, m_realInput + m, m_realOutput);
-    }
-    if (m_imagInput != m_imagOutput) {
-        std::copy(m_imagInput, m_imagInput + m, m_imagOutput);
-    }
-
-    CnExecutor* const executor = getExecutor();
-    const std::int32_t n = m_length;
-    if (detail::chooseFftEngine(n, m_dataJump, m_gpfaOnly) == detail::FftEngine::PowerOfTwo) {
-        if (m_vectorJump >= n) {
-            // Vectors that do not overlap, each with the numbers of its own call.
-            const bool inverse = m_direction < 0;
-            const detail::Pow2Ends<T> ends{inverse, inverse, inverse ? T(1) / static_cast<T>(n) : T(1)};
-            detail::pow2Contiguous(m_realOutput, m_imagOutput, n, m_vectorJump, m_vectorCount, m_trigs.data(), ends,
-                                   executor);
-            return;
-        }
-        for (std::int32_t v = 0; v < m_vectorCount; ++v) {
-            const std::ptrdiff_t o = static_cast<std::ptrdiff_t>(v) * m_vectorJump;
-            CallMklFftRoutine(m_realOutput + o, m_imagOutput + o, n, m_direction);
-        }
-        return;
-    }
-    if (m_dataJump == 1 && m_vectorJump == n && m_vectorCount > 1 && n > 1) {
-        detail::gpfaContiguous(m_realOutput, m_imagOutput, m_trigs.data(), n, m_vectorCount, m_direction, executor);
-    } else if (m_vectorJump == 1 && m_dataJump == m_vectorCount && n > 1 &&
-               (executor != nullptr || m * sizeof(T) > kGpfaBandFrom)) {
-        detail::gpfaColumns(m_realOutput, m_imagOutput, m_trigs.data(), n, m_dataJump, m_vectorCount, m_direction,
-                            executor);
-    } else {
-        runGpfaDirect();
-    }
+    const detail::FftEngine engine = detail::chooseFftEngine(m_length, m_dataJump, m_gpfaOnly);
+    detail::transformLines(detail::FftLines<T>{m_realInput, m_imagInput, m_realOutput, m_imagOutput, m_length,
+                                               m_vectorJump, m_dataJump, m_vectorCount, m_direction},
+                           engine, m_trigs.data(), getExecutor());
 }
 
 template <class T>
-void Cn1dFftFilter<T>::runGpfaDirect() {
-    detail::gpfaStrided(m_realOutput, m_imagOutput, m_trigs.data(), m_length, m_dataJump, m_vectorJump,
-                        m_vectorCount, m_direction);
+detail::FftTables<T>& Cn1dFftFilter<T>::planeTables() {
+    if (!m_planeTables) {
+        m_planeTables = std::make_unique<detail::FftTables<T>>();
+    }
+    return *m_planeTables;
 }
 
 template <class T>
@@ -191,22 +161,16 @@ void Cn1dFftFilter<T>::CallMklFftRoutine(T* re, T* im, int n, int dir) {
 
 template <class T>
 void Cn1dFftFilter<T>::ComputeTwiddleFactors(std::int32_t n) {
-    const std::size_t length = static_cast<std::size_t>(n > 0 ? n : 0);
-    if (detail::chooseFftEngine(n, m_dataJump, m_gpfaOnly) == detail::FftEngine::PowerOfTwo) {
-        if (m_trigsKind == kPowerOfTwoTable && m_trigsLength == n) {
-            return;
-        }
-        m_trigs.assign(3 * length, T(0));
-        CallMklFftRoutine(nullptr, nullptr, n, 0);
-        m_trigsKind = kPowerOfTwoTable;
-    } else {
-        if (m_trigsKind == kGpfaTable && m_trigsLength == n) {
-            return;
-        }
-        m_trigs.assign(2 * length, T(0));
-        detail::gpfaTable(m_trigs.data(), n);
-        m_trigsKind = kGpfaTable;
+    const detail::FftEngine engine = detail::chooseFftEngine(n, m_dataJump, m_gpfaOnly);
+    const std::int32_t kind = engine == detail::FftEngine::PowerOfTwo ? kPowerOfTwoTable : kGpfaTable;
+    if (m_trigsKind == kind && m_trigsLength == n) {
+        return;
     }
+    // No table while the new one is built: a failed allocation leaves none.
+    m_trigsKind = kNoTable;
+    m_trigsLength = 0;
+    detail::buildFftTable(engine, n, m_trigs);
+    m_trigsKind = kind;
     m_trigsLength = n;
 }
 

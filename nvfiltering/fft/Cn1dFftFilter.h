@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <nvfiltering/framework/CnExecutor.h>
@@ -31,6 +32,16 @@
 namespace com {
 namespace norvane {
 namespace filtering {
+
+namespace detail {
+template <class T>
+class FftTables;
+}  // namespace detail
+
+template <class T>
+class Cn2dFftFilter;
+template <class T>
+class Cn3dFftFilter;
 
 template <class T>
 class NVFILTERING_EXPORT Cn1dFftFilter {
@@ -106,10 +117,6 @@ protected:
     int gpfa5f(T* a, T* b, T* trigs, std::int32_t* inc, std::int32_t* jump, std::int32_t* n, std::int32_t* mm,
                std::int32_t* lot, std::int32_t* isign);
 
-    // The GPFA on the output arrays as the jumps describe them, whatever their
-    // layout, in the caller's thread: the reference of the faster drivers.
-    void runGpfaDirect();
-
     std::int32_t m_direction;
     std::int32_t m_vectorJump;
     std::int32_t m_dataJump;
@@ -125,7 +132,15 @@ protected:
     bool m_gpfaOnly;
 
 private:
+    friend class Cn2dFftFilter<T>;
+    friend class Cn3dFftFilter<T>;
+
+    // The tables of the two- and three-dimensional passes, kept for the lengths
+    // used last (created on first use; a copy starts without them).
+    detail::FftTables<T>& planeTables();
+
     CnExecutorSlot m_executor;
+    std::unique_ptr<detail::FftTables<T>> m_planeTables;
 };
 
 extern template class Cn1dFftFilter<float>;

@@ -27,17 +27,14 @@ public:
     Cn2dFftFilter& operator=(const Cn2dFftFilter& other);
     ~Cn2dFftFilter() override;
 
-    // Transforms the length x vectorCount array described by the fields. After a
-    // run of two passes the length, count and jump fields hold the values of the
-    // column pass; executeWith sets them again before every run.
+    // Transforms the length x vectorCount array described by the fields, which
+    // the run leaves as they are. The tables of the row and column lengths are
+    // kept, so a second run of the same shape builds none.
     void execute() override;
 
 protected:
     // Checks both sizes and the array pointers; throws as documented above.
     void checkSizes() const;
-
-private:
-    void transformPowerOfTwo();
 };
 
 extern template class Cn2dFftFilter<float>;

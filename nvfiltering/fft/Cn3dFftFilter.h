@@ -32,14 +32,6 @@ public:
     virtual void executeWith(const T* realIn, const T* imagIn, T* realOut, T* imagOut, int nx, int ny, int nz,
                              int dir);
 
-protected:
-    // The z-lines one at a time through a transposed scratch copy, each with a
-    // one-dimensional filter; executeWith transforms them in batches instead, with
-    // the same numbers. Both expect the slices to be transformed already.
-    void transformZLinesOneByOne(T* realOut, T* imagOut, int nx, int ny, int nz, int dir);
-    void transformZLinesBatched(T* realOut, T* imagOut, int nx, int ny, int nz, int dir);
-    // Checks the sizes and pointers, then transforms every z-slice.
-    void transformSlices(const T* realIn, const T* imagIn, T* realOut, T* imagOut, int nx, int ny, int nz, int dir);
 };
 
 extern template class Cn3dFftFilter<float>;

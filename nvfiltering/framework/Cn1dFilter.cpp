@@ -1,5 +1,7 @@
 #include <nvfiltering/framework/Cn1dFilter.h>
 
+#include <nvfiltering/framework/detail/LineFilterTypes.h>
+
 namespace com {
 namespace norvane {
 namespace filtering {

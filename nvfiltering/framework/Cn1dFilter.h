@@ -61,23 +61,18 @@ using ImageConstIt = typename imaging::Image<T>::const_iterator;
 template <class T>
 using ImageIt = typename imaging::Image<T>::iterator;
 
-// The element and iterator types (In, Out, InIt, OutIt) the line filters are
-// built for: Cn1dRecursiveFilter for exactly NVF_LINE_FILTER_TYPES, Cn1dFilter
-// (the base of both line filters) also for the spatial filter's two lines with
-// 8-bit output. The macro expands F(In, Out, InIt, OutIt) once per set.
-#define NVF_LINE_FILTER_TYPES(F)                                                                   \
-    F(unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>)                           \
-    F(float, float, ImageConstIt<float>, ImageIt<float>)                                           \
-    F(double, double, ImageConstIt<double>, ImageIt<double>)                                       \
-    F(math::CnVector3D<float>, math::CnVector3D<float>, ImageConstIt<math::CnVector3D<float>>,     \
-      ImageIt<math::CnVector3D<float>>)                                                            \
-    F(double, double, double*, double*)
-
+// The line filters are built for these element and iterator types: the
+// recursive line filter for the last five sets (detail/LineFilterTypes.h lists
+// them for the sources), this base also for the spatial filter's two lines with
+// 8-bit output.
 extern template class Cn1dFilter<unsigned char, unsigned char, ImageConstIt<unsigned char>, ImageIt<unsigned char>>;
 extern template class Cn1dFilter<float, unsigned char, ImageConstIt<float>, ImageIt<unsigned char>>;
-#define NVF_EXTERN_LINE_FILTER(In, Out, InIt, OutIt) extern template class Cn1dFilter<In, Out, InIt, OutIt>;
-NVF_LINE_FILTER_TYPES(NVF_EXTERN_LINE_FILTER)
-#undef NVF_EXTERN_LINE_FILTER
+extern template class Cn1dFilter<unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>>;
+extern template class Cn1dFilter<float, float, ImageConstIt<float>, ImageIt<float>>;
+extern template class Cn1dFilter<double, double, ImageConstIt<double>, ImageIt<double>>;
+extern template class Cn1dFilter<math::CnVector3D<float>, math::CnVector3D<float>, ImageConstIt<math::CnVector3D<float>>,
+                                 ImageIt<math::CnVector3D<float>>>;
+extern template class Cn1dFilter<double, double, double*, double*>;
 
 }  // namespace filtering
 }  // namespace norvane

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/detail/LineFilterTypes.h>
 #include <nvfiltering/recursive/detail/RecursiveLine.h>
 
 namespace com {

@@ -83,9 +83,12 @@ private:
     math::CnMatrix<double>* m_boundaryMatrix;
 };
 
-#define NVF_EXTERN_RECURSIVE_LINE(In, Out, InIt, OutIt) extern template class Cn1dRecursiveFilter<In, Out, InIt, OutIt>;
-NVF_LINE_FILTER_TYPES(NVF_EXTERN_RECURSIVE_LINE)
-#undef NVF_EXTERN_RECURSIVE_LINE
+extern template class Cn1dRecursiveFilter<unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>>;
+extern template class Cn1dRecursiveFilter<float, float, ImageConstIt<float>, ImageIt<float>>;
+extern template class Cn1dRecursiveFilter<double, double, ImageConstIt<double>, ImageIt<double>>;
+extern template class Cn1dRecursiveFilter<math::CnVector3D<float>, math::CnVector3D<float>,
+                                          ImageConstIt<math::CnVector3D<float>>, ImageIt<math::CnVector3D<float>>>;
+extern template class Cn1dRecursiveFilter<double, double, double*, double*>;
 
 }  // namespace filtering
 }  // namespace norvane

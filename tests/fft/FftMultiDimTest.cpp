@@ -2,7 +2,9 @@
 // use, rejected sizes, and the batched z-lines against the line-by-line ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include <nvcore/Exception.h>
@@ -169,9 +171,8 @@ TYPED_TEST(FftMultiDimTest, BatchedZLinesEqualLineByLineBitForBit) {
         for (int dir : {1, -1}) {
             const std::vector<T> re = randomValues<T>(m, 11), im = randomValues<T>(m, 12);
             std::vector<T> a = re, b = im, c = re, d = im;
-            Probe3d<T> f;
-            f.oneByOne(a.data(), b.data(), s[0], s[1], s[2], dir);
-            f.batched(c.data(), d.data(), s[0], s[1], s[2], dir);
+            ZLines<T>::oneByOne(a.data(), b.data(), s[0], s[1], s[2], dir);
+            ZLines<T>::batched(c.data(), d.data(), s[0], s[1], s[2], dir);
             ASSERT_EQ(a, c) << s[0] << "x" << s[1] << "x" << s[2];
             ASSERT_EQ(b, d) << s[0] << "x" << s[1] << "x" << s[2];
         }
@@ -313,3 +314,56 @@ TYPED_TEST(FftMultiDimTest, MathLibrary2dRoutineEqualsRowsThenColumnsBitForBit) 
 }
 
 }  // namespace
+
+TYPED_TEST(FftMultiDimTest, KeptTablesAreBuiltOncePerLengthAndEngine) {
+    using T = TypeParam;
+    detail::FftTables<T> tables;
+    const auto gpfa = detail::FftEngine::Gpfa;
+    const auto pow2 = detail::FftEngine::PowerOfTwo;
+    const T* a = tables.get(gpfa, 6);
+    EXPECT_EQ(tables.get(gpfa, 6), a);
+    EXPECT_EQ(tables.builds(), 1u);
+    tables.get(pow2, 8);
+    tables.get(gpfa, 8);  // same length, other engine: a table of its own
+    EXPECT_EQ(tables.builds(), 3u);
+    // The three tables asked for last survive a fifth length; each holds what a
+    // fresh build gives.
+    tables.get(gpfa, 15);
+    tables.get(gpfa, 6);
+    tables.get(pow2, 16);
+    const std::size_t built = tables.builds();
+    std::vector<T> expected;
+    const std::pair<detail::FftEngine, int> recent[] = {{gpfa, 15}, {gpfa, 6}, {pow2, 16}};
+    for (const auto& [engine, n] : recent) {
+        const T* kept = tables.get(engine, n);
+        detail::buildFftTable(engine, n, expected);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), kept)) << n;
+    }
+    EXPECT_EQ(tables.builds(), built);
+}
+
+TYPED_TEST(FftMultiDimTest, FiltersThatChangeShapeGiveTheResultsOfFreshFilters) {
+    using T = TypeParam;
+    // One 2-D and one 3-D filter go through shapes that share and evict tables;
+    // every run equals the run of a new filter on the same data.
+    const int shapes[][3] = {{6, 10, 3}, {8, 8, 4}, {5, 9, 2}, {6, 10, 3}, {16, 4, 5}, {8, 8, 4}, {6, 10, 3}};
+    Cn2dFftFilter<T> plane;
+    Cn3dFftFilter<T> volume;
+    for (const auto& s : shapes) {
+        const int m = s[0] * s[1] * s[2];
+        const std::vector<T> re = randomValues<T>(m, 21), im = randomValues<T>(m, 22);
+        for (int dir : {1, -1}) {
+            std::vector<T> a(m), b(m), c(m), d(m);
+            plane.executeWith(re.data(), im.data(), a.data(), b.data(), s[0], s[1] * s[2], dir);
+            Cn2dFftFilter<T> freshPlane;
+            freshPlane.executeWith(re.data(), im.data(), c.data(), d.data(), s[0], s[1] * s[2], dir);
+            ASSERT_EQ(a, c) << s[0] << "x" << s[1] * s[2];
+            ASSERT_EQ(b, d);
+            volume.executeWith(re.data(), im.data(), a.data(), b.data(), s[0], s[1], s[2], dir);
+            Cn3dFftFilter<T> freshVolume;
+            freshVolume.executeWith(re.data(), im.data(), c.data(), d.data(), s[0], s[1], s[2], dir);
+            ASSERT_EQ(a, c) << s[0] << "x" << s[1] << "x" << s[2];
+            ASSERT_EQ(b, d);
+        }
+    }
+}

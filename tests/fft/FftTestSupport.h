@@ -11,13 +11,16 @@
 #include <nvfiltering/fft/Cn1dFftFilter.h>
 #include <nvfiltering/fft/Cn2dFftFilter.h>
 #include <nvfiltering/fft/Cn3dFftFilter.h>
+#include <nvfiltering/fft/detail/FftPasses.h>
 #include <nvfiltering/fft/detail/Gpfa.h>
+#include <nvfiltering/fft/detail/GpfaDrivers.h>
 
 namespace fft_test {
 
 using com::norvane::filtering::Cn1dFftFilter;
 using com::norvane::filtering::Cn2dFftFilter;
 using com::norvane::filtering::Cn3dFftFilter;
+namespace detail = com::norvane::filtering::detail;
 
 // Every length 2^p 3^q 5^r from 1 to `limit`, ascending.
 inline std::vector<int> legalLengths(int limit) {
@@ -149,13 +152,7 @@ public:
 
     // The GPFA path on the arrays as they are, in place, without the chunked copies.
     void runGpfaDirectly(T* re, T* im, std::int32_t n, std::int32_t count, int dir) {
-        setFields(re, im, re, im, n, count);
-        this->m_vectorJump = n;
-        this->m_dataJump = 1;
-        this->m_direction = dir;
-        this->m_gpfaOnly = true;
-        this->ComputeTwiddleFactors(n);
-        this->runGpfaDirect();
+        runGpfaDirectly(re, im, n, count, 1, n, dir);
     }
 
     // The same for vectors laid out by the given jumps.
@@ -167,19 +164,21 @@ public:
         this->m_direction = dir;
         this->m_gpfaOnly = true;
         this->ComputeTwiddleFactors(n);
-        this->runGpfaDirect();
+        detail::gpfaStrided(re, im, this->m_trigs.data(), n, dataJump, vectorJump, count, dir);
     }
-
 };
 
+// The z-lines of a volume whose slices are transformed: one at a time through a
+// transposed copy (the reference), or in the filter's batches.
 template <class T>
-class Probe3d : public Cn3dFftFilter<T> {
-public:
-    void oneByOne(T* re, T* im, int nx, int ny, int nz, int dir) {
-        this->transformZLinesOneByOne(re, im, nx, ny, nz, dir);
+struct ZLines {
+    static void oneByOne(T* re, T* im, int nx, int ny, int nz, int dir) {
+        detail::transformZLinesOneByOne(re, im, nx, ny, nz, dir);
     }
-    void batched(T* re, T* im, int nx, int ny, int nz, int dir) {
-        this->transformZLinesBatched(re, im, nx, ny, nz, dir);
+    static void batched(T* re, T* im, int nx, int ny, int nz, int dir) {
+        detail::FftTables<T> tables;
+        const T* table = tables.get(detail::chooseFftEngine(nz, 1, false), nz);
+        detail::transformZLines(re, im, nx, ny, nz, dir, table, nullptr);
     }
 };
 

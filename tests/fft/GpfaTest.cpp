@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include <nvcore/Exception.h>
+#include <nvcore/Throwable.h>
 #include <nvfiltering/framework/CnMessages.h>
 
 #include "FftTestSupport.h"
@@ -224,3 +226,67 @@ TYPED_TEST(GpfaTest, LengthOneAndEmptyLotChangeNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A filter that reaches the GPFA routines as derived filters do.
+template <class T>
+class GpfaCaller : public com::norvane::filtering::Cn1dFftFilter<T> {
+public:
+    using Base = com::norvane::filtering::Cn1dFftFilter<T>;
+    using Base::gpfa;
+    using Base::gpfa2f;
+    using Base::gpfa3f;
+    using Base::gpfa5f;
+    using Base::pow_ii;
+    using Base::setgpfa;
+};
+
+}  // namespace
+
+TEST(GpfaIntegerPowerTest, WrapsTruncatesAndRejectsZeroToANegativePower) {
+    const std::int32_t most = std::numeric_limits<std::int32_t>::min();
+    struct Case {
+        std::int32_t x, e, expected;
+    };
+    const Case cases[] = {
+        {2, 10, 1024}, {5, 0, 1},        {1, -3, 1},   {2, -1, 0},   {-1, -3, -1},      {-1, -4, 1},
+        {0, 0, 1},     {0, 5, 0},        {-3, 3, -27}, {2, 31, most}, {2, 32, 0},       {3, most, 0},
+        {-1, most, 1}, {1, most, 1},     {7, -2, 0},   {-2, -1, 0},  {3, 21, static_cast<std::int32_t>(10460353203LL % 4294967296LL)},
+    };
+    GpfaCaller<float> f;
+    for (Case c : cases) {
+        EXPECT_EQ(f.pow_ii(&c.x, &c.e), c.expected) << c.x << "^" << c.e;
+        EXPECT_EQ(detail::gpfaIntegerPower(c.x, c.e), c.expected) << c.x << "^" << c.e;
+    }
+    std::int32_t zero = 0, minusOne = -1;
+    EXPECT_THROW(f.pow_ii(&zero, &minusOne), com::norvane::Throwable);
+    EXPECT_THROW(f.pow_ii(nullptr, &minusOne), com::norvane::Throwable);
+}
+
+TYPED_TEST(GpfaTest, RadixRoutinesInTurnEqualTheDriverAndRefusePowersThatDoNotDivide) {
+    using T = TypeParam;
+    GpfaCaller<T> f;
+    std::int32_t n = 30, inc = 1, jump = 30, lot = 3, isign = 1, one = 1, two = 2;
+    std::vector<T> table(2 * n);
+    EXPECT_EQ(f.setgpfa(table.data(), &n), 0);
+    const std::vector<T> re = randomValues<T>(90, 5), im = randomValues<T>(90, 6);
+    std::vector<T> a = re, b = im, c = re, d = im;
+    EXPECT_EQ(f.gpfa(a.data(), b.data(), table.data(), &inc, &jump, &n, &lot, &isign), 0);
+    // 30 = 2 * 3 * 5: blocks of 2 pairs at 0, 3 pairs at 4, 5 pairs at 10.
+    EXPECT_EQ(f.gpfa2f(c.data(), d.data(), table.data(), &inc, &jump, &n, &one, &lot, &isign), 0);
+    EXPECT_EQ(f.gpfa3f(c.data(), d.data(), table.data() + 4, &inc, &jump, &n, &one, &lot, &isign), 0);
+    EXPECT_EQ(f.gpfa5f(c.data(), d.data(), table.data() + 10, &inc, &jump, &n, &one, &lot, &isign), 0);
+    EXPECT_EQ(a, c);
+    EXPECT_EQ(b, d);
+    // 2^2 does not divide 30, nor does a negative exponent make a factor: nothing is touched.
+    std::int32_t minusOne = -1;
+    for (std::int32_t* mm : {&two, &minusOne}) {
+        EXPECT_THROW(f.gpfa2f(c.data(), d.data(), table.data(), &inc, &jump, &n, mm, &lot, &isign),
+                     com::norvane::Throwable);
+    }
+    EXPECT_THROW(f.gpfa3f(c.data(), d.data(), table.data(), &inc, &jump, &n, nullptr, &lot, &isign),
+                 com::norvane::Throwable);
+    EXPECT_EQ(a, c);
+    EXPECT_EQ(b, d);
+}

@@ -8,29 +8,25 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <nvfiltering/nvfiltering_export.h>
-
 namespace com::norvane::filtering::detail {
-
-// The float and double instantiations are exported for the tests.
 
 // Fills table[0 .. 2n) with the twiddles of length n (one block of cosine / sine
 // pairs per factor 2^p, 3^q, 5^r, each rotated as the prime factor mapping needs).
 // Lengths below 1 or with another prime factor leave the table alone.
 template <class T>
-NVFILTERING_EXPORT void gpfaTable(T* table, std::int32_t n);
+void gpfaTable(T* table, std::int32_t n);
 
 // X(j) = sum_k x(k) exp(+isign 2 pi i jk/n) for `lot` vectors, in place, unscaled,
 // in natural order: element k of vector v at a / b + v * jump + k * inc. An illegal
 // length throws as the filters document; an empty lot touches no array.
 template <class T>
-NVFILTERING_EXPORT void gpfaTransform(T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_t jump, std::int32_t n,
+void gpfaTransform(T* a, T* b, const T* table, std::ptrdiff_t inc, std::ptrdiff_t jump, std::int32_t n,
                    std::ptrdiff_t lot, std::int32_t isign);
 
 // Number of vectors in the next block of the GPFA's vector loop, with `left`
 // vectors still to do and the block limit `limit` (1024 or 128): whole blocks,
 // and the last two blocks of nearly equal size.
-NVFILTERING_EXPORT std::ptrdiff_t gpfaBlockSize(std::ptrdiff_t left, std::ptrdiff_t limit);
+std::ptrdiff_t gpfaBlockSize(std::ptrdiff_t left, std::ptrdiff_t limit);
 
 // x^e in 32-bit integers: for e > 0 by repeated squaring, wrapping on overflow;
 // 1 for e = 0 or x = 1; for e < 0 the real power 1 / x^|e| in double, truncated

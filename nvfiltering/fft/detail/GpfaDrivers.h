@@ -9,29 +9,27 @@
 #include <cstdint>
 
 #include <nvfiltering/framework/CnExecutor.h>
-#include <nvfiltering/nvfiltering_export.h>
 
 namespace com::norvane::filtering::detail {
 
 // Direction +1: X(j) = sum_k x(k) exp(-2 pi i jk/n); -1: the inverse, scaled by
 // 1/n. `table` is gpfaTable's for n. Every vector goes through the same
-// operations in the three drivers, so they give the same numbers. The float and
-// double instantiations are exported for the tests.
+// operations in the three drivers, so they give the same numbers.
 
 // Element k of vector v at v * vectorJump + k * dataJump; the conjugations and
 // the scaling run over the first n * count elements, which the vectors must cover.
 template <class T>
-NVFILTERING_EXPORT void gpfaStrided(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t dataJump, std::ptrdiff_t vectorJump,
+void gpfaStrided(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t dataJump, std::ptrdiff_t vectorJump,
                  std::ptrdiff_t count, std::int32_t dir);
 
 // Vectors stored one after another (vector v at v * n).
 template <class T>
-NVFILTERING_EXPORT void gpfaContiguous(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t count, std::int32_t dir,
+void gpfaContiguous(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t count, std::int32_t dir,
                     CnExecutor* executor);
 
 // Columns: vector v at v, element k at k * rowJump (rowJump >= count).
 template <class T>
-NVFILTERING_EXPORT void gpfaColumns(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t rowJump, std::ptrdiff_t count,
+void gpfaColumns(T* re, T* im, const T* table, std::int32_t n, std::ptrdiff_t rowJump, std::ptrdiff_t count,
                  std::int32_t dir, CnExecutor* executor);
 
 }  // namespace com::norvane::filtering::detail

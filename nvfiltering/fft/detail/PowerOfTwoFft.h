@@ -6,7 +6,6 @@
 #include <cstddef>
 
 #include <nvfiltering/framework/CnExecutor.h>
-#include <nvfiltering/nvfiltering_export.h>
 
 namespace com::norvane::filtering::detail {
 
@@ -20,19 +19,17 @@ struct Pow2Ends {
     T r;
 };
 
-// The float and double instantiations are exported for the tests.
-
 // `count` vectors of n adjacent values (n a power of two), vector v at re / im +
 // v * jump (jump >= n); trigs is the math library's table for n. The vectors are
 // spread over the executor in fixed pieces.
 template <class T>
-NVFILTERING_EXPORT void pow2Contiguous(T* re, T* im, int n, std::ptrdiff_t jump, std::ptrdiff_t count, const T* trigs, Pow2Ends<T> ends,
+void pow2Contiguous(T* re, T* im, int n, std::ptrdiff_t jump, std::ptrdiff_t count, const T* trigs, Pow2Ends<T> ends,
                     CnExecutor* executor);
 
 // `count` interleaved vectors: element k of vector v at re / im + v + k * stride
 // (stride >= count), transformed a band of adjacent vectors at a time.
 template <class T>
-NVFILTERING_EXPORT void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t count, const T* trigs,
+void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t count, const T* trigs,
                      Pow2Ends<T> ends, CnExecutor* executor);
 
 }  // namespace com::norvane::filtering::detail

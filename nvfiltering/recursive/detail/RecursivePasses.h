@@ -13,7 +13,6 @@
 #include <type_traits>
 #include <vector>
 
-#include <nvfiltering/nvfiltering_export.h>
 #include <nvfiltering/recursive/detail/RecursiveLine.h>
 
 namespace com {
@@ -24,10 +23,10 @@ namespace detail {
 enum class RecursiveKernel : int { Automatic = 0, Plain = 1, Avx2 = 2, Avx512 = 3 };
 
 // The widest version this processor runs (never Automatic).
-NVFILTERING_EXPORT RecursiveKernel widestRecursiveKernel();
+RecursiveKernel widestRecursiveKernel();
 
 // Whether this processor runs `kernel` (Automatic: always).
-NVFILTERING_EXPORT bool recursiveKernelSupported(RecursiveKernel kernel);
+bool recursiveKernelSupported(RecursiveKernel kernel);
 
 struct PassCoefficients {
     unsigned int order;  // 0 smoothing, 1 first, 2 second derivative

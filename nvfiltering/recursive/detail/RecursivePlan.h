@@ -13,7 +13,6 @@
 #include <nvfiltering/framework/CnExecutor.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/framework/detail/ScratchShelf.h>
-#include <nvfiltering/nvfiltering_export.h>
 #include <nvfiltering/recursive/detail/RecursivePasses.h>
 
 namespace com {
@@ -94,7 +93,7 @@ void passColumns(const RecursiveRun& run, const S* in, S* out, std::size_t group
 // X * Y * Z voxels of `scalars` scalars of `bytes` bytes each: the number of
 // voxels, after checking that neither it, nor the scalar count, nor the byte
 // size wraps round std::size_t (throws the size message otherwise).
-NVFILTERING_EXPORT std::size_t checkedVoxelCount(std::size_t x, std::size_t y, std::size_t z, std::size_t scalars,
+std::size_t checkedVoxelCount(std::size_t x, std::size_t y, std::size_t z, std::size_t scalars,
                                                  std::size_t bytes);
 
 }  // namespace detail

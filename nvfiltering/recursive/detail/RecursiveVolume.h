@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include <nvfiltering/framework/CnExecutor.h>
-#include <nvfiltering/nvfiltering_export.h>
 #include <nvfiltering/recursive/detail/RecursivePasses.h>
 #include <nvimage/Image.h>
 #include <nvimage/Volume.h>
@@ -27,7 +26,7 @@ namespace detail {
     F(math::CnVector3D<float>, math::CnVector3D<float>)
 
 template <class In, class Out>
-class NVFILTERING_EXPORT RecursiveVolume {
+class RecursiveVolume {
 public:
     // CnRecursiveFilter<In, Out>::execute with these sigmas and derivative (an
     // EnDerivativeType value), its checks and its messages.
@@ -36,7 +35,7 @@ public:
 };
 
 template <class T>
-class NVFILTERING_EXPORT RecursiveGradient {
+class RecursiveGradient {
 public:
     // CnImageGradient<T>::execute with this sigma.
     static void run(const imaging::Volume<T>& src, imaging::Volume<math::CnVector3D<float>>& dst, double sigma,

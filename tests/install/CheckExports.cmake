@@ -1,0 +1,27 @@
+# The shared library's dynamic symbol table holds the public API only: nothing
+# from a detail namespace (private engines, drivers, reference algorithms) may
+# be exported. Run with -DNM=<nm> -DLIBRARY=<the shared library>.
+execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE symbols ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY} (${rc}): ${err}")
+endif()
+string(REPLACE "\n" ";" lines "${symbols}")
+set(private)
+set(public 0)
+foreach(line IN LISTS lines)
+  if(line MATCHES "::detail::")
+    list(APPEND private "${line}")
+  elseif(line MATCHES "com::norvane::filtering::Cn")
+    math(EXPR public "${public} + 1")
+  endif()
+endforeach()
+list(LENGTH private count)
+if(count GREATER 0)
+  list(JOIN private "\n  " listing)
+  message(FATAL_ERROR "${count} private symbols are exported by ${LIBRARY}:\n  ${listing}")
+endif()
+if(public EQUAL 0)
+  message(FATAL_ERROR "no public class of the library is exported by ${LIBRARY}: the check read nothing")
+endif()
+message(STATUS "${public} public symbols exported, no private one")
