@@ -8,7 +8,7 @@
 #include <vector>
 
 #include <nvfiltering/convolution/CnKernelFactory.h>
-#include <nvfiltering/convolution/detail/CnConvolutionLine.h>
+#include <nvfiltering/convolution/detail/ConvolutionLine.h>
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 

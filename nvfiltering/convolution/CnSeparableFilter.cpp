@@ -14,9 +14,9 @@
 
 #include <nvfiltering/convolution/Cn1dSpatialFilter.h>
 #include <nvfiltering/convolution/CnKernelFactory.h>
-#include <nvfiltering/convolution/detail/CnCheckedSize.h>
-#include <nvfiltering/convolution/detail/CnConvolutionLine.h>
-#include <nvfiltering/convolution/detail/CnFusedSeparable.h>
+#include <nvfiltering/convolution/detail/CheckedSize.h>
+#include <nvfiltering/convolution/detail/ConvolutionLine.h>
+#include <nvfiltering/convolution/detail/FusedSeparable.h>
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 

@@ -12,7 +12,7 @@
 
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/detail/Parallel.h>
-#include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
+#include <nvfiltering/recursive/detail/RecursiveCoefficients.h>
 #include <nvfiltering/recursive/detail/RecursivePlan.h>
 #include <nvfiltering/recursive/detail/RecursiveVolume.h>
 #include <nvmath/CnMatrix.h>
@@ -70,7 +70,6 @@ void RecursiveGradient<T>::run(const imaging::Volume<T>& src, imaging::Volume<ma
     // they need them (a single slice needs none along Z, and its Z derivative
     // none at all), so that a sigma that does not converge throws with the
     // same message, before anything is written.
-    Cn1dRecursiveFilter<T, float, ImageConstIt<T>, ImageIt<float>> line;
     math::CnMatrix<double> M(0, 0);
     PassCoefficients coefficients[3][2];  // [axis][order]
     for (int run = 0; run < 3; ++run) {
@@ -80,7 +79,7 @@ void RecursiveGradient<T>::run(const imaging::Volume<T>& src, imaging::Volume<ma
         for (int axis = 0; axis < (sizeZ == 1 ? 2 : 3); ++axis) {
             const unsigned int order = axis == run ? 1u : 0u;
             double B = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
-            line.computeFilterParameters(sigmas[axis], B, a1, a2, a3, M, order);
+            recursiveCoefficients(sigmas[axis], order, B, a1, a2, a3, M);
             coefficients[axis][order] = PassCoefficients{order, makeCoefficients(B, a1, a2, a3, M)};
         }
     }

@@ -14,7 +14,7 @@
 #include <nvfiltering/convolution/CnCoord.h>
 #include <nvfiltering/convolution/CnKernelFactory.h>
 #include <nvfiltering/convolution/CnSeparableFilter.h>
-#include <nvfiltering/convolution/detail/CnCheckedSize.h>
+#include <nvfiltering/convolution/detail/CheckedSize.h>
 #include <nvfiltering/framework/CnMessages.h>
 
 #include "convolution/AllocationCounter.h"

@@ -1,8 +1,8 @@
 // The fused sweep of an 8-bit separable filter whose passes are exact in float:
 // X and Y rows filtered on first use into rings, Z sums formed per round of
 // output slices; multi-versioned row kernels for the hot loops.
-#include <nvfiltering/convolution/detail/CnConvolutionLine.h>
-#include <nvfiltering/convolution/detail/CnFusedSeparable.h>
+#include <nvfiltering/convolution/detail/ConvolutionLine.h>
+#include <nvfiltering/convolution/detail/FusedSeparable.h>
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 

@@ -11,6 +11,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
+#include <nvfiltering/recursive/detail/RecursiveCoefficients.h>
 #include <nvfiltering/recursive/detail/RecursiveLine.h>
 #include <nvfiltering/recursive/detail/RecursivePlan.h>
 #include <nvmath/CnMatrix.h>
@@ -56,7 +57,7 @@ bool lookUpOrders(std::int32_t derivative, AxisOrders& orders) {
 template <class LineFilter>
 PassCoefficients configurePass(LineFilter& filter, double sigma, unsigned int order, math::CnMatrix<double>& M) {
     double B = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
-    filter.computeFilterParameters(sigma, B, a1, a2, a3, M, order);
+    recursiveCoefficients(sigma, order, B, a1, a2, a3, M);
     filter.setParameters(B, a1, a2, a3, &M);
     filter.setType(static_cast<typename LineFilter::EnRecursiveFilterType>(order + 1));
     return PassCoefficients{order, makeCoefficients(B, a1, a2, a3, M)};
