@@ -128,6 +128,11 @@ TEST(CnRecursiveFilter, KernelVersionsThisProcessorRuns) {
     EXPECT_FALSE(nvf::detail::recursiveKernelSupported(static_cast<RecursiveKernel>(7)));
     EXPECT_FALSE(nvf::detail::recursiveKernelSupported(static_cast<RecursiveKernel>(-1)));
     EXPECT_EQ(supportedKernels().back(), widest);
+#ifdef NVF_BASELINE_KERNELS
+    // The baseline build runs nothing wider, whatever the processor has.
+    EXPECT_EQ(widest, RecursiveKernel::Plain);
+    EXPECT_FALSE(nvf::detail::recursiveKernelSupported(RecursiveKernel::Avx2));
+#endif
 }
 
 // Each version on an executor (the tasks cut the lanes into other blocks than

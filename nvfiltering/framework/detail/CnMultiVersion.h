@@ -11,6 +11,10 @@
 // instruction set only; such functions are called only after a run-time check
 // of the processor (the recursive filter's kernel versions), so they are
 // defined wherever the compiler takes x86 target attributes, sanitizers or not.
+//
+// A build with NVF_BASELINE_KERNELS (CMake: NVFILTERING_BASELINE_KERNELS) runs
+// the baseline instruction set everywhere: no variants, and the run-time check
+// reports no wider kernel, so that a test run exercises the baseline code.
 #pragma once
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -19,7 +23,7 @@
 #endif
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
-    !defined(__SANITIZE_THREAD__)
+    !defined(__SANITIZE_THREAD__) && !defined(NVF_BASELINE_KERNELS)
 #define NVF_MULTIVERSION __attribute__((target_clones("avx2", "default")))
 #define NVF_MULTIVERSION_FLAT __attribute__((target_clones("avx2", "default"), flatten))
 #else

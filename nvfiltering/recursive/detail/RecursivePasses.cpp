@@ -9,7 +9,7 @@ namespace filtering {
 namespace detail {
 
 RecursiveKernel widestRecursiveKernel() {
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(NVF_BASELINE_KERNELS)
     if (__builtin_cpu_supports("avx512f")) {
         return RecursiveKernel::Avx512;
     }
