@@ -9,8 +9,10 @@ and, where it returns an array, ``output=``.
 """
 
 from . import fft
-from ._api import (Kernel, dilate, erode, gaussian_filter, gaussian_gradient, label, pyramid_down,
-                   pyramid_kernel, regional_maxima, separable_filter)
+from ._convolution import Kernel, pyramid_down, pyramid_kernel, separable_filter
+from ._gaussian import gaussian_filter, gaussian_gradient
+from ._label import label
+from ._morphology import dilate, erode, regional_maxima
 from ._nvfiltering import Error, __version__
 
 __all__ = [

@@ -1,17 +1,29 @@
-"""Argument checks shared by every function of the package.
+"""Argument checks shared by every function of the package, in memory and chunked.
 
 Bad arguments are turned into TypeError / ValueError naming the argument here,
-so that the extension only ever sees C-contiguous arrays of a native dtype.
+so that the extension only ever sees C-contiguous arrays of a native dtype, and
+so that a function of :mod:`nvfiltering.dask` refuses exactly what its
+in-memory counterpart refuses, with the same message, when it is called
+(before any task graph exists). The checks look at an array's dtype, ndim and
+shape only, which a lazy array knows as well as a NumPy one; converting the
+values is left to the in-memory functions.
 """
 
+import math
 import numbers
 import os
 
 import numpy as np
 
+from ._nvfiltering import Kernel
+
 # The library's image sizes are unsigned 32-bit values.
 MAX_AXIS = 2**32 - 1
+# The library's FFTs count lengths and vectors in signed 32 bits.
+MAX_FFT_ELEMENTS = 2**31 - 1
 
+
+# ---------------------------------------------------------------- arguments of every function
 
 def workers_count(workers):
     """Threads for one call, with scipy.fft's meaning of ``workers``."""
@@ -31,13 +43,14 @@ def workers_count(workers):
     return n
 
 
-def as_array(x, name):
-    """``x`` as a NumPy array of a real numeric dtype (no copy when it is one)."""
-    if isinstance(x, np.ndarray):
+def as_array(x, name, convert=None):
+    """``x`` as an array of a real numeric dtype: a NumPy array (no copy when it
+    is one), or what ``convert`` makes of it (``dask.array.asarray``)."""
+    if convert is None and isinstance(x, np.ndarray):
         a = x
     else:
         try:
-            a = np.asarray(x)
+            a = (convert or np.asarray)(x)
         except Exception as e:  # any failure of the conversion means "not an array"
             raise TypeError(f"{name}: expected an array, got {type(x).__name__}") from e
     if a.dtype.kind == "c":
@@ -121,3 +134,313 @@ def integer(value, name, low, high):
     if not low <= v <= high:
         raise ValueError(f"{name}: must lie in {low} ... {high}, got {v}")
     return v
+
+
+def one_number(value, name):
+    """One real number (not a bool, not a sequence), as a float."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, float, np.integer, np.floating)):
+        raise TypeError(f"{name}: expected one number, got {type(value).__name__}")
+    return float(value)
+
+
+def check_sigmas(sigmas, name="sigma"):
+    if not all(np.isfinite(s) and s >= 0 for s in sigmas):
+        raise ValueError(f"{name}: every value must be finite and >= 0, got {sigmas}")
+
+
+def check_spacings(spacings, name="spacing"):
+    if not all(np.isfinite(s) and s > 0 for s in spacings):
+        raise ValueError(f"{name}: every value must be finite and > 0, got {spacings}")
+
+
+# ---------------------------------------------------------------- Gaussian filters
+
+def gaussian_dtypes(dtype):
+    """The dtype the recursive filters work in for an input dtype, and the one they return."""
+    if dtype == np.uint8:
+        return np.dtype(np.uint8), np.dtype(np.float32)
+    if dtype == np.float64:
+        return np.dtype(np.float64), np.dtype(np.float64)
+    return np.dtype(np.float32), np.dtype(np.float32)
+
+
+def gaussian_filter_args(a, sigma, order):
+    """sigma and order of ``gaussian_filter`` per axis of ``a``, and the dtypes
+    it works in and returns; ``a`` has passed :func:`as_array`."""
+    check_ndim(a, "input")
+    sig = per_axis(sigma, a.ndim, "sigma")
+    check_sigmas(sig)
+    orders = per_axis(order, a.ndim, "order", integral=True)
+    if any(o not in (0, 1, 2) for o in orders):
+        raise ValueError(f"order: every value must be 0, 1 or 2, got {orders}")
+    if sum(1 for o in orders if o) > 1:
+        raise ValueError(f"order: at most one axis may have a derivative, got {orders}")
+    return (sig, orders) + gaussian_dtypes(a.dtype)
+
+
+def gaussian_gradient_args(a, sigma, spacing):
+    """sigma (one value), spacing per axis of ``a``, and the dtypes
+    ``gaussian_gradient`` works in and returns."""
+    check_ndim(a, "input")
+    sigma = one_number(sigma, "sigma")
+    if not (np.isfinite(sigma) and sigma >= 0):
+        raise ValueError(f"sigma: must be finite and >= 0, got {sigma}")
+    space = per_axis(spacing, a.ndim, "spacing")
+    check_spacings(space)
+    return (sigma, space) + gaussian_dtypes(a.dtype)
+
+
+# ---------------------------------------------------------------- separable convolution
+
+def kernels_per_axis(kernels, ndim):
+    """One Kernel per image axis (array-axis order), from one or a sequence."""
+    if isinstance(kernels, Kernel):
+        kernels = (kernels,) * ndim
+    try:
+        kernels = tuple(kernels)
+    except TypeError:
+        raise TypeError(f"kernels: expected a Kernel or one per axis, got {type(kernels).__name__}") from None
+    if len(kernels) != ndim:
+        raise ValueError(f"kernels: expected one Kernel per image axis ({ndim}), got {len(kernels)}")
+    for k in kernels:
+        if not isinstance(k, Kernel):
+            raise TypeError(f"kernels: expected Kernel objects, got {type(k).__name__}")
+    return kernels
+
+
+def separable_input(a):
+    """Whether ``a`` holds float32 three-vectors (else uint8 samples), and the dtype the filter takes."""
+    if a.dtype == np.uint8:
+        check_ndim(a, "input")
+        return False, np.dtype(np.uint8)
+    if a.dtype == np.float32 or a.dtype == np.dtype(np.float32).newbyteorder():
+        check_ndim(a, "input", (2, 3, 4))
+        if a.shape[-1] != 3:
+            raise ValueError(f"input: float32 input holds three-vectors (last axis 3), got shape {a.shape}")
+        return True, np.dtype(np.float32)
+    raise TypeError(f"input: separable_filter takes uint8 or float32 three-vectors, got {a.dtype}")
+
+
+def pyramid_input(a):
+    check_ndim(a, "input")
+    if a.dtype != np.uint8:
+        raise TypeError(f"input: pyramid_down takes uint8, got {a.dtype}")
+
+
+def output_shape(output, default, ndim, name="output"):
+    """The output array's shape when one is given (it sets the resampling), else ``default``."""
+    if output is None:
+        return tuple(default)
+    if not isinstance(output, np.ndarray):
+        raise TypeError(f"{name}: expected a NumPy array or None, got {type(output).__name__}")
+    if output.ndim != ndim:
+        raise ValueError(f"{name}: expected {ndim} dimensions, got {output.ndim}")
+    return output.shape
+
+
+def check_vector_output(shape):
+    if shape[-1] != 3:
+        raise ValueError(f"output: the last axis must have length 3, got shape {tuple(shape)}")
+
+
+def nothing_to_resample(in_shape, out_shape):
+    """True when input and output are both empty; an error when only one is."""
+    if 0 not in in_shape and 0 not in out_shape:
+        return False
+    if 0 in in_shape and 0 in out_shape:
+        return True
+    raise ValueError(f"output: shape {tuple(out_shape)} cannot be computed from input of shape {tuple(in_shape)}")
+
+
+# ---------------------------------------------------------------- morphology, labelling, maxima
+
+MORPHOLOGY_DTYPES = (np.dtype(np.uint8), np.dtype(np.int16), np.dtype(np.uint32))
+
+
+def morphology_input(a, name="input"):
+    """Whether ``a`` is bool (taken as uint8); any dtype but uint8, int16,
+    uint32 and bool is an error."""
+    check_ndim(a, name)
+    if a.dtype == np.bool_:
+        return True
+    if a.dtype.newbyteorder("=") not in MORPHOLOGY_DTYPES:
+        raise TypeError(f"{name}: expected uint8, int16, uint32 or bool, got {a.dtype}")
+    return False
+
+
+def iterations_count(iterations):
+    return integer(iterations, "iterations", 1, 2**31 - 1)
+
+
+def label_args(a, connectivity, class_value, min_size, keep):
+    """(was bool, connectivity, class_value, min_size, keep) of ``label`` on ``a``."""
+    was_bool = morphology_input(a)
+    allowed = {1: (2,), 2: (4, 8), 3: (6,)}[a.ndim]
+    if connectivity is None:
+        connectivity = allowed[0]
+    connectivity = integer(connectivity, "connectivity", 0, 26)
+    if connectivity not in allowed:
+        raise ValueError(f"connectivity: a {a.ndim}-d array takes {' or '.join(map(str, allowed))}, "
+                         f"got {connectivity}")
+    info = np.iinfo(np.uint8 if was_bool else a.dtype)
+    high = 1 if was_bool else info.max
+    class_value = integer(class_value, "class_value", int(info.min), int(high))
+    min_size = integer(min_size, "min_size", 0, 2**32 - 1)
+    keep = integer(keep, "keep", 0, 2**31 - 1)
+    return was_bool, connectivity, class_value, min_size, keep
+
+
+def regional_maxima_dtype(a):
+    """The dtype ``regional_maxima`` works in for the 2-d ``a`` (uint8, int8
+    and bool become int16)."""
+    check_ndim(a, "input", (2,))
+    dt = a.dtype.newbyteorder("=")
+    if dt in (np.dtype(np.uint8), np.dtype(np.int8), np.dtype(np.bool_)):
+        dt = np.dtype(np.int16)
+    if dt not in (np.dtype(np.int16), np.dtype(np.float32), np.dtype(np.float64)):
+        raise TypeError(f"input: expected int16, float32 or float64, got {a.dtype}")
+    return dt
+
+
+# ---------------------------------------------------------------- FFTs
+
+def is_fast_length(n):
+    for p in (2, 3, 5):
+        while n % p == 0:
+            n //= p
+    return n == 1
+
+
+def fast_length_at_least(n):
+    m = n
+    while not is_fast_length(m):
+        m += 1
+    return m
+
+
+def length_arg(n, name="n"):
+    if isinstance(n, (bool, np.bool_)) or not isinstance(n, numbers.Integral):
+        raise TypeError(f"{name}: expected an int, got {type(n).__name__}")
+    n = int(n)
+    if n < 1:
+        raise ValueError(f"{name}: must be at least 1, got {n}")
+    return n
+
+
+def fft_input(x, name, convert=np.asarray):
+    """``x`` as an array, whether it is complex, and the complex and real dtypes of the result."""
+    a = convert(x)
+    kind = a.dtype.kind
+    if kind == "c":
+        real_type = np.float32 if a.dtype.itemsize == 8 else np.float64
+    elif kind == "f":
+        real_type = np.float32 if a.dtype.itemsize <= 4 else np.float64
+    elif kind in "biu":
+        real_type = np.float64
+    else:
+        raise TypeError(f"{name}: expected a numeric array, got dtype {a.dtype}")
+    if a.ndim == 0:
+        raise ValueError(f"{name}: a 0-d array has no axis to transform")
+    complex_type = np.complex64 if real_type == np.float32 else np.complex128
+    return a, kind == "c", np.dtype(complex_type), np.dtype(real_type)
+
+
+def fft_axis(axis, ndim):
+    if isinstance(axis, (bool, np.bool_)) or not isinstance(axis, numbers.Integral):
+        raise TypeError(f"axis: expected an int, got {type(axis).__name__}")
+    if not -ndim <= axis < ndim:
+        raise ValueError(f"axis: {axis} is out of range for an array of {ndim} dimensions")
+    return int(axis) % ndim
+
+
+def fft_ndim(ndim, two_d, name):
+    """The dimensions a 2-d transform (``two_d``) or one over every axis takes."""
+    if two_d and ndim < 2:
+        raise ValueError(f"{name}: a 2-d transform needs at least 2 dimensions, got {ndim}")
+    if not two_d and ndim > 3:
+        raise ValueError(f"{name}: at most 3 dimensions, got {ndim}")
+
+
+def fft_length(n, name):
+    if n < 1:
+        raise ValueError(f"{name}: an axis of length {n} has nothing to transform")
+    if not is_fast_length(n):
+        raise ValueError(f"{name}: length {n} is not of the form 2^p 3^q 5^r; "
+                         f"the next such length is {fast_length_at_least(n)}")
+
+
+def fft_size(count, name):
+    if count > MAX_FFT_ELEMENTS:
+        raise ValueError(f"{name}: {count} elements exceed the library's limit of {MAX_FFT_ELEMENTS} per call")
+
+
+def split_arrays(real, imag, inverse):
+    """The arrays of ``fftn_split``: the same shape and float dtype, C-contiguous,
+    writable and apart."""
+    for name, a in (("real", real), ("imag", imag)):
+        if not isinstance(a, np.ndarray):
+            raise TypeError(f"{name}: expected a NumPy array, got {type(a).__name__}")
+        if a.dtype not in (np.dtype(np.float32), np.dtype(np.float64)):
+            raise TypeError(f"{name}: expected float32 or float64 in native byte order, got {a.dtype}")
+        if not 1 <= a.ndim <= 3:
+            raise ValueError(f"{name}: expected 1, 2 or 3 dimensions, got {a.ndim}")
+        if not a.flags.c_contiguous:
+            raise ValueError(f"{name}: must be C-contiguous")
+        if not a.flags.writeable:
+            raise ValueError(f"{name}: is read-only")
+    if real.dtype != imag.dtype:
+        raise TypeError(f"imag: dtype {imag.dtype} differs from real's {real.dtype}")
+    if real.shape != imag.shape:
+        raise ValueError(f"imag: shape {imag.shape} differs from real's {real.shape}")
+    if np.shares_memory(real, imag):
+        raise ValueError("imag: overlaps real")
+    if not isinstance(inverse, (bool, np.bool_)):
+        raise TypeError(f"inverse: expected a bool, got {type(inverse).__name__}")
+
+
+# ---------------------------------------------------------------- chunked functions only
+
+def no_output_array(output):
+    if output is not None:
+        raise TypeError("output: the chunked filters return a lazy dask array; store it with dask.array.store or to_zarr")
+
+
+def lazy_output_shape(output, default):
+    """The chunked resampling filters' ``output``: None (``default``) or the
+    output's shape as a tuple of positive lengths."""
+    if output is None:
+        return tuple(int(n) for n in default)
+    if isinstance(output, tuple) and all(isinstance(n, (int, np.integer)) for n in output):
+        if len(output) != len(default) or any(n < 1 for n in output):
+            raise ValueError(f"output: a shape of {len(default)} positive lengths, got {output}")
+        return tuple(int(n) for n in output)
+    raise TypeError("output: None or the output's shape as a tuple (the chunked filters return a lazy dask array)")
+
+
+def resampling_factors(n, m):
+    """Whole-factor resampling (up, down) the line filter derives from n inputs, m outputs."""
+    r = m / n
+    if r > 1:
+        return int(math.floor(r + 0.5)), 1
+    if r < 1:
+        return 1, int(math.floor(1.0 / r + 0.5))
+    return 1, 1
+
+
+def truncate_arg(truncate):
+    truncate = one_number(truncate, "truncate")
+    if not (np.isfinite(truncate) and truncate > 0):
+        raise ValueError(f"truncate: must be finite and > 0, got {truncate}")
+    return truncate
+
+
+def chunk_bytes_arg(chunk_bytes):
+    if chunk_bytes is None:
+        return None
+    return integer(chunk_bytes, "chunk_bytes", 1, 2**63 - 1)
+
+
+def lazy_fft_ndim(ndim, name):
+    """The chunked FFTs transform images and volumes (and the slices of a volume)."""
+    if ndim not in (2, 3):
+        raise ValueError(f"{name}: the chunked transforms take 2 or 3 dimensions, got {ndim}")

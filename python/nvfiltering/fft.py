@@ -9,24 +9,13 @@ result into the returned array once (both without the GIL); ``fftn_split``
 transforms split arrays in place without any copy.
 """
 
-import numbers
-
 import numpy as np
 
 from . import _nvfiltering as _core
-from ._checks import check_output, native, workers_count
+from ._checks import (check_output, fast_length_at_least, fft_axis, fft_input, fft_length, fft_ndim, fft_size,
+                      length_arg, native, split_arrays, workers_count)
 
 __all__ = ["fft", "ifft", "fft2", "ifft2", "fftn", "ifftn", "next_fast_len", "fftn_split"]
-
-# The library counts lengths and vectors in signed 32 bits.
-_MAX_ELEMENTS = 2**31 - 1
-
-
-def _is_fast(n):
-    for p in (2, 3, 5):
-        while n % p == 0:
-            n //= p
-    return n == 1
 
 
 def next_fast_len(n):
@@ -54,41 +43,7 @@ def next_fast_len(n):
     >>> next_fast_len(1001)
     1024
     """
-    if isinstance(n, (bool, np.bool_)) or not isinstance(n, numbers.Integral):
-        raise TypeError(f"n: expected an int, got {type(n).__name__}")
-    n = int(n)
-    if n < 1:
-        raise ValueError(f"n: must be at least 1, got {n}")
-    m = n
-    while not _is_fast(m):
-        m += 1
-    return m
-
-
-def _check_length(n, name):
-    if n < 1:
-        raise ValueError(f"{name}: an axis of length {n} has nothing to transform")
-    if not _is_fast(n):
-        raise ValueError(f"{name}: length {n} is not of the form 2^p 3^q 5^r; "
-                         f"the next such length is {next_fast_len(n)}")
-
-
-def _prepare(x, name="x"):
-    """``x`` as an array, whether it is complex, and the complex and real dtypes of the result."""
-    a = np.asarray(x)
-    kind = a.dtype.kind
-    if kind == "c":
-        real_type = np.float32 if a.dtype.itemsize == 8 else np.float64
-    elif kind == "f":
-        real_type = np.float32 if a.dtype.itemsize <= 4 else np.float64
-    elif kind in "biu":
-        real_type = np.float64
-    else:
-        raise TypeError(f"{name}: expected a numeric array, got dtype {a.dtype}")
-    if a.ndim == 0:
-        raise ValueError(f"{name}: a 0-d array has no axis to transform")
-    complex_type = np.complex64 if real_type == np.float32 else np.complex128
-    return a, kind == "c", np.dtype(complex_type), np.dtype(real_type)
+    return fast_length_at_least(length_arg(n, "n"))
 
 
 def _values(a, is_complex, complex_type, real_type):
@@ -99,27 +54,14 @@ def _values(a, is_complex, complex_type, real_type):
     return native(a, real_type)
 
 
-def _axis(axis, ndim):
-    if isinstance(axis, (bool, np.bool_)) or not isinstance(axis, numbers.Integral):
-        raise TypeError(f"axis: expected an int, got {type(axis).__name__}")
-    if not -ndim <= axis < ndim:
-        raise ValueError(f"axis: {axis} is out of range for an array of {ndim} dimensions")
-    return int(axis) % ndim
-
-
-def _check_size(count, name):
-    if count > _MAX_ELEMENTS:
-        raise ValueError(f"{name}: {count} elements exceed the library's limit of {_MAX_ELEMENTS} per call")
-
-
 def _transform(x, kind, output, workers, direction, axis=None):
     w = workers_count(workers)
-    a, is_complex, ct, rt = _prepare(x)
+    a, is_complex, ct, rt = fft_input(x, "x")
     if output is not None:
         check_output(output, a.shape, ct)
     moved = a
     if axis is not None:
-        axis = _axis(axis, a.ndim)
+        axis = fft_axis(axis, a.ndim)
         if axis != a.ndim - 1:
             moved = np.moveaxis(a, axis, -1)
     shape = moved.shape
@@ -127,20 +69,18 @@ def _transform(x, kind, output, workers, direction, axis=None):
         for_lib = [shape[-1], moved.size // shape[-1] if shape[-1] else 0, 0]
         lengths = shape[-1:]
     elif kind == 2:
-        if a.ndim < 2:
-            raise ValueError(f"x: a 2-d transform needs at least 2 dimensions, got {a.ndim}")
+        fft_ndim(a.ndim, True, "x")
         plane = shape[-2] * shape[-1]
         for_lib = [shape[-2], shape[-1], moved.size // plane if plane else 0]
         lengths = shape[-2:]
     else:
-        if a.ndim > 3:
-            raise ValueError(f"x: at most 3 dimensions, got {a.ndim}")
+        fft_ndim(a.ndim, False, "x")
         kind = a.ndim
         for_lib = [shape[0], 1, 0] if kind == 1 else ([shape[0], shape[1], 1] if kind == 2 else list(shape))
         lengths = shape
     for n in lengths:
-        _check_length(n, "x")
-    _check_size(moved.size, "x")
+        fft_length(n, "x")
+    fft_size(moved.size, "x")
     data = _values(moved, is_complex, ct, rt)
     direct = moved is a
     out = output if output is not None else np.empty(a.shape, ct)
@@ -155,15 +95,14 @@ def _transform(x, kind, output, workers, direction, axis=None):
 
 def _fftn_split_core(re, im, direction, w):
     for n in re.shape:
-        _check_length(n, "x")
-    _check_size(re.size, "x")
+        fft_length(n, "x")
+    fft_size(re.size, "x")
     if re.ndim == 1:
         _core.fft1(re, im, re.shape[0], 1, direction, w)
     elif re.ndim == 2:
         _core.fft2(re, im, re.shape[0], re.shape[1], 1, direction, w)
     else:
         _core.fft3(re, im, re.shape[0], re.shape[1], re.shape[2], direction, w)
-
 
 
 _SHARED_DOC = """
@@ -283,24 +222,6 @@ def fftn_split(real, imag, *, inverse=False, workers=None):
     >>> float(re[0, 0])
     16.0
     """
-    for name, a in (("real", real), ("imag", imag)):
-        if not isinstance(a, np.ndarray):
-            raise TypeError(f"{name}: expected a NumPy array, got {type(a).__name__}")
-        if a.dtype not in (np.dtype(np.float32), np.dtype(np.float64)):
-            raise TypeError(f"{name}: expected float32 or float64 in native byte order, got {a.dtype}")
-        if not 1 <= a.ndim <= 3:
-            raise ValueError(f"{name}: expected 1, 2 or 3 dimensions, got {a.ndim}")
-        if not a.flags.c_contiguous:
-            raise ValueError(f"{name}: must be C-contiguous")
-        if not a.flags.writeable:
-            raise ValueError(f"{name}: is read-only")
-    if real.dtype != imag.dtype:
-        raise TypeError(f"imag: dtype {imag.dtype} differs from real's {real.dtype}")
-    if real.shape != imag.shape:
-        raise ValueError(f"imag: shape {imag.shape} differs from real's {real.shape}")
-    if np.shares_memory(real, imag):
-        raise ValueError("imag: overlaps real")
-    if not isinstance(inverse, (bool, np.bool_)):
-        raise TypeError(f"inverse: expected a bool, got {type(inverse).__name__}")
+    split_arrays(real, imag, inverse)
     _fftn_split_core(real, imag, -1 if inverse else 1, workers_count(workers))
     return real, imag

@@ -9,32 +9,35 @@ from functools import lru_cache
 
 import numpy as np
 
+from .. import _gaussian as _memory
+from .._checks import (as_array, check_sigmas, check_spacings, gaussian_filter_args, gaussian_gradient_args,
+                       integer, no_output_array, per_axis, truncate_arg, workers_count)
 from . import _blocks
 
-
-def _nv():
-    import nvfiltering
-    return nvfiltering
-
-
-def per_axis(value, ndim, name, kind=float):
-    if np.ndim(value) == 0:
-        return (kind(value),) * ndim
-    values = tuple(kind(v) for v in value)
-    if len(values) != ndim:
-        raise ValueError(f"{name} must be a scalar or have one value per axis ({ndim}), got {len(values)}")
-    return values
-
-
-def check_sigma(sigma, name="sigma"):
-    for s in sigma:
-        if not (math.isfinite(s) and s >= 0):
-            raise ValueError(f"{name} must be finite and non-negative, got {s}")
+__all__ = ["gaussian_error_bound", "gaussian_filter", "gaussian_gradient", "gradient_error_bound"]
 
 
 def halo(sigma, order, truncate):
     """ceil(truncate * sigma), and at least one sample for a derivative."""
     return tuple(max(_blocks.ceil_int(truncate * s), 1 if o else 0) for s, o in zip(sigma, order))
+
+
+def _probe_shape(shape):
+    """A shape of at most two samples per axis that the library filters along
+    the same axes as ``shape`` (None when the shape is not known yet)."""
+    if not all(isinstance(n, (int, np.integer)) for n in shape):
+        return None
+    return tuple(min(int(n), 2) for n in shape)
+
+
+@lru_cache(maxsize=256)
+def _library_takes(kind, shape, dtype, *args):
+    """Runs the in-memory filter on a few zeros, so that what the library
+    refuses (a sigma too large for its series) is refused when the chunked
+    function is called, with the library's own error."""
+    if shape is not None:
+        getattr(_memory, kind)(np.zeros(shape, dtype), *args, workers=1)
+    return True
 
 
 @lru_cache(maxsize=256)
@@ -43,7 +46,7 @@ def _impulse(sigma, order):
     reach = int(math.ceil(30.0 * sigma)) + 32
     line = np.zeros(2 * reach + 1)
     line[reach] = 1.0
-    return _nv().gaussian_filter(line, sigma, order, workers=1)
+    return _memory.gaussian_filter(line, sigma, order, workers=1)
 
 
 @lru_cache(maxsize=256)
@@ -63,8 +66,8 @@ def _rounding(sigma, order, dtype):
         return 0.0 if sigma == 0 else 64 * np.finfo(np.float64).eps
     rng = np.random.default_rng(12345)
     line = rng.uniform(-1.0, 1.0, int(math.ceil(16 * sigma)) + 64)
-    low = _nv().gaussian_filter(line.astype(dtype), sigma, order, workers=1)
-    high = _nv().gaussian_filter(line, sigma, order, workers=1)
+    low = _memory.gaussian_filter(line.astype(dtype), sigma, order, workers=1)
+    high = _memory.gaussian_filter(line, sigma, order, workers=1)
     return float(np.max(np.abs(low.astype(np.float64) - high))) + float(np.finfo(dtype).eps)
 
 
@@ -84,7 +87,7 @@ def _separable_bound(sigma, order, depth, dtype):
 
 
 def gaussian_error_bound(sigma, order=0, *, truncate=4.0, ndim=None, dtype=np.float32):
-    """Bound on |chunked - whole| of `gaussian_filter` per unit of max|input|.
+    """Bound on |chunked - whole| of :func:`gaussian_filter` per unit of max|input|.
 
     The chunked result at a voxel is the whole-array filter applied to the data
     inside its chunk plus halo, with zeros beyond; the difference is the filter's
@@ -98,22 +101,78 @@ def gaussian_error_bound(sigma, order=0, *, truncate=4.0, ndim=None, dtype=np.fl
     the same way; zero in effect for float64). For smoothing S_a is about 1 and
     T_a about 1.5e-3 at truncate 4; derivatives scale both T_a and S_a by about
     1/sigma_a per derivative order.
+
+    Parameters
+    ----------
+    sigma, order :
+        As :func:`gaussian_filter`: a scalar or one value per axis.
+    truncate : float, optional
+        The halo of :func:`gaussian_filter`, in sigmas.
+    ndim : int, optional
+        1, 2 or 3 (default: the length of ``sigma`` or ``order`` when one is a
+        sequence, else 3).
+    dtype : dtype, optional
+        The input's dtype (its output dtype sets the rounding).
+
+    Returns
+    -------
+    float
+        The factor of max|input|.
+
+    Raises
+    ------
+    TypeError, ValueError
+        The arguments :func:`gaussian_filter` refuses, with its messages.
+
+    Examples
+    --------
+    >>> import nvfiltering.dask as nvd
+    >>> 3e-4 < nvd.gaussian_error_bound(2.0, ndim=1) < 1e-2
+    True
     """
     if ndim is None:
         ndim = len(sigma) if np.ndim(sigma) else len(order) if np.ndim(order) else 3
-    sigma = per_axis(sigma, ndim, "sigma")
-    order = per_axis(order, ndim, "order", int)
-    check_sigma(sigma)
-    return _separable_bound(sigma, order, halo(sigma, order, truncate), np.dtype(dtype).type)
+    ndim = integer(ndim, "ndim", 1, 3)
+    stand_in = as_array(np.empty((0,) * ndim, dtype), "dtype")
+    sigma, order, _, out_dtype = gaussian_filter_args(stand_in, sigma, order)
+    truncate = truncate_arg(truncate)
+    return _separable_bound(sigma, order, halo(sigma, order, truncate), out_dtype.type)
 
 
 def gradient_error_bound(sigma, spacing=1.0, *, truncate=4.0, ndim=3):
-    """Bound on |chunked - whole| of `gaussian_gradient` (any component) per
-    unit of max|input|: the bound of the derivative along each axis, divided by
-    that axis's spacing."""
+    """Bound on |chunked - whole| of :func:`gaussian_gradient` (any component)
+    per unit of max|input|: the bound of the derivative along each axis,
+    divided by that axis's spacing.
+
+    Parameters
+    ----------
+    sigma : float or sequence of float
+        In the unit of ``spacing``; finite and >= 0.
+    spacing : float or sequence of float, optional
+        Sample distance along each array axis; finite and > 0.
+    truncate : float, optional
+        The halo of :func:`gaussian_gradient`, in sigmas.
+    ndim : int, optional
+        1, 2 or 3.
+
+    Returns
+    -------
+    float
+        The factor of max|input| (float32 rounding).
+
+    Examples
+    --------
+    >>> import nvfiltering.dask as nvd
+    >>> nvd.gradient_error_bound(2.0, (2.0, 1.0, 1.0)) < 1e-2
+    True
+    """
+    ndim = integer(ndim, "ndim", 1, 3)
     spacing = per_axis(spacing, ndim, "spacing")
-    voxel_sigma = tuple(s / h for s, h in zip(per_axis(sigma, ndim, "sigma"), spacing))
-    check_sigma(voxel_sigma)
+    check_spacings(spacing)
+    sigma = per_axis(sigma, ndim, "sigma")
+    check_sigmas(sigma)
+    truncate = truncate_arg(truncate)
+    voxel_sigma = tuple(s / h for s, h in zip(sigma, spacing))
     worst = 0.0
     for i in range(ndim):
         order = tuple(1 if a == i else 0 for a in range(ndim))
@@ -122,55 +181,152 @@ def gradient_error_bound(sigma, spacing=1.0, *, truncate=4.0, ndim=3):
     return worst
 
 
-@lru_cache(maxsize=64)
-def _gaussian_dtype(dtype, ndim):
-    return _nv().gaussian_filter(np.zeros((1,) * ndim, dtype), 0.0, workers=1).dtype
-
-
 def gaussian_filter(input, sigma, order=0, *, truncate=4.0, output=None, workers=None):
+    """Recursive Gaussian smoothing, or one first or second Gaussian derivative,
+    of a chunked image or volume.
+
+    Parameters
+    ----------
+    input : dask array or array_like, 1, 2 or 3 dimensions
+        uint8, float32 or float64. Every other real dtype (bool, other
+        integers, float16) is filtered as float32.
+    sigma : float or sequence of float
+        Standard deviation in samples, one per array axis or one for all;
+        finite and >= 0. 0 leaves an axis unfiltered. About 107 or more
+        raises :class:`nvfiltering.Error` (the filter's series does not
+        converge), when the function is called.
+    order : int or sequence of int, optional
+        0 (smoothing), 1 or 2 (derivative) per axis; at most one axis may have
+        a non-zero order.
+    truncate : float, optional
+        Every chunk is filtered with a halo of ``ceil(truncate * sigma)``
+        samples per axis from its neighbours (at least 1 for a derivative);
+        finite and > 0.
+    output : None
+        The result is lazy: store it with ``dask.array.store`` or ``to_zarr``.
+        An array is a TypeError.
+    workers : int, optional
+        Checked as in :func:`nvfiltering.gaussian_filter`; every chunk task
+        runs on one thread and the scheduler supplies the parallelism.
+
+    Returns
+    -------
+    dask array
+        The input's shape and chunks (chunks smaller than the halo merged with
+        a neighbour); float32 for uint8, float32 and converted input; float64
+        for float64.
+
+    Raises
+    ------
+    TypeError, ValueError
+        What :func:`nvfiltering.gaussian_filter` refuses, with its messages,
+        when the function is called; ``truncate`` not finite and > 0.
+    nvfiltering.Error
+        The library rejected sigma (too large).
+
+    Notes
+    -----
+    There is no halo past the array's own edge, so the outer borders are the
+    library's zero continuation, as on the whole array. The recursive filter's
+    response is infinite: the chunked result misses its tail beyond the halo.
+    With h the library's impulse response along an axis (measured by filtering
+    a unit impulse with the library), T its absolute weight beyond the halo and
+    S its whole absolute weight,
+    ``|chunked - whole| <= max|input| * sum_a (T_a + 4 R_a) * prod_{b!=a} S_b``
+    (R_a: one pass's rounding in the output dtype). :func:`gaussian_error_bound`
+    returns the factor. For smoothing, T is about 1.5e-3 per axis at
+    ``truncate=4`` (the recursive filter keeps more weight in its tail than a
+    sampled Gaussian); larger ``truncate`` tightens the bound, derivatives scale
+    it by about 1/sigma per order.
+
+    Examples
+    --------
+    >>> import dask.array as da, numpy as np, nvfiltering.dask as nvd
+    >>> vol = da.zeros((32, 32, 32), dtype=np.uint8, chunks=16)
+    >>> smooth = nvd.gaussian_filter(vol, 2.0)
+    >>> smooth.dtype, smooth.chunks == vol.chunks
+    (dtype('float32'), True)
+    >>> dz = nvd.gaussian_filter(vol, 2.0, order=(1, 0, 0))
+    """
     import dask.array as da
-    x = da.asarray(input)
-    if output is not None:
-        raise TypeError("output: the chunked filters return a lazy dask array; store it with dask.array.store or to_zarr")
-    sigma = per_axis(sigma, x.ndim, "sigma")
-    order = per_axis(order, x.ndim, "order", int)
-    check_sigma(sigma)
-    if any(o not in (0, 1, 2) for o in order):
-        raise ValueError(f"order must be 0, 1 or 2 per axis, got {order}")
-    if sum(1 for o in order if o) > 1:
-        raise ValueError("order: a derivative along at most one axis")
-    if not (math.isfinite(truncate) and truncate > 0):
-        raise ValueError(f"truncate must be positive and finite, got {truncate}")
-    dtype = _gaussian_dtype(x.dtype, x.ndim)
-    sigma_arg = sigma
-    order_arg = order
+    x = as_array(input, "input", convert=da.asarray)
+    sigma, order, work, out_dtype = gaussian_filter_args(x, sigma, order)
+    no_output_array(output)
+    workers_count(workers)
+    truncate = truncate_arg(truncate)
+    _library_takes("gaussian_filter", _probe_shape(x.shape), work, sigma, order)
 
     def run(block, lo, hi, loc):
-        out = _nv().gaussian_filter(block, sigma_arg, order_arg, workers=1)
+        out = _memory.gaussian_filter(block, sigma, order, workers=1)
         return _blocks.trim(out, lo, hi)
 
-    return _blocks.with_halo(x, halo(sigma, order, truncate), run, dtype=dtype)
+    return _blocks.with_halo(x, halo(sigma, order, truncate), run, dtype=out_dtype)
 
 
 def gaussian_gradient(input, sigma, spacing=1.0, *, truncate=4.0, output=None, workers=None):
+    """Gradient in physical units of a chunked image or volume, by first
+    recursive Gaussian derivatives.
+
+    Parameters
+    ----------
+    input : dask array or array_like, 1, 2 or 3 dimensions
+        uint8, float32 or float64; other real dtypes are filtered as float32.
+    sigma : float
+        Standard deviation in the unit of ``spacing`` (one value for every
+        axis); finite and >= 0.
+    spacing : float or sequence of float, optional
+        Sample distance along each array axis; finite and > 0.
+    truncate : float, optional
+        The halo is ``ceil(truncate * sigma / spacing)`` samples per axis (at
+        least 1); finite and > 0.
+    output : None
+        The result is lazy; an array is a TypeError.
+    workers : int, optional
+        Checked as in :func:`nvfiltering.gaussian_gradient`; every chunk task
+        runs on one thread.
+
+    Returns
+    -------
+    dask array
+        Shape ``input.shape + (input.ndim,)``, the last axis in one chunk;
+        ``out[..., i]`` is the derivative along array axis i divided by
+        ``spacing[i]``. float32 for uint8, float32 and converted input;
+        float64 for float64.
+
+    Raises
+    ------
+    TypeError, ValueError
+        What :func:`nvfiltering.gaussian_gradient` refuses, with its messages,
+        when the function is called; ``truncate`` not finite and > 0.
+    nvfiltering.Error
+        sigma / spacing too large for the filter's series.
+
+    Notes
+    -----
+    Borders as :func:`gaussian_filter`. The chunked result differs from the
+    whole-array one by at most ``gradient_error_bound(sigma, spacing,
+    truncate=truncate, ndim=input.ndim) * max|input|``.
+
+    Examples
+    --------
+    >>> import dask.array as da, numpy as np, nvfiltering.dask as nvd
+    >>> vol = da.zeros((16, 16, 16), dtype=np.uint8, chunks=8)
+    >>> g = nvd.gaussian_gradient(vol, 1.5, spacing=(2.0, 1.0, 1.0))
+    >>> g.shape, g.dtype
+    ((16, 16, 16, 3), dtype('float32'))
+    """
     import dask.array as da
-    x = da.asarray(input)
-    if output is not None:
-        raise TypeError("output: the chunked filters return a lazy dask array; store it with dask.array.store or to_zarr")
-    sigma_arg, spacing_arg = sigma, spacing
-    spacing = per_axis(spacing, x.ndim, "spacing")
-    for h in spacing:
-        if not (math.isfinite(h) and h > 0):
-            raise ValueError(f"spacing must be positive and finite, got {h}")
-    sigma = per_axis(sigma, x.ndim, "sigma")
-    check_sigma(sigma)
-    if not (math.isfinite(truncate) and truncate > 0):
-        raise ValueError(f"truncate must be positive and finite, got {truncate}")
-    voxel_sigma = tuple(s / h for s, h in zip(sigma, spacing))
+    x = as_array(input, "input", convert=da.asarray)
+    sigma, spacing, work, out_dtype = gaussian_gradient_args(x, sigma, spacing)
+    no_output_array(output)
+    workers_count(workers)
+    truncate = truncate_arg(truncate)
+    _library_takes("gaussian_gradient", _probe_shape(x.shape), work, sigma, spacing)
+    voxel_sigma = tuple(sigma / h for h in spacing)
 
     def run(block, lo, hi, loc):
-        out = _nv().gaussian_gradient(block, sigma_arg, spacing_arg, workers=1)
+        out = _memory.gaussian_gradient(block, sigma, spacing, workers=1)
         return _blocks.trim(out, lo + (0,), hi + (0,))
 
     return _blocks.with_halo(x, halo(voxel_sigma, (1,) * x.ndim, truncate), run,
-                             dtype=np.float32, extra_out=(x.ndim,))
+                             dtype=out_dtype, extra_out=(x.ndim,))

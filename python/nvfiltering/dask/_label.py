@@ -33,17 +33,17 @@ import itertools
 
 import numpy as np
 
+from .. import _label as _memory
+from .._checks import as_array, label_args, workers_count
+
+__all__ = ["label"]
+
 NO_VOXEL = np.iinfo(np.int64).max
 EMPTY = (np.empty(0, np.int64), np.empty(0, np.int64))
 
 
-def _nv():
-    import nvfiltering
-    return nvfiltering
-
-
 def _label_block(block, connectivity, class_value):
-    labels, count = _nv().label(block, connectivity=connectivity, class_value=class_value, workers=1)
+    labels, count = _memory.label(block, connectivity=connectivity, class_value=class_value, workers=1)
     return labels, int(count)
 
 
@@ -294,9 +294,12 @@ def size_classes(histogram, min_size, keep):
     sizes, counts = histogram
     at_least = np.cumsum(counts[::-1])[::-1]  # components of this size or larger
     total = int(at_least[0]) if sizes.size else 0
-    if keep:
+    if keep and total:  # the library ranks nothing, and so keeps nothing, when there is nothing
         if keep > total:
-            raise _nv().Error(f"keep: component {keep} selected to keep does not exist ({total} components)")
+            # The whole-array labelling's own error: asked to keep the second
+            # component of a line holding one.
+            _memory.label(np.ones(1, np.uint8), keep=2, workers=1)
+            raise AssertionError("the library kept a component that does not exist")
         threshold = int(sizes[np.flatnonzero(at_least >= keep)[-1]])
     else:
         threshold = min_size
@@ -379,25 +382,77 @@ def pick(value, *path):
 
 
 def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, workers=None):
+    """Connected components of the voxels equal to ``class_value`` in a chunked
+    image or volume, ranked by size.
+
+    Parameters
+    ----------
+    input : dask array or array_like, 1, 2 or 3 dimensions
+        uint8, int16, uint32 or bool.
+    connectivity : int, optional
+        3-d: 6 (default); 2-d: 4 (default) or 8; 1-d: 2 (default).
+    class_value : int, optional
+        The value of the voxels to label (default 1); must fit the dtype.
+    min_size : int, optional
+        Components smaller than this are removed (set to 0).
+    keep : int, optional
+        If > 0, keep only the ``keep`` largest components (and any others of
+        the keep-th size); more than there are raises :class:`nvfiltering.Error`
+        when the result is computed.
+    workers : int, optional
+        Checked as in :func:`nvfiltering.label`; every task runs on one thread
+        and the scheduler supplies the parallelism.
+
+    Returns
+    -------
+    labels : dask array of uint32
+        The input's chunks; exactly :func:`nvfiltering.label` of the whole
+        array: 0 for the background and removed components, 1 .. count by
+        size, 1 the largest, equal sizes ordered by the raster order of each
+        component's first voxel.
+    count : dask array
+        0-d int64: the number of components kept.
+
+    Raises
+    ------
+    TypeError, ValueError
+        What :func:`nvfiltering.label` refuses (another dtype, 0-d or 4-d
+        input, a connectivity the dimension does not have, values out of
+        range), with its messages, when the function is called.
+    nvfiltering.Error
+        ``keep`` larger than the number of components, when computed.
+
+    Notes
+    -----
+    Every chunk is labelled on its own, the labels meeting across chunk faces
+    are merged on a tree of boxes of chunks (a task's memory grows with what
+    touches the faces of its box, not with the volume or the number of
+    components), and every chunk is read and labelled a second time to write
+    the final labels, so no task holds more than one chunk.
+
+    Examples
+    --------
+    >>> import dask, dask.array as da, numpy as np, nvfiltering.dask as nvd
+    >>> m = da.from_array(np.array([[1, 1, 0, 1, 0, 1, 1, 1]], np.uint8), chunks=(1, 3))
+    >>> labels, count = nvd.label(m)
+    >>> labels, count = dask.compute(labels, count)
+    >>> labels.tolist(), int(count)
+    ([[2, 2, 0, 3, 0, 1, 1, 1]], 3)
+    """
     import dask.array as da
     from dask.base import tokenize
-    from dask.delayed import Delayed
     from dask.graph_manipulation import bind
-    from dask.highlevelgraph import HighLevelGraph
 
-    x = da.asarray(input)
-    if x.ndim not in (1, 2, 3):
-        raise ValueError(f"input must have 1, 2 or 3 dimensions, got {x.ndim}")
-    allowed = {1: (2,), 2: (4, 8), 3: (6,)}[x.ndim]
-    if connectivity is None:
-        connectivity = allowed[0]
-    if connectivity not in allowed:
-        raise ValueError(f"connectivity: a {x.ndim}-d array takes {' or '.join(map(str, allowed))}, "
-                         f"got {connectivity}")
-    for name, v in (("min_size", min_size), ("keep", keep)):
-        if isinstance(v, bool) or not isinstance(v, (int, np.integer)) or v < 0:
-            raise ValueError(f"{name} must be a non-negative integer, got {v!r}")
-    min_size, keep = int(min_size), int(keep)
+    from . import _graph
+    from ._graph import Graph, call, ref, refs
+
+    x = as_array(input, "input", convert=da.asarray)
+    _, connectivity, class_value, min_size, keep = label_args(x, connectivity, class_value, min_size, keep)
+    workers_count(workers)
+    if 0 in x.shape:
+        # No voxel, no component (whatever keep asks), as in memory.
+        return da.zeros(x.shape, dtype=np.uint32, chunks=x.chunks), da.zeros((), dtype=np.int64)
+    x = _graph.graph_array(x)
     diagonal = connectivity == 8
     shape = [int(s) for s in x.shape]
     grid = x.numblocks
@@ -406,42 +461,42 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
     number = {idx: k for k, idx in enumerate(indices)}
     token = tokenize(x.name, connectivity, class_value, min_size, keep)
 
-    # The graph is written out directly: one layer, built in time linear in the
-    # number of chunks. Lists in a task are searched for keys; tuples that are
-    # not keys are passed as lists.
+    # The graph is written out directly: one layer of tasks (see ._graph),
+    # built in time linear in the number of chunks.
     def key(name, *k):
         return (f"{name}-{token}",) + k if k else f"{name}-{token}"
 
-    dsk = {}
+    def at(name, *k):
+        return ref(key(name, *k))
+
+    dsk = Graph()
     for idx, n in number.items():
-        dsk[key("chunk_summary", n)] = (chunk_summary, (x.name,) + idx, [int(s[i]) for s, i in zip(starts, idx)],
-                                        shape, connectivity, class_value)
-        dsk[key("faces", n)] = (pick, key("chunk_summary", n), "faces")
-        dsk[key("boundary", n)] = (pick, key("chunk_summary", n), "boundary")
+        dsk.add(key("chunk_summary", n), chunk_summary, ref((x.name,) + idx),
+                [int(s[i]) for s, i in zip(starts, idx)], shape, connectivity, class_value)
+        dsk.add(key("faces", n), pick, at("chunk_summary", n), "faces")
+        dsk.add(key("boundary", n), pick, at("chunk_summary", n), "boundary")
     root = _Box((0,) * x.ndim, tuple(grid), itertools.count())
     nodes = list(root.nodes())
     leaf = {node.lo: node for node in nodes if not node.children}
     crossing = {node.id: [] for node in nodes}  # the pairs each node merges along
 
-    def add_pair(task, a, b):
-        k = key(task[0].__name__, len(dsk))
-        dsk[k] = task
-        crossing[root.meeting(a, b).id].append(k)
+    def add_pair(a, b, func, *args):
+        crossing[root.meeting(a, b).id].append(ref(dsk.add(key(func.__name__, len(dsk)), func, *args)))
 
     for idx, n in number.items():
         for axis in range(x.ndim):
             if idx[axis] + 1 < grid[axis]:
                 nxt = idx[:axis] + (idx[axis] + 1,) + idx[axis + 1:]
                 m = number[nxt]
-                add_pair((face_pairs, (pick, key("faces", n), 2 * axis + 1), (pick, key("faces", m), 2 * axis),
-                          [n, m], diagonal), idx, nxt)
+                add_pair(idx, nxt, face_pairs, call(pick, at("faces", n), 2 * axis + 1),
+                         call(pick, at("faces", m), 2 * axis), [n, m], diagonal)
     if diagonal:
         for i, j in itertools.product(range(grid[0] - 1), range(grid[1] - 1)):
             tl, tr, bl, br = (i, j), (i, j + 1), (i + 1, j), (i + 1, j + 1)
-            add_pair((corner_pair, (pick, key("faces", number[tl]), 1, -1), (pick, key("faces", number[br]), 0, 0),
-                      [number[tl], number[br]]), tl, br)
-            add_pair((corner_pair, (pick, key("faces", number[tr]), 1, 0), (pick, key("faces", number[bl]), 0, -1),
-                      [number[tr], number[bl]]), tr, bl)
+            add_pair(tl, br, corner_pair, call(pick, at("faces", number[tl]), 1, -1),
+                     call(pick, at("faces", number[br]), 0, 0), [number[tl], number[br]])
+            add_pair(tr, bl, corner_pair, call(pick, at("faces", number[tr]), 1, 0),
+                     call(pick, at("faces", number[bl]), 0, -1), [number[tr], number[bl]])
     # A leaf's steps are cheap and run inside the chunk's own tasks (computed
     # twice where two need them) rather than as tasks of their own.
     box = lambda node: [list(node.lo), list(node.hi), list(grid)]
@@ -451,97 +506,91 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
         if node.id not in parent:
             return None
         up, i = parent[node.id]
-        return (pick, key(name, up.id), i)
+        return call(pick, at(name, up.id), i)
 
     for node in reversed(nodes):  # parts before their node
         if node.children:
-            dsk[key("join-up", node.id)] = (join_up, node.id, box(node),
-                                            [key("join-open", c.id) for c in node.children], *crossing[node.id])
-            merged = key("join-up", node.id)
+            merged = ref(dsk.add(key("join-up", node.id), join_up, node.id, box(node),
+                                 refs([at("join-open", c.id) for c in node.children]), *crossing[node.id]))
         else:
-            merged = (join_leaf, key("boundary", number[node.lo]), number[node.lo], node.id, box(node))
-        dsk[key("join-open", node.id)] = (pick, merged, 0)
-        dsk[key("join-record", node.id)] = (pick, merged, 1)
+            merged = call(join_leaf, at("boundary", number[node.lo]), number[node.lo], node.id, box(node))
+        dsk.add(key("join-open", node.id), pick, merged, 0)
+        dsk.add(key("join-record", node.id), pick, merged, 1)
     for node in nodes:
         if node.children:
-            dsk[key("join-down", node.id)] = (join_down, key("join-record", node.id), from_parent("join-down", node))
+            dsk.add(key("join-down", node.id), join_down, at("join-record", node.id), from_parent("join-down", node))
     for idx, n in number.items():
         node = leaf[idx]
-        dsk[key("joined", n)] = (leaf_joined, key("boundary", n),
-                                 (join_down, key("join-record", node.id), from_parent("join-down", node)))
-        dsk[key("own", n)] = (own_components, key("chunk_summary", n), key("joined", n))
-        dsk[key("size_counts", n)] = (size_counts, key("own", n))
+        dsk.add(key("joined", n), leaf_joined, at("boundary", n),
+                call(join_down, at("join-record", node.id), from_parent("join-down", node)))
+        dsk.add(key("own", n), own_components, at("chunk_summary", n), at("joined", n))
+        dsk.add(key("size_counts", n), size_counts, at("own", n))
 
     # The histogram of sizes, reduced eight tables at a time.
-    level, items = 0, [key("size_counts", n) for n in number.values()]
+    level, items = 0, [at("size_counts", n) for n in number.values()]
     while len(items) > 1:
         level += 1
-        merged = []
-        for i in range(0, len(items), 8):
-            merged.append(key("merge_counts-sizes", level, i))
-            dsk[merged[-1]] = (merge_counts, *items[i:i + 8])
-        items = merged
-    dsk[key("size_classes")] = (size_classes, items[0], min_size, keep)
+        items = [ref(dsk.add(key("merge_counts-sizes", level, i), merge_counts, *items[i:i + 8]))
+                 for i in range(0, len(items), 8)]
+    dsk.add(key("size_classes"), size_classes, items[0], min_size, keep)
 
     # Per axis a: the counts of the slice of chunks at each index along a,
     # among the chunks that share this chunk's indices on the axes before a;
     # then, per such slice, the sums over the slices before and after it.
     slices = {}
     for idx, n in number.items():
-        dsk[key("position_counts", n)] = (position_counts, key("own", n), key("size_classes"), shape)
+        dsk.add(key("position_counts", n), position_counts, at("own", n), at("size_classes"), shape)
         for a in range(x.ndim):
-            slices.setdefault((a, idx[:a + 1]), []).append((pick, key("position_counts", n), a))
+            slices.setdefault((a, idx[:a + 1]), []).append(call(pick, at("position_counts", n), a))
     sums = {}
     for (a, p), tables in slices.items():
         if len(tables) == 1:  # a slice of one chunk (always so on the last axis) needs no task of its own
             sums[(a, p)] = tables[0]
         else:
-            sums[(a, p)] = key("merge_counts-slice", a, *p)
-            dsk[sums[(a, p)]] = (merge_counts, *tables)
+            sums[(a, p)] = ref(dsk.add(key("merge_counts-slice", a, *p), merge_counts, *tables))
     for (a, p) in slices:
         row = [sums[(a, p[:a] + (i,))] for i in range(grid[a])]
-        dsk[key("merge_counts-before", a, *p)] = (merge_counts, *row[:p[a]])
-        dsk[key("merge_counts-after", a, *p)] = (merge_counts, *row[p[a] + 1:])
+        dsk.add(key("merge_counts-before", a, *p), merge_counts, *row[:p[a]])
+        dsk.add(key("merge_counts-after", a, *p), merge_counts, *row[p[a] + 1:])
     for idx, n in number.items():
-        dsk[key("rank_components", n)] = (
-            rank_components, key("own", n), key("size_classes"), shape,
-            *[key("merge_counts-before", a, *idx[:a + 1]) for a in range(x.ndim)],
-            *[key("merge_counts-after", a, *idx[:a + 1]) for a in range(x.ndim)])
+        dsk.add(key("rank_components", n), rank_components, at("own", n), at("size_classes"), shape,
+                *[at("merge_counts-before", a, *idx[:a + 1]) for a in range(x.ndim)],
+                *[at("merge_counts-after", a, *idx[:a + 1]) for a in range(x.ndim)])
     # The owners' labels of merged groups go up the tree to the node where the
     # group closed, and from there down to every chunk that holds a part of it.
     def labels_of(node):
         if node.children:
-            return key("labels-up", node.id)
-        return (labels_up, key("join-record", node.id), (pick, key("rank_components", number[node.lo]), 1))
+            return at("labels-up", node.id)
+        return call(labels_up, at("join-record", node.id), call(pick, at("rank_components", number[node.lo]), 1))
 
     for node in reversed(nodes):
         if node.children:
-            dsk[key("labels-up", node.id)] = (labels_up, key("join-record", node.id),
-                                              *[(pick, labels_of(c), 0) for c in node.children])
+            dsk.add(key("labels-up", node.id), labels_up, at("join-record", node.id),
+                    *[call(pick, labels_of(c), 0) for c in node.children])
     for node in nodes:
         if node.children:
-            dsk[key("labels-down", node.id)] = (labels_down, key("join-record", node.id),
-                                                (pick, key("labels-up", node.id), 1), from_parent("labels-down", node))
-    dsk[key("count")] = (count_of, key("size_classes"))
+            dsk.add(key("labels-down", node.id), labels_down, at("join-record", node.id),
+                    call(pick, at("labels-up", node.id), 1), from_parent("labels-down", node))
+    dsk.add(key("count"), count_of, at("size_classes"))
     # The second pass starts once the root has handed its labels down (with a
     # single chunk, once that chunk is ranked).
     barrier = key("labels-down", root.id) if root.children else key("rank_components", 0)
-    tables = Delayed(barrier, HighLevelGraph.from_collections(key("label-join"), dsk, dependencies=[x]),
-                     layer=key("label-join"))
+    tables = _graph.delayed(dsk, barrier, key("label-join"), [x])
 
     # Read the chunks a second time, only once the tables exist: nothing keeps
     # the whole volume in memory between the two passes.
     again = bind(x, tables)
     name = key("relabel")
-    out = {(name,) + idx: (relabel, (again.name,) + idx, (pick, key("rank_components", n), 0),
-                           (leaf_groups, key("boundary", n),
-                            (labels_down, key("join-record", leaf[idx].id), (pick, labels_of(leaf[idx]), 1),
-                             from_parent("labels-down", leaf[idx]))), connectivity, class_value)
-           for idx, n in number.items()}
-    labels = da.Array(HighLevelGraph.from_collections(name, out, dependencies=[again, tables]), name,
-                      chunks=x.chunks, dtype=np.uint32, meta=np.empty((0,) * x.ndim, np.uint32))
+    out = Graph()
+    for idx, n in number.items():
+        groups = call(leaf_groups, at("boundary", n),
+                      call(labels_down, at("join-record", leaf[idx].id), call(pick, labels_of(leaf[idx]), 1),
+                           from_parent("labels-down", leaf[idx])))
+        out.add((name,) + idx, relabel, ref((again.name,) + idx), call(pick, at("rank_components", n), 0), groups,
+                connectivity, class_value)
+    labels = _graph.array(out, name, x.chunks, np.uint32, [again, tables])
     count_name = key("label-count")
-    count = da.Array(HighLevelGraph.from_collections(count_name, {(count_name,): (pick, key("count"))},
-                                                     dependencies=[tables]),
-                     count_name, chunks=(), dtype=np.int64, meta=np.empty((), np.int64))
+    counted = Graph()
+    counted.add((count_name,), pick, at("count"))
+    count = _graph.array(counted, count_name, (), np.int64, [tables])
     return labels, count

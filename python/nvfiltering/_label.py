@@ -1,0 +1,67 @@
+"""Connected components on NumPy arrays, ranked by size.
+
+Arrays are in C order: the last axis is the library's X, the one before it Y,
+the first of three Z. The arguments are checked in :mod:`._checks` (shared with
+the chunked labelling); the extension gets a C-contiguous array of a native
+dtype and releases the GIL while the library runs.
+"""
+
+import numpy as np
+
+from . import _nvfiltering as _core
+from ._checks import as_array, label_args, native, workers_count
+
+__all__ = ["label"]
+
+
+def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, workers=None):
+    """Connected components of the voxels equal to ``class_value``, ranked by size.
+
+    Parameters
+    ----------
+    input : array_like, 1, 2 or 3 dimensions
+        uint8, int16, uint32 or bool.
+    connectivity : int, optional
+        3-d: 6 (default); 2-d: 4 (default) or 8; 1-d: 2 (default).
+    class_value : int, optional
+        The value of the voxels to label (default 1); must fit the dtype.
+    min_size : int, optional
+        Components smaller than this are removed (set to 0).
+    keep : int, optional
+        If > 0, keep only the ``keep`` largest components (and any others of
+        the keep-th size); more than there are raises :class:`nvfiltering.Error`.
+    workers : int, optional
+        Threads, as in :func:`gaussian_filter`.
+
+    Returns
+    -------
+    labels : ndarray of uint32
+        0 for the background and removed components, 1 .. count by size,
+        1 the largest (components of equal size in no defined order).
+    count : int
+        The number of components kept.
+
+    Raises
+    ------
+    TypeError
+        Another dtype.
+    ValueError
+        0-d or 4-d input, a connectivity the dimension does not have, values
+        out of range.
+    nvfiltering.Error
+        ``keep`` larger than the number of components.
+
+    Examples
+    --------
+    >>> import numpy as np, nvfiltering as nvf
+    >>> m = np.array([[1, 1, 0, 1]], np.uint8)
+    >>> labels, n = nvf.label(m)
+    >>> labels.tolist(), n
+    ([[1, 1, 0, 2]], 2)
+    """
+    a = as_array(input, "input")
+    was_bool, connectivity, class_value, min_size, keep = label_args(a, connectivity, class_value, min_size, keep)
+    # bool is taken as uint8 (a view, no copy).
+    a = native(a, np.bool_).view(np.uint8) if was_bool else native(a, a.dtype)
+    w = workers_count(workers)
+    return _core.label(a, class_value, connectivity == 8, min_size, keep, w)
