@@ -147,13 +147,22 @@ inline __attribute__((always_inline)) void weightedSumAny(const T* const* src, c
 
 // out[i] = sum over r < nrows of w[r] * src[r][i], for i < count; 0 when nrows is 0.
 // out must not overlap any source row.
-NVF_MULTIVERSION void weightedSum(const float* const* src, const float* w, std::size_t nrows, std::size_t count,
-                                 float* __restrict out) {
+NVF_ISA_BODY void weightedSumBody(const float* const* src, const float* w, std::size_t nrows, std::size_t count,
+                                  float* __restrict out) {
     weightedSumAny(src, w, nrows, count, out);
 }
-NVF_MULTIVERSION void weightedSum(const std::uint16_t* const* src, const std::uint16_t* w, std::size_t nrows,
-                                 std::size_t count, std::uint16_t* __restrict out) {
+
+void weightedSum(const float* const* src, const float* w, std::size_t nrows, std::size_t count, float* __restrict out) {
+    runWidest([&] { weightedSumBody(src, w, nrows, count, out); });
+}
+NVF_ISA_BODY void weightedSumBody(const std::uint16_t* const* src, const std::uint16_t* w, std::size_t nrows,
+                                  std::size_t count, std::uint16_t* __restrict out) {
     weightedSumAny(src, w, nrows, count, out);
+}
+
+void weightedSum(const std::uint16_t* const* src, const std::uint16_t* w, std::size_t nrows, std::size_t count,
+                 std::uint16_t* __restrict out) {
+    runWidest([&] { weightedSumBody(src, w, nrows, count, out); });
 }
 
 // 8-bit results from exact float values: above 255 gives 255, below 0 gives 0,
@@ -161,7 +170,7 @@ NVF_MULTIVERSION void weightedSum(const std::uint16_t* const* src, const std::ui
 // its truncation is the floor; above 255, v + 0.5 is at least 255.5 and is
 // clamped there; below 0 it is below 0.5 and clamped to at least 0; both
 // truncate to the clamped result.
-NVF_MULTIVERSION void storeBytes(const float* v, std::size_t count, int /*shift*/, unsigned char* __restrict out) {
+NVF_ISA_BODY void storeBytesBody(const float* v, std::size_t count, int /*shift*/, unsigned char* __restrict out) {
     for (std::size_t i = 0; i < count; ++i) {
         float c = std::min(v[i] + 0.5f, 255.5f);
         c = std::max(c, 0.0f);
@@ -169,15 +178,23 @@ NVF_MULTIVERSION void storeBytes(const float* v, std::size_t count, int /*shift*
     }
 }
 
+void storeBytes(const float* v, std::size_t count, int shift, unsigned char* __restrict out) {
+    runWidest([&] { storeBytesBody(v, count, shift, out); });
+}
+
 // 8-bit results from integers n standing for v = n * 2^-shift >= 0: floor(v + 0.5)
 // is (n + 2^(shift - 1)) >> shift, and v above 255 gives at least 255. The
 // integer plan keeps n + 2^(shift - 1) below 2^16.
-NVF_MULTIVERSION void storeBytes(const std::uint16_t* v, std::size_t count, int shift, unsigned char* __restrict out) {
+NVF_ISA_BODY void storeBytesBody(const std::uint16_t* v, std::size_t count, int shift, unsigned char* __restrict out) {
     const std::uint16_t half = static_cast<std::uint16_t>(shift > 0 ? (1u << (shift - 1)) : 0u);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint16_t q = static_cast<std::uint16_t>(static_cast<std::uint16_t>(v[i] + half) >> shift);
         out[i] = static_cast<unsigned char>(q > 255u ? 255u : q);
     }
+}
+
+void storeBytes(const std::uint16_t* v, std::size_t count, int shift, unsigned char* __restrict out) {
+    runWidest([&] { storeBytesBody(v, count, shift, out); });
 }
 
 template <class T>
@@ -186,11 +203,19 @@ inline __attribute__((always_inline)) void widenAny(const unsigned char* in, std
         out[i] = static_cast<T>(in[i]);
     }
 }
-NVF_MULTIVERSION void widen(const unsigned char* in, std::size_t count, float* __restrict out) {
+NVF_ISA_BODY void widenBody(const unsigned char* in, std::size_t count, float* __restrict out) {
     widenAny(in, count, out);
 }
-NVF_MULTIVERSION void widen(const unsigned char* in, std::size_t count, std::uint16_t* __restrict out) {
+
+void widen(const unsigned char* in, std::size_t count, float* __restrict out) {
+    runWidest([&] { widenBody(in, count, out); });
+}
+NVF_ISA_BODY void widenBody(const unsigned char* in, std::size_t count, std::uint16_t* __restrict out) {
     widenAny(in, count, out);
+}
+
+void widen(const unsigned char* in, std::size_t count, std::uint16_t* __restrict out) {
+    runWidest([&] { widenBody(in, count, out); });
 }
 
 // even[i] = in[2i], odd[i] = in[2i + 1] for i < pairs.
@@ -202,13 +227,22 @@ inline __attribute__((always_inline)) void splitPairsAny(const unsigned char* in
         odd[i] = static_cast<T>(in[2 * i + 1]);
     }
 }
-NVF_MULTIVERSION void splitPairs(const unsigned char* in, std::size_t pairs, float* __restrict even,
-                                float* __restrict odd) {
+NVF_ISA_BODY void splitPairsBody(const unsigned char* in, std::size_t pairs, float* __restrict even,
+                                 float* __restrict odd) {
     splitPairsAny(in, pairs, even, odd);
 }
-NVF_MULTIVERSION void splitPairs(const unsigned char* in, std::size_t pairs, std::uint16_t* __restrict even,
-                                std::uint16_t* __restrict odd) {
+
+void splitPairs(const unsigned char* in, std::size_t pairs, float* __restrict even, float* __restrict odd) {
+    runWidest([&] { splitPairsBody(in, pairs, even, odd); });
+}
+NVF_ISA_BODY void splitPairsBody(const unsigned char* in, std::size_t pairs, std::uint16_t* __restrict even,
+                                 std::uint16_t* __restrict odd) {
     splitPairsAny(in, pairs, even, odd);
+}
+
+void splitPairs(const unsigned char* in, std::size_t pairs, std::uint16_t* __restrict even,
+                std::uint16_t* __restrict odd) {
+    runWidest([&] { splitPairsBody(in, pairs, even, odd); });
 }
 
 // Weight of a tap in the arithmetic T: tap * gain in float; the integer
@@ -451,8 +485,8 @@ bool integerPlan(const CnKernel<float>& kx, const CnKernel<float>& ky, const Sep
 // then the Z sums of the round's output slices, one task per piece of kChunk
 // samples. The ring holds the widest round's slices, so the slices two rounds
 // share are filtered once.
-void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
-               const SeparableDims& d, const unsigned char* in, unsigned char* out, CnExecutor* executor) {
+void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz, const SeparableDims& d,
+               const unsigned char* in, unsigned char* out, CnExecutor* executor) {
     const std::size_t inSlice = d.iX * d.iY, outSlice = d.oX * d.oY;
     const AxisTerms<float> zt = axisTerms<float>(kz, d.iZ, d.oZ, 0);
     // Input slices read by output slices [z0, z1): samples lo .. hi.

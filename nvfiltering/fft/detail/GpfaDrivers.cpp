@@ -1,13 +1,12 @@
 // The GPFA's batch and band drivers (see GpfaDrivers.h).
-#include <nvfiltering/fft/detail/GpfaDrivers.h>
-
-#include <algorithm>
-#include <vector>
-
 #include <nvfiltering/fft/detail/Gpfa.h>
+#include <nvfiltering/fft/detail/GpfaDrivers.h>
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/framework/detail/ScratchShelf.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace com::norvane::filtering::detail {
 
@@ -29,8 +28,8 @@ constexpr std::ptrdiff_t kBandsPerPiece = 4;
 constexpr std::ptrdiff_t kTransposeTile = 8;
 
 template <class T>
-NVF_MULTIVERSION_FLAT void interleaveConjugated(const T* __restrict re, const T* __restrict im, T* __restrict sr,
-                                          T* __restrict si, std::ptrdiff_t n, std::ptrdiff_t w) {
+NVF_ISA_BODY void interleaveConjugatedBody(const T* __restrict re, const T* __restrict im, T* __restrict sr,
+                                           T* __restrict si, std::ptrdiff_t n, std::ptrdiff_t w) {
     for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
         const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
         for (std::ptrdiff_t v = 0; v < w; ++v) {
@@ -46,12 +45,18 @@ NVF_MULTIVERSION_FLAT void interleaveConjugated(const T* __restrict re, const T*
     }
 }
 
+template <class T>
+void interleaveConjugated(const T* __restrict re, const T* __restrict im, T* __restrict sr, T* __restrict si,
+                          std::ptrdiff_t n, std::ptrdiff_t w) {
+    runWidest([&] { interleaveConjugatedBody<T>(re, im, sr, si, n, w); });
+}
+
 // The way back: element k of vector v from k * w + v, the imaginary part negated
 // or, for the inverse (Scaled), the real parts times scale and the imaginary parts
 // times negScale.
 template <bool Scaled, class T>
-NVF_MULTIVERSION_FLAT void deinterleave(const T* __restrict sr, const T* __restrict si, T* __restrict re,
-                                        T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t w, T scale, T negScale) {
+NVF_ISA_BODY void deinterleaveBody(const T* __restrict sr, const T* __restrict si, T* __restrict re, T* __restrict im,
+                                   std::ptrdiff_t n, std::ptrdiff_t w, T scale, T negScale) {
     for (std::ptrdiff_t k0 = 0; k0 < n; k0 += kTransposeTile) {
         const std::ptrdiff_t kb = std::min(kTransposeTile, n - k0);
         for (std::ptrdiff_t v = 0; v < w; ++v) {
@@ -72,9 +77,15 @@ NVF_MULTIVERSION_FLAT void deinterleave(const T* __restrict sr, const T* __restr
     }
 }
 
+template <bool Scaled, class T>
+void deinterleave(const T* __restrict sr, const T* __restrict si, T* __restrict re, T* __restrict im, std::ptrdiff_t n,
+                  std::ptrdiff_t w, T scale, T negScale) {
+    runWidest([&] { deinterleaveBody<Scaled, T>(sr, si, re, im, n, w, scale, negScale); });
+}
+
 // x[k * d + v] = -x[k * d + v] for k < n, v < w.
 template <class T>
-NVF_MULTIVERSION_FLAT void negateBand(T* x, std::ptrdiff_t n, std::ptrdiff_t d, std::ptrdiff_t w) {
+NVF_ISA_BODY void negateBandBody(T* x, std::ptrdiff_t n, std::ptrdiff_t d, std::ptrdiff_t w) {
     for (std::ptrdiff_t k = 0; k < n; ++k) {
         T* row = x + k * d;
         for (std::ptrdiff_t v = 0; v < w; ++v) {
@@ -83,11 +94,16 @@ NVF_MULTIVERSION_FLAT void negateBand(T* x, std::ptrdiff_t n, std::ptrdiff_t d, 
     }
 }
 
+template <class T>
+void negateBand(T* x, std::ptrdiff_t n, std::ptrdiff_t d, std::ptrdiff_t w) {
+    runWidest([&] { negateBandBody<T>(x, n, d, w); });
+}
+
 // The inverse's scaling of the same band: real parts times scale, imaginary parts
 // times negScale.
 template <class T>
-NVF_MULTIVERSION_FLAT void scaleBand(T* __restrict re, T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t d,
-                               std::ptrdiff_t w, T scale, T negScale) {
+NVF_ISA_BODY void scaleBandBody(T* __restrict re, T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t d,
+                                std::ptrdiff_t w, T scale, T negScale) {
     for (std::ptrdiff_t k = 0; k < n; ++k) {
         T* rr = re + k * d;
         T* ir = im + k * d;
@@ -96,6 +112,12 @@ NVF_MULTIVERSION_FLAT void scaleBand(T* __restrict re, T* __restrict im, std::pt
             ir[v] *= negScale;
         }
     }
+}
+
+template <class T>
+void scaleBand(T* __restrict re, T* __restrict im, std::ptrdiff_t n, std::ptrdiff_t d, std::ptrdiff_t w, T scale,
+               T negScale) {
+    runWidest([&] { scaleBandBody<T>(re, im, n, d, w, scale, negScale); });
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 // self-sorting type I and type II passes to every vector of a block.
 #pragma once
 
-#include <cstddef>
-
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
+
+#include <cstddef>
 
 // gcc is told that the vector loop carries no dependence. clang gets no hint: it
 // reports every loop it then fails to vectorise as a warning (an error with
@@ -343,8 +343,8 @@ inline void loadTwiddles(const T* table, std::ptrdiff_t kk, T sign, T* c, T* s) 
 
 // A type I pass (also the central radix-8 pass) with current product L.
 template <int F, class T, class Bf>
-NVF_MULTIVERSION_FLAT void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
-                               T sign, const Bf& bf) {
+NVF_ISA_BODY void typeIPassBody(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                                T sign, const Bf& bf) {
     const std::ptrdiff_t step = g.span / (F * L);
     forEachTypeI<F>(g, step, 0, [&](const std::ptrdiff_t* p) {
         applyInPlace<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr), static_cast<const T*>(nullptr), bf);
@@ -359,11 +359,17 @@ NVF_MULTIVERSION_FLAT void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff
     }
 }
 
+template <int F, class T, class Bf>
+void typeIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign,
+               const Bf& bf) {
+    runWidest([&] { typeIPassBody<F, T, Bf>(a, b, g, L, nv, table, sign, bf); });
+}
+
 // The central radix-2 pass: where the twiddle is exactly +-i it is applied
 // without multiplications.
 template <class T>
-NVF_MULTIVERSION_FLAT void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
-                                T sign, T sigma) {
+NVF_ISA_BODY void radix2PassBody(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                                 T sign, T sigma) {
     const std::ptrdiff_t step = g.span / (2 * L);
     const Radix2<T> bf{};
     const Radix2TimesI<T> bfi{sigma};
@@ -375,8 +381,8 @@ NVF_MULTIVERSION_FLAT void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdif
     for (std::ptrdiff_t k = g.kstep; k <= step - g.kstep; k += g.kstep) {
         if (kk == g.nf / 2) {
             forEachTypeI<2>(g, step, k, [&](const std::ptrdiff_t* p) {
-                applyInPlace<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr),
-                                    static_cast<const T*>(nullptr), bfi);
+                applyInPlace<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr), static_cast<const T*>(nullptr),
+                                    bfi);
             });
         } else {
             loadTwiddles<2>(table, kk, sign, c, s);
@@ -387,14 +393,18 @@ NVF_MULTIVERSION_FLAT void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdif
     }
 }
 
+template <class T>
+void radix2Pass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign, T sigma) {
+    runWidest([&] { radix2PassBody<T>(a, b, g, L, nv, table, sign, sigma); });
+}
+
 // A type II pass with current product L.
 template <int F, class T, class Bf>
-NVF_MULTIVERSION_FLAT void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
-                                T sign, const Bf& bf) {
+NVF_ISA_BODY void typeIIPassBody(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table,
+                                 T sign, const Bf& bf) {
     const std::ptrdiff_t step = g.span / (F * L);
     forEachTypeII<F>(g, step, L, 0, [&](const std::ptrdiff_t* p) {
-        applyTransposed<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr), static_cast<const T*>(nullptr),
-                               bf);
+        applyTransposed<false>(a, b, p, nv, g.jump, static_cast<const T*>(nullptr), static_cast<const T*>(nullptr), bf);
     });
     T c[F], s[F];
     std::ptrdiff_t kk = 2 * L;
@@ -404,6 +414,12 @@ NVF_MULTIVERSION_FLAT void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdif
                          [&](const std::ptrdiff_t* p) { applyTransposed<true>(a, b, p, nv, g.jump, c, s, bf); });
         kk += 2 * L;
     }
+}
+
+template <int F, class T, class Bf>
+void typeIIPass(T* a, T* b, const Geometry& g, std::ptrdiff_t L, std::ptrdiff_t nv, const T* table, T sign,
+                const Bf& bf) {
+    runWidest([&] { typeIIPassBody<F, T, Bf>(a, b, g, L, nv, table, sign, bf); });
 }
 
 }  // namespace com::norvane::filtering::detail::gpfa

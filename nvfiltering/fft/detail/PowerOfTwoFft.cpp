@@ -4,14 +4,13 @@
 // many vectors and spreads over the caller's executor, and must stay in step with it
 // (the tests compare the two bit for bit).
 #include <nvfiltering/fft/detail/PowerOfTwoFft.h>
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
+#include <nvfiltering/framework/detail/Parallel.h>
+#include <nvfiltering/framework/detail/ScratchShelf.h>
 
 #include <algorithm>
 #include <utility>
 #include <vector>
-
-#include <nvfiltering/framework/detail/CnMultiVersion.h>
-#include <nvfiltering/framework/detail/Parallel.h>
-#include <nvfiltering/framework/detail/ScratchShelf.h>
 
 #if defined(__GNUC__) && !defined(__clang__)
 #define NVF_POW2_VECTOR_LOOP _Pragma("GCC ivdep")
@@ -45,8 +44,8 @@ inline void butterfly(T& ar, T& ai, T& br, T& bi, T wr, T wi) {
 
 // Two radix-2 stages (half-sizes h and 2h) on the four points of one group.
 template <class T>
-inline void butterflyPair(T& r0, T& i0, T& r1, T& i1, T& r2, T& i2, T& r3, T& i3, T w1r, T w1i, T w2r, T w2i,
-                          T w3r, T w3i) {
+inline void butterflyPair(T& r0, T& i0, T& r1, T& i1, T& r2, T& i2, T& r3, T& i3, T w1r, T w1i, T w2r, T w2i, T w3r,
+                          T w3i) {
     butterfly(r0, i0, r1, i1, w1r, w1i);
     butterfly(r2, i2, r3, i3, w1r, w1i);
     butterfly(r0, i0, r2, i2, w2r, w2i);
@@ -90,8 +89,8 @@ inline void forEachReversed(int n, Fn&& fn) {
 // values, the vector is gathered in bit-reversed order into the scratch and the
 // first stages write it back, instead of exchanging pairs in place.
 template <class T>
-NVF_MULTIVERSION_FLAT void forwardContiguous(T* re, T* im, int n, const T* trigs, const int* rev = nullptr,
-                                       T* __restrict sr = nullptr, T* __restrict si = nullptr) {
+NVF_ISA_BODY void forwardContiguousBody(T* re, T* im, int n, const T* trigs, const int* rev = nullptr,
+                                        T* __restrict sr = nullptr, T* __restrict si = nullptr) {
     const T* cs = trigs;
     const T* sn = trigs + n;
     int h = 1;
@@ -167,6 +166,12 @@ NVF_MULTIVERSION_FLAT void forwardContiguous(T* re, T* im, int n, const T* trigs
             h *= 2;
         }
     }
+}
+
+template <class T>
+void forwardContiguous(T* re, T* im, int n, const T* trigs, const int* rev = nullptr, T* __restrict sr = nullptr,
+                       T* __restrict si = nullptr) {
+    runWidest([&] { forwardContiguousBody<T>(re, im, n, trigs, rev, sr, si); });
 }
 
 // The butterflies of forwardContiguous on `count` interleaved vectors (element k
@@ -250,8 +255,8 @@ inline void batchedStages(T* re, T* im, int n, std::ptrdiff_t stride, int count,
 // scaleOut, the results are multiplied by (r, -r) on the way out, as the inverse
 // transform does.
 template <class T>
-NVF_MULTIVERSION_FLAT void forwardThroughScratch(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs,
-                                           T* __restrict sr, T* __restrict si, bool negateIn, bool scaleOut, T r) {
+NVF_ISA_BODY void forwardThroughScratchBody(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs,
+                                            T* __restrict sr, T* __restrict si, bool negateIn, bool scaleOut, T r) {
     const std::ptrdiff_t w = count;
     forEachReversed(n, [&](int k, int rk) {
         const T* srcR = re + rk * stride;
@@ -289,6 +294,12 @@ NVF_MULTIVERSION_FLAT void forwardThroughScratch(T* re, T* im, int n, std::ptrdi
             }
         }
     }
+}
+
+template <class T>
+void forwardThroughScratch(T* re, T* im, int n, std::ptrdiff_t stride, int count, const T* trigs, T* __restrict sr,
+                           T* __restrict si, bool negateIn, bool scaleOut, T r) {
+    runWidest([&] { forwardThroughScratchBody<T>(re, im, n, stride, count, trigs, sr, si, negateIn, scaleOut, r); });
 }
 
 }  // namespace
@@ -331,8 +342,8 @@ void pow2Contiguous(T* re, T* im, int n, std::ptrdiff_t jump, std::ptrdiff_t cou
 }
 
 template <class T>
-void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t count, const T* trigs,
-                     Pow2Ends<T> ends, CnExecutor* executor) {
+void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t count, const T* trigs, Pow2Ends<T> ends,
+                     CnExecutor* executor) {
     if (count <= 0) {
         return;
     }
@@ -358,13 +369,13 @@ void pow2Interleaved(T* re, T* im, int n, std::ptrdiff_t stride, std::ptrdiff_t 
     });
 }
 
-template void pow2Contiguous<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t,
-                                                       const float*, Pow2Ends<float>, CnExecutor*);
-template void pow2Contiguous<double>(double*, double*, int, std::ptrdiff_t, std::ptrdiff_t,
-                                                        const double*, Pow2Ends<double>, CnExecutor*);
-template void pow2Interleaved<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t,
-                                                        const float*, Pow2Ends<float>, CnExecutor*);
-template void pow2Interleaved<double>(double*, double*, int, std::ptrdiff_t, std::ptrdiff_t,
-                                                         const double*, Pow2Ends<double>, CnExecutor*);
+template void pow2Contiguous<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t, const float*, Pow2Ends<float>,
+                                    CnExecutor*);
+template void pow2Contiguous<double>(double*, double*, int, std::ptrdiff_t, std::ptrdiff_t, const double*,
+                                     Pow2Ends<double>, CnExecutor*);
+template void pow2Interleaved<float>(float*, float*, int, std::ptrdiff_t, std::ptrdiff_t, const float*, Pow2Ends<float>,
+                                     CnExecutor*);
+template void pow2Interleaved<double>(double*, double*, int, std::ptrdiff_t, std::ptrdiff_t, const double*,
+                                      Pow2Ends<double>, CnExecutor*);
 
 }  // namespace com::norvane::filtering::detail

@@ -66,8 +66,8 @@ void sortBySizeDescending(std::vector<SizeLabel>& pairs, std::vector<SizeLabel>&
 // written from left to right, so the elements spilt past a span are written
 // again by the next one; with room set, kSpill elements past the row's end
 // may be written too, and the next row must be written after this one.
-NVF_MULTIVERSION void writeRow(std::uint32_t* out, std::size_t n, const std::uint32_t* edge,
-                               const std::uint32_t* value, std::size_t runs, bool room) {
+NVF_ISA_BODY void writeRowBody(std::uint32_t* out, std::size_t n, const std::uint32_t* edge, const std::uint32_t* value,
+                               std::size_t runs, bool room) {
     std::size_t x = 0;
     for (std::size_t t = 0; t < runs; ++t) {
         const std::size_t begin = edge[2 * t], end = edge[2 * t + 1];
@@ -76,6 +76,11 @@ NVF_MULTIVERSION void writeRow(std::uint32_t* out, std::size_t n, const std::uin
         x = end;
     }
     fillSpan(out, x, n, 0u, room);
+}
+
+void writeRow(std::uint32_t* out, std::size_t n, const std::uint32_t* edge, const std::uint32_t* value,
+              std::size_t runs, bool room) {
+    runWidest([&] { writeRowBody(out, n, edge, value, runs, room); });
 }
 
 }  // namespace detail
