@@ -38,10 +38,12 @@ template <class T>
 class FftTables;
 }  // namespace detail
 
+// Declared with the export mark of their definitions: a first declaration
+// without it would leave them hidden under some compilers.
 template <class T>
-class Cn2dFftFilter;
+class NVFILTERING_EXPORT Cn2dFftFilter;
 template <class T>
-class Cn3dFftFilter;
+class NVFILTERING_EXPORT Cn3dFftFilter;
 
 template <class T>
 class NVFILTERING_EXPORT Cn1dFftFilter {

@@ -1,6 +1,8 @@
-# The shared library's dynamic symbol table holds the public API only: nothing
-# from a detail namespace (private engines, drivers, reference algorithms) may
-# be exported. Run with -DNM=<nm> -DLIBRARY=<the shared library>.
+# The shared library's dynamic symbol table holds the public API and only that:
+# every class the public headers mark for export has exported symbols, and
+# nothing from a detail namespace (private engines, drivers, reference
+# algorithms) is exported. Run with -DNM=<nm> -DLIBRARY=<the shared library>
+# -DHEADERS=<the folder of the public headers>.
 execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY}
   RESULT_VARIABLE rc OUTPUT_VARIABLE symbols ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
@@ -8,12 +10,9 @@ if(NOT rc EQUAL 0)
 endif()
 string(REPLACE "\n" ";" lines "${symbols}")
 set(private)
-set(public 0)
 foreach(line IN LISTS lines)
   if(line MATCHES "::detail::")
     list(APPEND private "${line}")
-  elseif(line MATCHES "com::norvane::filtering::Cn")
-    math(EXPR public "${public} + 1")
   endif()
 endforeach()
 list(LENGTH private count)
@@ -21,7 +20,31 @@ if(count GREATER 0)
   list(JOIN private "\n  " listing)
   message(FATAL_ERROR "${count} private symbols are exported by ${LIBRARY}:\n  ${listing}")
 endif()
-if(public EQUAL 0)
-  message(FATAL_ERROR "no public class of the library is exported by ${LIBRARY}: the check read nothing")
+
+# Every exported class of the public headers, with its name in the symbols.
+file(GLOB_RECURSE headers ${HEADERS}/*.h)
+set(classes)
+foreach(header IN LISTS headers)
+  file(STRINGS ${header} declared REGEX "class NVFILTERING_EXPORT [A-Za-z0-9_]+ ")
+  foreach(line IN LISTS declared)
+    string(REGEX REPLACE ".*class NVFILTERING_EXPORT ([A-Za-z0-9_]+) .*" "\\1" name "${line}")
+    list(APPEND classes ${name})
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES classes)
+list(LENGTH classes known)
+if(known LESS 10)
+  message(FATAL_ERROR "only ${known} exported classes found under ${HEADERS}: the check read too little")
 endif()
-message(STATUS "${public} public symbols exported, no private one")
+set(missing)
+foreach(name IN LISTS classes)
+  string(FIND "${symbols}" "filtering::${name}<" templated)
+  string(FIND "${symbols}" "filtering::${name}::" plain)
+  if(templated EQUAL -1 AND plain EQUAL -1)
+    list(APPEND missing ${name})
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "exported classes without exported symbols in ${LIBRARY}: ${missing}")
+endif()
+message(STATUS "${known} exported classes, none missing; no private symbol")
