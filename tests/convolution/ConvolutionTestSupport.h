@@ -1,6 +1,7 @@
-// Shared pieces of the convolution tests: random data, a naive reference of the
-// mirrored, resampled line convolution, and a separable run driven line by line
-// through Cn1dSpatialFilter.
+// Shared pieces of the convolution tests: random kernels, a naive reference of
+// the mirrored, resampled line convolution, and a separable run driven line by
+// line through Cn1dSpatialFilter. Images and their comparison come from
+// support/TestImages.h.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <cstdint>
 #include <functional>
 #include <random>
-#include <string>
 #include <vector>
 
 #include <nvcore/floor.h>
@@ -20,11 +20,17 @@
 #include <nvimage/Image.h>
 #include <nvmath/CnVector3D.h>
 
+#include "support/TestImages.h"
+
 namespace convtest {
 
 namespace nvf = com::norvane::filtering;
-using com::norvane::imaging::Image;
-using Vec3f = com::norvane::math::CnVector3D<float>;
+using nvftest::describe;
+using nvftest::Image;
+using nvftest::randomImage;
+using nvftest::sameBits;
+using nvftest::Size3;
+using nvftest::Vec3f;
 
 template <class In, class Out, class Acc = float>
 using LineFilter = nvf::Cn1dSpatialFilter<In, Out, float, Acc, std::multiplies<float>, std::plus<float>,
@@ -114,24 +120,6 @@ inline std::vector<Vec3f> referenceLine(const std::vector<Vec3f>& x, std::size_t
     return out;
 }
 
-inline Image<unsigned char> randomBytes(unsigned int x, unsigned int y, unsigned int z, std::mt19937& rng) {
-    Image<unsigned char> im(x, y, z);
-    std::uniform_int_distribution<int> d(0, 255);
-    for (std::size_t i = 0; i < im.getNumberOfVoxels(); ++i) {
-        im[i] = static_cast<unsigned char>(d(rng));
-    }
-    return im;
-}
-
-inline Image<Vec3f> randomVectors(unsigned int x, unsigned int y, unsigned int z, std::mt19937& rng) {
-    Image<Vec3f> im(x, y, z);
-    std::uniform_real_distribution<float> d(-100.0f, 100.0f);
-    for (std::size_t i = 0; i < im.getNumberOfVoxels(); ++i) {
-        im[i] = Vec3f(d(rng), d(rng), d(rng));
-    }
-    return im;
-}
-
 inline std::vector<float> randomKernel(std::size_t taps, std::mt19937& rng) {
     std::uniform_real_distribution<float> d(-0.6f, 1.2f);
     std::vector<float> k(taps);
@@ -188,11 +176,6 @@ void separableByLines(const Image<In>& in, Image<In>& out, const nvf::CnKernel<f
     }
 }
 
-// Shape of an image, for messages.
-inline std::string sizeOf(unsigned int x, unsigned int y, unsigned int z) {
-    return std::to_string(x) + "x" + std::to_string(y) + "x" + std::to_string(z);
-}
-
 template <class Filter>
 void setKernels(Filter& f, const nvf::CnKernel<float>& kx, const nvf::CnKernel<float>& ky,
                 const nvf::CnKernel<float>& kz) {
@@ -213,18 +196,5 @@ inline std::vector<float> dyadicKernel(std::size_t taps, int largest, std::mt199
 }
 
 inline std::vector<float> values(const nvf::CnKernel<float>& k) { return std::vector<float>(k.begin(), k.end()); }
-
-template <class T>
-::testing::AssertionResult sameVoxels(const Image<T>& a, const Image<T>& b) {
-    if (!a.hasSameDimensions(b)) {
-        return ::testing::AssertionFailure() << "dimensions differ";
-    }
-    for (std::size_t i = 0; i < a.getNumberOfVoxels(); ++i) {
-        if (!(a[i] == b[i])) {
-            return ::testing::AssertionFailure() << "voxel " << i << " differs";
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
 
 }  // namespace convtest

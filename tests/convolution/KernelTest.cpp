@@ -159,11 +159,6 @@ TEST(CnKernelFactory, SmoothIsPyrfiltCentredOnItsMiddle) {
     EXPECT_EQ(s[0], 0.4f);
 }
 
-TEST(CnKernelFactory, AssignmentReturnsTheObject) {
-    Factory a, b;
-    EXPECT_EQ(&(a = b), &a);
-}
-
 TEST(CnKernelPrint, ExactFormat) {
     EXPECT_EQ(printed(Factory::id()), "Kernel:  size:1, center:0\nValues: 1 ");
     EXPECT_EQ(printed(Factory::smooth(0.4f)),

@@ -41,7 +41,7 @@ TEST(CnSeparableFilter, ExactnessLimitsAndSpecialTapsMatchLineByLineRuns) {
     for (const std::vector<float>& kx : kernels) {
         for (const std::vector<float>& kyz : kernels) {
             for (unsigned int z : {1u, 5u}) {
-                const Image<unsigned char> src = randomBytes(13, 7, z, rng);
+                const Image<unsigned char> src = randomImage<unsigned char>({13, 7, z}, rng);
                 const unsigned int oZ = z == 1 ? 1 : 10;
                 Image<unsigned char> got(26, 4, oZ), expected(26, 4, oZ);
                 ByteSeparable f;
@@ -49,7 +49,7 @@ TEST(CnSeparableFilter, ExactnessLimitsAndSpecialTapsMatchLineByLineRuns) {
                 f.execute(src, got);
                 separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(kx),
                                                               nvf::CnKernel<float>(kyz), nvf::CnKernel<float>(kyz));
-                EXPECT_TRUE(sameVoxels(got, expected)) << kx.size() << " " << kyz.size() << " z=" << z;
+                EXPECT_TRUE(sameBits(got, expected)) << kx.size() << " " << kyz.size() << " z=" << z;
             }
         }
     }
@@ -104,16 +104,16 @@ TEST(CnSeparableFilter, FusedSweepMatchesLineByLineRuns) {
         if (!ok) {
             continue;
         }
-        const Image<unsigned char> src = randomBytes(in[0], in[1], in[2], rng);
+        const Image<unsigned char> src = randomImage<unsigned char>({in[0], in[1], in[2]}, rng);
         Image<unsigned char> got(out[0], out[1], out[2]), expected(out[0], out[1], out[2]);
         ByteSeparable f;
         setKernels(f, nvf::CnKernel<float>(k[0]), nvf::CnKernel<float>(k[1]), nvf::CnKernel<float>(k[2]));
         f.execute(src, got);
         separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(k[0]),
                                                       nvf::CnKernel<float>(k[1]), nvf::CnKernel<float>(k[2]));
-        ASSERT_TRUE(sameVoxels(got, expected))
-            << sizeOf(in[0], in[1], in[2]) << " -> " << sizeOf(out[0], out[1], out[2]) << " taps " << k[0].size()
-            << "," << k[1].size() << "," << k[2].size();
+        ASSERT_TRUE(sameBits(got, expected))
+            << describe({in[0], in[1], in[2]}) << " -> " << describe({out[0], out[1], out[2]}) << " taps "
+            << k[0].size() << "," << k[1].size() << "," << k[2].size();
         ++compared;
     }
     EXPECT_GE(compared, 100);
@@ -135,7 +135,7 @@ TEST(CnSeparableFilter, FusedSweepAtItsIntegerAndRoundingLimits) {
     };
     for (const auto& kxy : pairs) {
         for (int fill : {0, 1}) {
-            Image<unsigned char> src = randomBytes(23, 17, 1, rng);
+            Image<unsigned char> src = randomImage<unsigned char>({23, 17, 1}, rng);
             if (fill == 1) {
                 src.fill(255);
             }
@@ -147,7 +147,7 @@ TEST(CnSeparableFilter, FusedSweepAtItsIntegerAndRoundingLimits) {
                 f.execute(src, got);
                 separableByLines<unsigned char, float, float>(src, expected, nvf::CnKernel<float>(kxy[0]),
                                                               nvf::CnKernel<float>(kxy[1]), Factory::id());
-                EXPECT_TRUE(sameVoxels(got, expected)) << kxy[0].size() << " " << kxy[1].size() << " " << oX;
+                EXPECT_TRUE(sameBits(got, expected)) << kxy[0].size() << " " << kxy[1].size() << " " << oX;
             }
         }
     }

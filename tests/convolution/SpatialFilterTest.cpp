@@ -196,7 +196,7 @@ TEST(Cn1dSpatialFilter, RandomLinesMatchTheNaiveReferenceForEveryScalarType) {
 TEST(Cn1dSpatialFilter, VectorComponentsAreFilteredIndependentlyInFloat) {
     std::mt19937 rng(11);
     for (std::size_t m : {9u, 18u, 4u, 3u}) {
-        const Image<Vec3f> in = randomVectors(9, 1, 1, rng);
+        const Image<Vec3f> in = randomImage<Vec3f>({9, 1, 1}, rng);
         const std::vector<Vec3f> x(in.data(), in.data() + 9);
         const std::vector<float> kv = Factory::pyrfilt(0.4f);
         const std::vector<Vec3f> out = filterLine<Vec3f, Vec3f, Vec3f>(x, m, nvf::CnKernel<float>(kv));

@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <random>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -14,6 +13,8 @@
 #include <nvfiltering/fft/detail/FftPasses.h>
 #include <nvfiltering/fft/detail/Gpfa.h>
 #include <nvfiltering/fft/detail/GpfaDrivers.h>
+
+#include "support/TestImages.h"
 
 namespace fft_test {
 
@@ -79,15 +80,10 @@ inline void directDft(std::vector<long double>& re, std::vector<long double>& im
     }
 }
 
+// Transform inputs: reals uniform in [-1, 1), so that the tolerances can be absolute.
 template <class T>
 std::vector<T> randomValues(std::size_t m, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    std::vector<T> out(m);
-    for (T& x : out) {
-        x = static_cast<T>(dist(gen));
-    }
-    return out;
+    return nvftest::randomArray<T>(m, seed, -1.0, 1.0);
 }
 
 template <class T>

@@ -1,5 +1,6 @@
 // The prime factor FFT's own pieces: twiddle table, vector blocking, and the
-// driver called directly with strided and interleaved batches.
+// driver and its radix routines called directly with strided and interleaved
+// batches.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -23,68 +24,6 @@ template <class T>
 class GpfaTest : public ::testing::Test {};
 using Precisions = ::testing::Types<float, double>;
 TYPED_TEST_SUITE(GpfaTest, Precisions, PrecisionNames);
-
-// Pair k of a block is the root of unity exp(2 pi i kk / nf).
-template <class T>
-void expectPair(const T* table, int pair, int kk, int nf) {
-    const double pi = 3.14159265358979323846;
-    EXPECT_NEAR(table[2 * pair], std::cos(2.0 * pi * kk / nf), 1e-6);
-    EXPECT_NEAR(table[2 * pair + 1], std::sin(2.0 * pi * kk / nf), 1e-6);
-}
-
-TYPED_TEST(GpfaTest, TwiddleTablesOfSixAndTwelveHoldRotatedBlocks) {
-    using T = TypeParam;
-    const T sentinel = T(42);
-    {
-        std::vector<T> table(12, sentinel);
-        detail::gpfaTable(table.data(), 6);
-        // nf = 2, kink 1: kk 0, 1; nf = 3, kink 2: kk 0, 2, 1.
-        expectPair(table.data(), 0, 0, 2);
-        expectPair(table.data(), 1, 1, 2);
-        expectPair(table.data() + 4, 0, 0, 3);
-        expectPair(table.data() + 4, 1, 2, 3);
-        expectPair(table.data() + 4, 2, 1, 3);
-        EXPECT_EQ(table[10], sentinel);  // 10 values, nothing more
-        EXPECT_EQ(table[11], sentinel);
-    }
-    {
-        std::vector<T> table(24, sentinel);
-        detail::gpfaTable(table.data(), 12);
-        // nf = 4, kink 3: kk 0, 3, 2, 1; nf = 3, kink 1: kk 0, 1, 2.
-        const int kk4[] = {0, 3, 2, 1};
-        for (int k = 0; k < 4; ++k) {
-            expectPair(table.data(), k, kk4[k], 4);
-        }
-        for (int k = 0; k < 3; ++k) {
-            expectPair(table.data() + 8, k, k, 3);
-        }
-        EXPECT_EQ(table[14], sentinel);
-    }
-}
-
-TYPED_TEST(GpfaTest, LaterBlocksFollowWithoutGapsAndReduceKk) {
-    using T = TypeParam;
-    // n = 60: blocks for 4 (kink 15 mod 4 = 3), 3 (kink 20 mod 3 = 2), 5 (kink 12 mod 5 = 2).
-    std::vector<T> table(120, T(42));
-    detail::gpfaTable(table.data(), 60);
-    expectPair(table.data() + 8 + 6, 1, 2, 5);
-    expectPair(table.data() + 8 + 6, 2, 4, 5);
-    expectPair(table.data() + 8 + 6, 3, 1, 5);  // 6 > 5 -> 1
-    EXPECT_EQ(table[8 + 6 + 10], T(42));
-    // n = 40: nf = 8, kink 5: kk 0 5 2 7 4 1 6 3.
-    std::vector<T> t40(80);
-    detail::gpfaTable(t40.data(), 40);
-    const int kk8[] = {0, 5, 2, 7, 4, 1, 6, 3};
-    for (int k = 0; k < 8; ++k) {
-        expectPair(t40.data(), k, kk8[k], 8);
-    }
-    std::vector<T> t18(36);
-    detail::gpfaTable(t18.data(), 18);  // nf = 2 (kink 1: 0, 1), nf = 9 (kink 2: 0 2 4 6 8 10->1 3 5 7)
-    const int kk9[] = {0, 2, 4, 6, 8, 1, 3, 5, 7};
-    for (int k = 0; k < 9; ++k) {
-        expectPair(t18.data() + 4, k, kk9[k], 9);
-    }
-}
 
 TYPED_TEST(GpfaTest, IllegalLengthsLeaveTableAndDriverThrows) {
     using T = TypeParam;
@@ -289,4 +228,42 @@ TYPED_TEST(GpfaTest, RadixRoutinesInTurnEqualTheDriverAndRefusePowersThatDoNotDi
                  com::norvane::Throwable);
     EXPECT_EQ(a, c);
     EXPECT_EQ(b, d);
+}
+
+// The table holds a block for the factor 2^p, then 3^q, then 5^r of the
+// length, each of as many pairs as its factor: the radix routines, each given
+// its block where the one before ends, do in turn what the driver does.
+TYPED_TEST(GpfaTest, TableBlocksFollowOneAnotherForTheRadixRoutines) {
+    using T = TypeParam;
+    GpfaCaller<T> f;
+    for (std::int32_t n : {2, 6, 12, 18, 40, 60, 125, 360}) {
+        std::vector<T> table(2 * static_cast<std::size_t>(n));
+        ASSERT_EQ(f.setgpfa(table.data(), &n), 0) << n;
+        std::int32_t inc = 1, jump = n, lot = 3, isign = n % 4 == 0 ? -1 : 1;
+        const std::vector<T> re = randomValues<T>(3 * static_cast<std::size_t>(n), static_cast<unsigned>(n));
+        const std::vector<T> im = randomValues<T>(3 * static_cast<std::size_t>(n), static_cast<unsigned>(n + 1));
+        std::vector<T> a = re, b = im, c = re, d = im;
+        ASSERT_EQ(f.gpfa(a.data(), b.data(), table.data(), &inc, &jump, &n, &lot, &isign), 0) << n;
+        std::int32_t rest = n;
+        std::size_t offset = 0;
+        for (const std::int32_t radix : {2, 3, 5}) {
+            std::int32_t power = 0, factor = 1;
+            while (rest % radix == 0) {
+                rest /= radix;
+                factor *= radix;
+                ++power;
+            }
+            if (power == 0) {
+                continue;
+            }
+            const auto routine = radix == 2   ? &GpfaCaller<T>::gpfa2f
+                                 : radix == 3 ? &GpfaCaller<T>::gpfa3f
+                                              : &GpfaCaller<T>::gpfa5f;
+            ASSERT_EQ((f.*routine)(c.data(), d.data(), table.data() + offset, &inc, &jump, &n, &power, &lot, &isign), 0)
+                << n << " radix " << radix;
+            offset += 2 * static_cast<std::size_t>(factor);
+        }
+        EXPECT_TRUE(nvftest::sameBits(a, c)) << n << " real parts";
+        EXPECT_TRUE(nvftest::sameBits(b, d)) << n << " imaginary parts";
+    }
 }

@@ -1,5 +1,6 @@
 // The thread pool executor: every index once, errors after the started tasks,
-// nested and concurrent calls; and how filters hold an executor.
+// nested and concurrent calls; and how filters and their copies hold an
+// executor. (Every filter on every thread count: FilterThreadsTest.cpp.)
 #include <atomic>
 #include <stdexcept>
 #include <thread>
@@ -9,7 +10,11 @@
 
 #include <nvfiltering/nvfiltering.h>
 
+#include "support/TestExecutors.h"
+#include "support/TestImages.h"
+
 namespace nf = com::norvane::filtering;
+using com::norvane::imaging::Image;
 
 namespace {
 
@@ -96,32 +101,73 @@ TEST(ExecutorInCallerThread, ZeroAndOneThreadRunInOrderInTheCaller) {
     }
 }
 
-TEST(FilterExecutor, DefaultsToNoneAndIsNotCarriedByCopies) {
-    nf::CnThreadPoolExecutor executor(2), other(2);
+// A line filter of this test: copies its line a piece per task on its executor.
+class PiecewiseCopyLine : public nf::Cn1dFilter<float, float, nf::ImageConstIt<float>, nf::ImageIt<float>> {
+public:
+    void execute() override {
+        const auto piece = [this](std::size_t p) {
+            for (std::size_t k = 16 * p; k < 16 * (p + 1) && k < m_inputLength; ++k) {
+                m_outputStart[k * m_outputStride] = m_inputStart[k * m_inputStride];
+            }
+        };
+        const std::size_t pieces = (m_inputLength + 15) / 16;
+        if (getExecutor() == nullptr) {
+            for (std::size_t p = 0; p < pieces; ++p) {
+                piece(p);
+            }
+        } else {
+            getExecutor()->parallelFor(pieces, piece);
+        }
+    }
+};
 
-    nf::CnDilationFilter<unsigned char> dilation;
-    EXPECT_EQ(dilation.getExecutor(), nullptr);
-    dilation.setExecutor(&executor);
-    EXPECT_EQ(dilation.getExecutor(), &executor);
-    nf::CnDilationFilter<unsigned char> dilationCopy(dilation);
-    EXPECT_EQ(dilationCopy.getExecutor(), nullptr);
-    dilationCopy.setExecutor(&other);
-    dilationCopy = dilation;
-    EXPECT_EQ(dilationCopy.getExecutor(), &other);
+// A filter starts without an executor. A copy runs in the caller's thread
+// whatever its source had, an assignment keeps the executor of its target, and
+// a filter told to drop its executor does: seen through the work each executor
+// is given. run(filter) runs the filter once on input large enough to be cut
+// into tasks.
+template <class Filter, class Run>
+void expectExecutorsFollowTheFilters(Run run) {
+    nvftest::CountingExecutor given, kept;
+    Filter filter;
+    EXPECT_EQ(filter.getExecutor(), nullptr);
+    filter.setExecutor(&given);
+    run(filter);
+    const std::size_t calls = given.calls();
+    EXPECT_GT(calls, 0u) << "the filter does not use its executor";
+    Filter copy(filter);
+    run(copy);
+    EXPECT_EQ(given.calls(), calls) << "the copy ran on the executor of its source";
+    Filter assigned;
+    assigned.setExecutor(&kept);
+    assigned = filter;
+    run(assigned);
+    EXPECT_EQ(given.calls(), calls) << "the assigned filter ran on the executor of its source";
+    EXPECT_GT(kept.calls(), 0u) << "the assigned filter dropped its own executor";
+    filter.setExecutor(nullptr);
+    run(filter);
+    EXPECT_EQ(given.calls(), calls) << "the filter kept the executor it was told to drop";
+}
 
-    nf::Cn3dFftFilter<double> fft;
-    EXPECT_EQ(fft.getExecutor(), nullptr);
-    fft.setExecutor(&executor);
-    nf::Cn3dFftFilter<double> fftCopy(fft);
-    EXPECT_EQ(fftCopy.getExecutor(), nullptr);
-
-    nf::Cn1dRecursiveFilter<double, double, double*, double*> line;
-    EXPECT_EQ(line.getExecutor(), nullptr);
-    line.setExecutor(&executor);
-    nf::Cn1dRecursiveFilter<double, double, double*, double*> lineCopy(line);
-    EXPECT_EQ(lineCopy.getExecutor(), nullptr);
-    line.setExecutor(nullptr);
-    EXPECT_EQ(line.getExecutor(), nullptr);
+TEST(FilterExecutor, CopiesRunWithoutItAndAssignmentsKeepTheirOwn) {
+    const Image<unsigned char> mask = nvftest::randomImage<unsigned char>({301, 257, 1}, 1);
+    expectExecutorsFollowTheFilters<nf::CnDilationFilter<unsigned char>>([&](nf::CnDilationFilter<unsigned char>& f) {
+        Image<unsigned char> out(301, 257, 1);
+        f.execute(mask, out);
+    });
+    const std::vector<double> re = nvftest::randomArray<double>(16 * 16 * 16, 2, -1.0, 1.0);
+    expectExecutorsFollowTheFilters<nf::Cn3dFftFilter<double>>([&](nf::Cn3dFftFilter<double>& f) {
+        std::vector<double> a = re, b(re.size());
+        f.executeWith(a.data(), b.data(), a.data(), b.data(), 16, 16, 16, 1);
+    });
+    const Image<float> line = nvftest::randomImage<float>({1000, 1, 1}, 3);
+    expectExecutorsFollowTheFilters<PiecewiseCopyLine>([&](PiecewiseCopyLine& f) {
+        Image<float> out(1000, 1, 1);
+        f.setInputData(line.begin(), 1000, 1);
+        f.setOutputData(out.begin(), 1000, 1);
+        f.execute();
+        EXPECT_TRUE(nvftest::sameBits(out, line));
+    });
 }
 
 }  // namespace

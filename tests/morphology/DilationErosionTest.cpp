@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "MorphologyTestSupport.h"
 
@@ -51,6 +52,15 @@ T allBits() {
 }
 
 template <class T>
+Image<T> bitwiseComplement(const Image<T>& in) {
+    Image<T> out(in.getSizeX(), in.getSizeY(), in.getSizeZ());
+    for (std::size_t i = 0; i < in.getNumberOfVoxels(); ++i) {
+        out[i] = static_cast<T>(~in[i]);
+    }
+    return out;
+}
+
+template <class T>
 class DilationErosion : public ::testing::Test {};
 
 using VoxelTypes = ::testing::Types<unsigned char, short, std::uint32_t>;
@@ -81,8 +91,8 @@ TYPED_TEST(DilationErosion, BothPathsMatchTheDefinitionOnRandomImages) {
                     f.execute(in, fast);
                     f.executeStraightforward(in, slow);
                 }
-                EXPECT_TRUE(morphtest::sameVoxels(fast, expected)) << morphtest::describe(s) << " dilate " << dilate;
-                EXPECT_TRUE(morphtest::sameVoxels(slow, expected)) << morphtest::describe(s) << " dilate " << dilate;
+                EXPECT_TRUE(morphtest::sameBits(fast, expected)) << morphtest::describe(s) << " dilate " << dilate;
+                EXPECT_TRUE(morphtest::sameBits(slow, expected)) << morphtest::describe(s) << " dilate " << dilate;
             }
         }
     }
@@ -105,8 +115,8 @@ TYPED_TEST(DilationErosion, InPlaceGivesTheSameResultAsSeparateImages) {
                 f.execute(a, a);
                 f.executeStraightforward(b, b);
             }
-            EXPECT_TRUE(morphtest::sameVoxels(a, expected)) << morphtest::describe(s);
-            EXPECT_TRUE(morphtest::sameVoxels(b, expected)) << morphtest::describe(s);
+            EXPECT_TRUE(morphtest::sameBits(a, expected)) << morphtest::describe(s);
+            EXPECT_TRUE(morphtest::sameBits(b, expected)) << morphtest::describe(s);
         }
     }
 }
@@ -151,7 +161,7 @@ TYPED_TEST(DilationErosion, ErosionRemovesTheFaceLayerButTheImageBorderDoesNotEr
     Image<T> full(4, 3, 5), eroded(4, 3, 5);
     full.fill(allBits<T>());
     f.execute(full, eroded);
-    EXPECT_TRUE(morphtest::sameVoxels(full, eroded));
+    EXPECT_TRUE(morphtest::sameBits(full, eroded));
     // A block filling the low-x half keeps its face on x = 0, loses the one at x = 2.
     Image<T> half(6, 3, 3), halfOut(6, 3, 3);
     for (unsigned z = 0; z < 3; ++z) {
@@ -224,6 +234,61 @@ TYPED_TEST(DilationErosion, EmptyImagesAreLeftAlone) {
     }
 }
 
+// Images cut into several bands of rows, thin ones (one voxel along each axis
+// in turn) and long lines, with sparse bits: the fast path and the
+// straightforward passes both equal the definition.
+TYPED_TEST(DilationErosion, LargeAndThinImagesMatchTheStraightforwardPasses) {
+    using T = TypeParam;
+    std::mt19937 rng(23);
+    const Size3 sizes[] = {{1, 37, 45},  {43, 1, 39},   {41, 47, 1},  {1, 1, 3001},  {1, 3001, 1}, {3001, 1, 1},
+                           {67, 53, 41}, {301, 257, 1}, {700, 5, 31}, {2, 181, 101}, {9, 7, 900}};
+    for (const Size3& s : sizes) {
+        const Image<T> in = morphtest::randomImage<T>(s, rng, [](std::mt19937& r) {
+            return nvftest::randomVoxel<T>(r) & nvftest::randomVoxel<T>(r) & nvftest::randomVoxel<T>(r);
+        });
+        for (const bool dilate : {true, false}) {
+            const Image<T> expected = naiveCross(in, dilate);
+            Image<T> fast(s.x, s.y, s.z), slow(s.x, s.y, s.z);
+            if (dilate) {
+                nvf::CnDilationFilter<T> f;
+                f.execute(in, fast);
+                f.executeStraightforward(in, slow);
+            } else {
+                nvf::CnErosionFilter<T> f;
+                f.execute(in, fast);
+                f.executeStraightforward(in, slow);
+            }
+            EXPECT_TRUE(morphtest::sameBits(fast, expected)) << morphtest::describe(s) << " dilate " << dilate;
+            EXPECT_TRUE(morphtest::sameBits(slow, expected)) << morphtest::describe(s) << " dilate " << dilate;
+        }
+    }
+}
+
+// Both filters leave a missing neighbour out, so complementing every bit
+// turns one into the other exactly, on the image border too: the dilation of
+// an image is the complement of the erosion of its complement, and the other
+// way round.
+TYPED_TEST(DilationErosion, EachIsTheComplementOfTheOtherOnTheComplement) {
+    using T = TypeParam;
+    std::mt19937 rng(29);
+    std::vector<Size3> sizes = morphtest::awkwardSizes();
+    sizes.insert(sizes.end(), {{31, 29, 1}, {23, 17, 13}, {130, 3, 2}});
+    for (const Size3& s : sizes) {
+        const Image<T> in = morphtest::randomImage<T>(s, rng);
+        const Image<T> complement = bitwiseComplement(in);
+        Image<T> dilated(s.x, s.y, s.z), eroded(s.x, s.y, s.z), dilatedComplement(s.x, s.y, s.z),
+            erodedComplement(s.x, s.y, s.z);
+        nvf::CnDilationFilter<T> d;
+        nvf::CnErosionFilter<T> e;
+        d.execute(in, dilated);
+        e.execute(in, eroded);
+        d.execute(complement, dilatedComplement);
+        e.execute(complement, erodedComplement);
+        EXPECT_TRUE(morphtest::sameBits(dilated, bitwiseComplement(erodedComplement))) << morphtest::describe(s);
+        EXPECT_TRUE(morphtest::sameBits(eroded, bitwiseComplement(dilatedComplement))) << morphtest::describe(s);
+    }
+}
+
 }  // namespace
 
 // The combination is bitwise, not the maximum or minimum.
@@ -276,4 +341,72 @@ TEST(DilationErosionBitwise, SingleSliceUsesThePlaneCrossWithoutWrapping) {
     EXPECT_EQ(out(1, 2, 0), 0x10u);
     EXPECT_EQ(out(1, 1, 0), 0x0u);
     EXPECT_EQ(out(0, 0, 0), 0x0u);
+}
+
+// Masks of 0 and 1, sparse to dense, of every awkward size and a few larger
+// ones, for the relations between the two filters.
+std::vector<Image<unsigned char>> randomMasks() {
+    std::mt19937 rng(31);
+    std::vector<Size3> sizes = morphtest::awkwardSizes();
+    sizes.insert(sizes.end(), {{31, 29, 1}, {23, 17, 13}, {130, 3, 2}, {1, 40, 40}});
+    std::vector<Image<unsigned char>> masks;
+    for (const Size3& s : sizes) {
+        for (const double density : {0.1, 0.5, 0.9}) {
+            masks.push_back(morphtest::randomMask<unsigned char>(s, rng, density, 1));
+        }
+    }
+    return masks;
+}
+
+// The cross holds its centre: the erosion keeps only voxels of the mask, and
+// the dilation every voxel of it. The masks are such that both change some
+// voxels.
+TEST(DilationErosionRelations, ErosionLiesInsideTheMaskAndTheMaskInsideTheDilation) {
+    std::size_t removed = 0, added = 0;
+    for (const Image<unsigned char>& in : randomMasks()) {
+        const unsigned int x = in.getSizeX(), y = in.getSizeY(), z = in.getSizeZ();
+        Image<unsigned char> eroded(x, y, z), dilated(x, y, z);
+        nvf::CnErosionFilter<unsigned char>().execute(in, eroded);
+        nvf::CnDilationFilter<unsigned char>().execute(in, dilated);
+        for (std::size_t i = 0; i < in.getNumberOfVoxels(); ++i) {
+            ASSERT_LE(eroded[i], in[i]) << morphtest::describe({x, y, z}) << " voxel " << i;
+            ASSERT_LE(in[i], dilated[i]) << morphtest::describe({x, y, z}) << " voxel " << i;
+            removed += eroded[i] < in[i] ? 1 : 0;
+            added += in[i] < dilated[i] ? 1 : 0;
+        }
+    }
+    EXPECT_GT(removed, 0u);
+    EXPECT_GT(added, 0u);
+}
+
+// Both filters leave a missing neighbour out, so the duality holds exactly,
+// on the border too: the dilation of a mask is the complement (1 - v) of the
+// erosion of its complement. Were a missing neighbour read as background, the
+// erosion of the complement would clear the border, and the two would differ
+// at every border voxel where the dilation is 0; the masks have such voxels.
+TEST(DilationErosionRelations, DilationIsTheComplementOfTheErosionOfTheComplement) {
+    const auto complement = [](const Image<unsigned char>& in) {
+        Image<unsigned char> out(in.getSizeX(), in.getSizeY(), in.getSizeZ());
+        for (std::size_t i = 0; i < in.getNumberOfVoxels(); ++i) {
+            out[i] = static_cast<unsigned char>(1 - in[i]);
+        }
+        return out;
+    };
+    std::size_t emptyBorderVoxels = 0;
+    for (const Image<unsigned char>& in : randomMasks()) {
+        const unsigned int x = in.getSizeX(), y = in.getSizeY(), z = in.getSizeZ();
+        Image<unsigned char> dilated(x, y, z), erodedComplement(x, y, z);
+        nvf::CnDilationFilter<unsigned char>().execute(in, dilated);
+        nvf::CnErosionFilter<unsigned char>().execute(complement(in), erodedComplement);
+        EXPECT_TRUE(morphtest::sameBits(dilated, complement(erodedComplement))) << morphtest::describe({x, y, z});
+        for (unsigned int k = 0; k < z; ++k) {
+            for (unsigned int j = 0; j < y; ++j) {
+                for (unsigned int i = 0; i < x; ++i) {
+                    const bool border = i == 0 || j == 0 || k == 0 || i + 1 == x || j + 1 == y || k + 1 == z;
+                    emptyBorderVoxels += border && dilated(i, j, k) == 0 ? 1 : 0;
+                }
+            }
+        }
+    }
+    EXPECT_GT(emptyBorderVoxels, 0u);
 }

@@ -1,6 +1,7 @@
 // Gradient of an 8-bit volume in physical units.
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,10 +22,8 @@ namespace {
 
 Volume<unsigned char> randomVolume(unsigned int x, unsigned int y, unsigned int z, std::uint32_t seed) {
     Volume<unsigned char> v(x, y, z);
-    const std::vector<double> values = randomValues<unsigned char>(v.getNumberOfVoxels(), seed);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        v[i] = static_cast<unsigned char>(values[i]);
-    }
+    std::mt19937 rng(seed);
+    nvftest::fillRandom(v, rng);
     return v;
 }
 
@@ -118,8 +117,8 @@ TEST(CnImageGradient, EqualsScaledFirstDerivativesBitForBit) {
                 const float r = static_cast<float>(1.0 / vs[axis]);
                 for (std::size_t i = 0; i < g.getNumberOfVoxels(); ++i) {
                     const float c = axis == 0 ? dst[i].x : (axis == 1 ? dst[i].y : dst[i].z);
-                    ASSERT_TRUE(sameBits(c, g[i] * r)) << s.x << "x" << s.y << "x" << s.z << " axis " << axis
-                                                       << " voxel " << i << " kernel " << static_cast<int>(kernel);
+                    ASSERT_TRUE(bitsEqual(c, g[i] * r)) << s.x << "x" << s.y << "x" << s.z << " axis " << axis
+                                                        << " voxel " << i << " kernel " << static_cast<int>(kernel);
                 }
             }
         }
@@ -162,7 +161,7 @@ TEST(CnImageGradient, RejectsBeforeWriting) {
     Volume<Vec3f> wrong(5, 5, 4);
     wrong.fill(marker);
     EXPECT_EQ(messageOf([&] { g.execute(src, wrong); }), nvf::messages::kGradientSizeDiffers);
-    EXPECT_TRUE(sameBits(wrong[0], marker));
+    EXPECT_TRUE(bitsEqual(wrong[0], marker));
 
     Volume<Vec3f> dst(5, 5, 5);
     dst.fill(marker);
@@ -207,6 +206,6 @@ TEST(CnImageGradient, RejectsBeforeWriting) {
     EXPECT_EQ(messageOf([&] { g.execute(src, dst); }),
               "Recursive initialization can't converge after 1000 iterations (sigma = 120.000000)");
     for (std::size_t i = 0; i < dst.getNumberOfVoxels(); ++i) {
-        ASSERT_TRUE(sameBits(dst[i], marker));
+        ASSERT_TRUE(bitsEqual(dst[i], marker));
     }
 }

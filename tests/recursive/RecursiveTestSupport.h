@@ -2,9 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
-#include <random>
 #include <type_traits>
 #include <vector>
 
@@ -19,12 +17,17 @@
 #include <nvmath/CnMatrix.h>
 #include <nvmath/CnVector3D.h>
 
+#include "support/TestImages.h"
+
 namespace rectest {
 
 namespace nvf = com::norvane::filtering;
-using com::norvane::imaging::Image;
 using com::norvane::math::CnMatrix;
-using Vec3f = com::norvane::math::CnVector3D<float>;
+using nvftest::bitsEqual;
+using nvftest::Image;
+using nvftest::randomImage;
+using nvftest::sameBits;
+using nvftest::Vec3f;
 
 // The volume filter's (input, output) instantiations, for typed tests.
 template <class In_, class Out_>
@@ -78,19 +81,16 @@ std::string messageOf(Fn&& fn) {
     return "";
 }
 
-// Random test values: integers 0 ... 255 for 8-bit inputs, reals otherwise.
+// Random test values for makeSample: integers 0 ... 255 for 8-bit inputs,
+// reals in [-100, 100) otherwise.
 template <class T>
 std::vector<double> randomValues(std::size_t n, std::uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<double> v(n);
-    for (double& x : v) {
-        if constexpr (std::is_same_v<T, unsigned char>) {
-            x = static_cast<double>(rng() % 256);
-        } else {
-            x = std::uniform_real_distribution<double>(-100.0, 100.0)(rng);
-        }
+    if constexpr (std::is_same_v<T, unsigned char>) {
+        const std::vector<unsigned char> bytes = nvftest::randomArray<unsigned char>(n, seed);
+        return std::vector<double>(bytes.begin(), bytes.end());
+    } else {
+        return nvftest::randomArray<double>(n, seed, -100.0, 100.0);
     }
-    return v;
 }
 
 // The block kernel versions this processor can run (the base version always).
@@ -103,26 +103,6 @@ inline std::vector<nvf::detail::RecursiveKernel> supportedKernels() {
         }
     }
     return kernels;
-}
-
-inline bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-inline bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-inline bool sameBits(const Vec3f& a, const Vec3f& b) {
-    return sameBits(a.x, b.x) && sameBits(a.y, b.y) && sameBits(a.z, b.z);
-}
-
-// Same dimensions and the same bits in every voxel.
-template <class T>
-bool identical(const com::norvane::imaging::Image<T>& a, const com::norvane::imaging::Image<T>& b) {
-    if (!a.hasSameDimensions(b)) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.getNumberOfVoxels(); ++i) {
-        if (!sameBits(a[i], b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace rectest
