@@ -31,6 +31,10 @@
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>
 #include <nvfiltering/morphology/CnErosionFilter.h>
+#include <nvfiltering/morphology/CnGreyClosingFilter.h>
+#include <nvfiltering/morphology/CnGreyDilationFilter.h>
+#include <nvfiltering/morphology/CnGreyErosionFilter.h>
+#include <nvfiltering/morphology/CnGreyOpeningFilter.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
 
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>

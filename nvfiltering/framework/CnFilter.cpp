@@ -33,6 +33,8 @@ template class CnFilter<unsigned char, std::uint32_t>;
 template class CnFilter<short, short>;
 template class CnFilter<short, unsigned char>;
 template class CnFilter<short, std::uint32_t>;
+template class CnFilter<unsigned short, unsigned short>;
+template class CnFilter<unsigned short, unsigned char>;
 template class CnFilter<std::uint32_t, std::uint32_t>;
 template class CnFilter<float, float>;
 template class CnFilter<float, unsigned char>;

@@ -94,6 +94,13 @@ constexpr const char* kConnectedComponentTooManyVoxels =
     "CnConnectedComponentFilter: more foreground voxels than 32-bit labels can number.";
 constexpr const char* kRegionalMaximumOutputSize =
     "CnRegionalMaximumFilter: output image must have the input's X and Y dimensions and at least one slice.";
+// The grey-value morphology filters and the volume option of the regional maxima.
+constexpr const char* kGreyDilationOutputSize = "CnGreyDilationFilter: output image dimensions differ from the input.";
+constexpr const char* kGreyErosionOutputSize = "CnGreyErosionFilter: output image dimensions differ from the input.";
+constexpr const char* kGreyOpeningOutputSize = "CnGreyOpeningFilter: output image dimensions differ from the input.";
+constexpr const char* kGreyClosingOutputSize = "CnGreyClosingFilter: output image dimensions differ from the input.";
+constexpr const char* kRegionalMaximumVolumeOutputSize =
+    "CnRegionalMaximumFilter: in volume mode the output image dimensions must equal the input's.";
 
 }  // namespace messages
 

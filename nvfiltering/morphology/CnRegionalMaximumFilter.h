@@ -1,4 +1,4 @@
-// Mask of the regional maxima of a two-dimensional image.
+// Mask of the regional maxima of a two-dimensional image, or of a volume.
 #pragma once
 
 #include <nvfiltering/framework/CnFilter.h>
@@ -26,6 +26,19 @@ namespace filtering {
 // - only the X * Y voxels of the output's first slice are written; deeper
 //   slices keep their content. An input without voxels writes nothing, so its
 //   output may have no slice (it has no voxel to write either).
+//
+// setVolume(true) tests the whole volume instead: every voxel is marked with 1
+// when its value is positive and not smaller than any of its 26 neighbours
+// that lie inside the volume (the same rule in three dimensions: plateaus are
+// marked in full, a not-a-number voxel or one next to a not-a-number is never
+// a maximum), and with 0 otherwise. The output must then have exactly the
+// input's three dimensions, otherwise a com::norvane::Throwable is thrown and
+// nothing is written; every output voxel is written. On a single slice this
+// gives the same mask as the default. setVolume(false), the default, keeps
+// the two-dimensional test of the first slice described above.
+//
+// For unsigned char the output may be the input image itself, in either mode,
+// with the same result as with a separate output.
 // Bands of rows run as separate tasks on the executor (setExecutor); the mask
 // does not depend on it.
 template <class T>
@@ -38,16 +51,28 @@ public:
 
     // The same mask as execute(), computed pixel by pixel through the image
     // access in the defining order of regions (interior, corners, first and last
-    // rows, first and last columns). Slower; kept as the reference of the
+    // rows, first and last columns), or in volume mode voxel by voxel over the
+    // neighbours inside the volume. Slower; kept as the reference of the
     // row-wise fast path.
     void executeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
+
+    // Whether execute() tests the whole volume against 26 neighbours (true) or
+    // the first slice against 8 (false, the default).
+    void setVolume(bool volume);
+    bool getVolume() const;
 
 private:
     void checkDimensions(const imaging::Image<T>& input, const imaging::Image<unsigned char>& output) const;
     void computeFast(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
     void computeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
+    void computeVolumeFast(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
+    void computeVolumeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
+
+    bool m_volume;
 };
 
+extern template class CnRegionalMaximumFilter<unsigned char>;
+extern template class CnRegionalMaximumFilter<unsigned short>;
 extern template class CnRegionalMaximumFilter<short>;
 extern template class CnRegionalMaximumFilter<float>;
 extern template class CnRegionalMaximumFilter<double>;

@@ -68,11 +68,3 @@ inline void runWidest(const Fn& fn) {
 }
 
 }  // namespace com::norvane::filtering::detail
-
-// TRANSITION: loader-resolved variants, until the last users move to runWidest.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
-    !defined(__SANITIZE_THREAD__) && !defined(NVF_BASELINE_KERNELS)
-#define NVF_MULTIVERSION __attribute__((target_clones("avx2", "default")))
-#else
-#define NVF_MULTIVERSION
-#endif

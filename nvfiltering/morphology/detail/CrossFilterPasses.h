@@ -1,5 +1,6 @@
 // Passes shared by the dilation and erosion filters, which differ only in the
-// bitwise operation (Op) and in their checking function for border voxels.
+// operation (Op: bitwise OR or AND, grey maximum or minimum) and in their
+// checking function for border voxels.
 // Internal to the library; not part of its interface.
 #pragma once
 
@@ -16,7 +17,8 @@ namespace filtering {
 namespace detail {
 
 // Op over the voxel at p and those of its six neighbours that exist; a missing
-// neighbour is replaced by the centre value, which leaves OR and AND unchanged.
+// neighbour is replaced by the centre value, which leaves OR and AND, and the
+// grey maximum and minimum, unchanged.
 template <class Op, class T>
 T combineWithChecking(const T* p, unsigned int x, unsigned int y, unsigned int z, unsigned int sizeX,
                       unsigned int sizeY, unsigned int sizeZ, unsigned int strideY, std::size_t strideZ) {
@@ -122,7 +124,11 @@ void crossFast(const imaging::Image<T>& input, imaging::Image<T>& output, Check 
             const T* yp = y + 1 < Y ? c + X : c;
             const T* zm = z > 0 ? c - XY : c;
             const T* zp = z + 1 < Z ? c + XY : c;
-            combineCrossRow<Op>(c, ym, yp, zm, zp, dst + base, X);
+            if constexpr (UsesGreyRow<Op>::value) {
+                greyCrossRow<Op>(c, ym, yp, zm, zp, dst + base, X);
+            } else {
+                combineCrossRow<Op>(c, ym, yp, zm, zp, dst + base, X);
+            }
             dst[base] = check(input.begin() + base, 0, y, z, X, Y, Z, X, XY);
             if (X > 1) {
                 dst[base + X - 1] = check(input.begin() + (base + X - 1), X - 1, y, z, X, Y, Z, X, XY);

@@ -1,10 +1,16 @@
-// Row kernel shared by the dilation and erosion filters: combines one image row
-// with its four row neighbours (previous and next row, previous and next slice)
-// and with its own left and right neighbours, for the voxels 1 .. n-2 of the row.
-// Internal to the library; not part of its interface.
+// Row kernel shared by the dilation and erosion filters, bitwise and grey:
+// combines one image row with its four row neighbours (previous and next row,
+// previous and next slice) and with its own left and right neighbours, for the
+// voxels 1 .. n-2 of the row. Internal to the library; not part of its interface.
 #pragma once
 
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
+
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
 
 namespace com {
 namespace norvane {
@@ -25,10 +31,73 @@ struct BitwiseAnd {
     }
 };
 
+// The unsigned integer of a floating-point type's width.
+template <class T>
+struct FloatBits;
+template <>
+struct FloatBits<float> {
+    using type = std::uint32_t;
+};
+template <>
+struct FloatBits<double> {
+    using type = std::uint64_t;
+};
+
+// The larger (kLarger) or smaller of two floating-point values in the numeric
+// order with -0 below +0; NaN on either side gives the quiet NaN of
+// std::numeric_limits<T>. The result depends on neither the order of a and b
+// nor, in a chain, on the grouping: a cross gives the same bits whichever way
+// its voxels are combined. Written on the bit patterns with masks instead of
+// branches, so that row loops over it vectorise.
+template <bool kLarger, class T>
+inline T orderedExtreme(T a, T b) {
+    using U = typename FloatBits<T>::type;
+    U ua, ub, nan;
+    std::memcpy(&ua, &a, sizeof ua);
+    std::memcpy(&ub, &b, sizeof ub);
+    const T quiet = std::numeric_limits<T>::quiet_NaN();
+    std::memcpy(&nan, &quiet, sizeof nan);
+    // Equal values have the same bits except for the two zeros, where AND keeps
+    // +0 and OR keeps -0.
+    const U tie = kLarger ? (ua & ub) : (ua | ub);
+    const U first = U(0) - U(kLarger ? a > b : a < b);
+    const U second = U(0) - U(kLarger ? b > a : b < a);
+    const U equal = U(0) - U(a == b);
+    const U r = (ua & first) | (ub & second) | (tie & equal) | (nan & ~(first | second | equal));
+    T out;
+    std::memcpy(&out, &r, sizeof out);
+    return out;
+}
+
+// Grey maximum: the larger integer, or orderedExtreme for float and double.
+struct GreyMax {
+    template <class T>
+    static T apply(T a, T b) {
+        if constexpr (std::is_floating_point<T>::value) {
+            return orderedExtreme<true>(a, b);
+        } else {
+            return a < b ? b : a;
+        }
+    }
+};
+
+// Grey minimum: the smaller integer, or orderedExtreme for float and double.
+struct GreyMin {
+    template <class T>
+    static T apply(T a, T b) {
+        if constexpr (std::is_floating_point<T>::value) {
+            return orderedExtreme<false>(a, b);
+        } else {
+            return b < a ? b : a;
+        }
+    }
+};
+
 // out[x] = c[x] op c[x-1] op c[x+1] op ym[x] op yp[x] op zm[x] op zp[x] for 1 <= x <= n-2.
 // A neighbour row that does not exist is passed as c itself: combining a value
-// with itself changes neither OR nor AND. The input rows may coincide with one
-// another but never with out. Nothing happens for n < 3.
+// with itself changes neither OR nor AND, nor the grey maximum and minimum. The
+// input rows may coincide with one another but never with out. Nothing happens
+// for n < 3.
 template <class Op, class T>
 void combineCrossRow(const T* __restrict c, const T* __restrict ym, const T* __restrict yp, const T* __restrict zm,
                      const T* __restrict zp, T* __restrict out, std::size_t n) {
@@ -44,6 +113,49 @@ void combineCrossRow(const T* __restrict c, const T* __restrict ym, const T* __r
         out[x] = Op::apply(v, zp[x]);
     }
 }
+
+// The same for the grey operations, in blocks of 64 bytes of a fixed number of
+// voxels, the last block moved back to end at n - 2: every voxel is computed
+// by whole vectors, without a scalar tail (voxels in the overlap are computed
+// twice, with the same result). Rows shorter than a block take the plain loop.
+template <class Op, class T>
+NVF_ISA_BODY void greyCrossRowBlocks(const T* __restrict c, const T* __restrict ym, const T* __restrict yp,
+                                     const T* __restrict zm, const T* __restrict zp, T* __restrict out,
+                                     std::size_t n) {
+    constexpr std::size_t kBlock = 64 / sizeof(T);
+    if (n < kBlock + 2) {
+        combineCrossRow<Op>(c, ym, yp, zm, zp, out, n);
+        return;
+    }
+    for (std::size_t start = 1; start + 1 < n; start += kBlock) {
+        const std::size_t first = start + kBlock < n ? start : n - 1 - kBlock;
+        for (std::size_t k = 0; k < kBlock; ++k) {
+            const std::size_t x = first + k;
+            T v = Op::apply(c[x], c[x - 1]);
+            v = Op::apply(v, c[x + 1]);
+            v = Op::apply(v, ym[x]);
+            v = Op::apply(v, yp[x]);
+            v = Op::apply(v, zm[x]);
+            out[x] = Op::apply(v, zp[x]);
+        }
+    }
+}
+
+// greyCrossRowBlocks compiled for the widest instruction set the processor
+// runs: the baseline has no unsigned 16-bit maximum and no 64-bit masks for
+// double.
+template <class Op, class T>
+void greyCrossRow(const T* c, const T* ym, const T* yp, const T* zm, const T* zp, T* out, std::size_t n) {
+    runWidest([&] { greyCrossRowBlocks<Op>(c, ym, yp, zm, zp, out, n); });
+}
+
+// Whether crossFast runs Op's rows through greyCrossRow.
+template <class Op>
+struct UsesGreyRow : std::false_type {};
+template <>
+struct UsesGreyRow<GreyMax> : std::true_type {};
+template <>
+struct UsesGreyRow<GreyMin> : std::true_type {};
 
 }  // namespace detail
 }  // namespace filtering

@@ -1,0 +1,74 @@
+// Grey-value opening with the six-neighbour cross.
+// (CnGreyClosingFilter.h declares the same interface; the grey filters share
+// their passes in detail/GreyCross.h.)
+#pragma once
+
+#include <nvfiltering/framework/CnFilter.h>
+#include <nvfiltering/nvfiltering_export.h>
+#include <nvimage/Image.h>
+
+namespace com {
+namespace norvane {
+namespace filtering {
+
+// The grey erosion (CnGreyErosionFilter) followed by the grey dilation
+// (CnGreyDilationFilter), each run getIterations() times: with k iterations the
+// result equals k erosion passes, then k dilation passes. It never exceeds the
+// input (NaN aside) and removes the bright details into which the k-fold cross
+// (the voxels at most k face steps away) does not fit.
+//
+// setIterations(k) sets k; k = 0 copies the input. The default is 1.
+//
+// Borders: a neighbour outside the image is left out (the cross never wraps to
+// the next row or slice), which for the maximum and minimum is the same as
+// repeating the nearest voxel of the image.
+//
+// Floating-point values are ordered numerically, with -0 below +0; a cross that
+// holds a NaN gives NaN (the quiet NaN of std::numeric_limits<T>), so a NaN
+// spreads by one face step per pass. The result therefore depends neither on
+// the order nor on the grouping in which the voxels of a cross are combined.
+//
+// execute(input, output):
+// - output must have exactly the input's dimensions, otherwise a
+//   com::norvane::Throwable (class path "java/lang/Throwable") is thrown and
+//   nothing is written;
+// - output may be the input image itself, with the same result as with a
+//   separate output;
+// - every output voxel is written; an image with a zero dimension has no voxels
+//   and is left as it is.
+// Passes beyond X + Y + Z - 3 in a row change nothing (every voxel then holds
+// the extreme of the whole image) and are not run, so large iteration counts
+// cost no more than that. Bands of rows run as tasks on the executor
+// (setExecutor); the output does not depend on it.
+template <class T>
+class NVFILTERING_EXPORT CnGreyOpeningFilter : public CnFilter<T, T> {
+public:
+    CnGreyOpeningFilter();
+    ~CnGreyOpeningFilter() override;
+
+    void setIterations(unsigned int iterations);
+    unsigned int getIterations() const;
+
+    // The same result as execute(), every pass computed voxel by voxel in the
+    // order of the defining passes (interior, then the X, Y and Z borders), in
+    // the caller's thread. Slower; kept as the reference of the row-wise fast path.
+    void executeStraightforward(const imaging::Image<T>& input, imaging::Image<T>& output);
+
+protected:
+    void v_execute() override;
+
+private:
+    void checkDimensions(const imaging::Image<T>& input, const imaging::Image<T>& output) const;
+
+    unsigned int m_iterations;
+};
+
+extern template class CnGreyOpeningFilter<unsigned char>;
+extern template class CnGreyOpeningFilter<unsigned short>;
+extern template class CnGreyOpeningFilter<short>;
+extern template class CnGreyOpeningFilter<float>;
+extern template class CnGreyOpeningFilter<double>;
+
+}  // namespace filtering
+}  // namespace norvane
+}  // namespace com
