@@ -14,6 +14,7 @@
 #include <nvfiltering/morphology/CnGreyDilationFilter.h>
 #include <nvfiltering/framework/CnThreadPoolExecutor.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -127,7 +128,7 @@ void BM_Cross(benchmark::State& state) {
     const bool straightforward = state.range(0) != 0;
     for (auto _ : state) {
         if (straightforward) {
-            f.executeStraightforward(in, out);
+            com::norvane::filtering::detail::executeStraightforward(f, in, out);
         } else {
             f.execute(in, out);
         }
@@ -169,7 +170,7 @@ void BM_Volume(benchmark::State& state) {
     const bool straightforward = state.range(0) != 0;
     for (auto _ : state) {
         if (straightforward) {
-            f.executeStraightforward(in, out);
+            com::norvane::filtering::detail::executeStraightforward(f, in, out);
         } else {
             f.execute(in, out);
         }
@@ -205,7 +206,7 @@ void runLabelling(benchmark::State& state, const Image<unsigned char>& in, bool 
     const bool straightforward = state.range(0) != 0;
     for (auto _ : state) {
         if (straightforward) {
-            f.executeStraightforward(in, out);
+            com::norvane::filtering::detail::executeStraightforward(f, in, out);
         } else {
             f.execute(in, out);
         }
@@ -238,7 +239,7 @@ void BM_RegionalMaximum(benchmark::State& state) {
     const bool straightforward = state.range(0) != 0;
     for (auto _ : state) {
         if (straightforward) {
-            f.executeStraightforward(in, out);
+            com::norvane::filtering::detail::executeStraightforward(f, in, out);
         } else {
             f.execute(in, out);
         }
@@ -261,7 +262,7 @@ void BM_RegionalMaximumVolume(benchmark::State& state) {
     const bool straightforward = state.range(0) != 0;
     for (auto _ : state) {
         if (straightforward) {
-            f.executeStraightforward(in, out);
+            com::norvane::filtering::detail::executeStraightforward(f, in, out);
         } else {
             f.execute(in, out);
         }

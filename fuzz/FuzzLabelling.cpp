@@ -7,6 +7,7 @@
 // match the components an independent flood fill finds; the documented
 // rejections write nothing.
 #include <FuzzSupport.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 #include <algorithm>
 #include <deque>
@@ -166,7 +167,7 @@ void run(FuzzedDataProvider& in) {
         }
         bool referenceThrew = false;
         try {
-            reference.executeStraightforward(inputBefore, referenceOutput);
+            com::norvane::filtering::detail::executeStraightforward(reference, inputBefore, referenceOutput);
         } catch (const com::norvane::Throwable&) {
             referenceThrew = true;
         }

@@ -5,6 +5,7 @@
 #include <nvfiltering/framework/EightPointConnectivityIn3DException.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 #include <nvfiltering/morphology/detail/RunLabelling.h>
 
 #include <algorithm>
@@ -93,14 +94,6 @@ std::int32_t CnConnectedComponentFilter<T>::FirstInChain(std::uint32_t* chain, s
 template <class T>
 void CnConnectedComponentFilter<T>::v_execute() {
     run(false);
-}
-
-template <class T>
-void CnConnectedComponentFilter<T>::executeStraightforward(const imaging::Image<T>& input,
-                                                           imaging::Image<std::uint32_t>& output) {
-    this->setInputImage(&input);
-    this->setOutputImage(&output);
-    run(true);
 }
 
 template <class T>
@@ -378,8 +371,8 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     const std::size_t unit = Z > 1 ? Y : 1;
     const std::size_t units = Z > 1 ? Z : Y;
     const std::size_t unitVoxels = std::max<std::size_t>(1, unit * X);
-    const std::size_t unitsPerSlab = std::max({std::size_t{1}, (units + kMaxSlabs - 1) / kMaxSlabs,
-                                               (kMinSlabVoxels + unitVoxels - 1) / unitVoxels});
+    const std::size_t unitsPerSlab =
+        std::max({std::size_t{1}, (units + kMaxSlabs - 1) / kMaxSlabs, (kMinSlabVoxels + unitVoxels - 1) / unitVoxels});
     const std::size_t slabRows = unitsPerSlab * unit;
     const std::size_t slabCount = slabRows == 0 ? 0 : (rows + slabRows - 1) / slabRows;
     const auto slabBegin = [&](std::size_t s) { return s * slabRows; };
@@ -388,9 +381,8 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     // Runs of every slab, then their labels: the runs of row r are the labels
     // rowFirst[r] .. rowFirst[r + 1] - 1, in raster order over all slabs.
     std::vector<detail::SlabRuns> slabs(slabCount);
-    detail::parallelFor(executor, slabCount, [&](std::size_t s) {
-        slabs[s] = detail::extractRuns(src, X, slabBegin(s), slabEnd(s), cls);
-    });
+    detail::parallelFor(executor, slabCount,
+                        [&](std::size_t s) { slabs[s] = detail::extractRuns(src, X, slabBegin(s), slabEnd(s), cls); });
     std::size_t count = 0;
     for (const detail::SlabRuns& slab : slabs) {
         count += slab.voxels;
@@ -454,7 +446,8 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     // in an earlier slab, are among them.
     const auto slabOf = [&](std::uint32_t label) {
         return static_cast<std::size_t>(std::upper_bound(slabFirst.begin(), slabFirst.end(), label) -
-                                        slabFirst.begin()) - 1;
+                                        slabFirst.begin()) -
+               1;
     };
     std::vector<std::vector<std::uint32_t>> linkedRoots(slabCount);
     const auto faceLink = [&](std::uint32_t root) {
@@ -563,6 +556,35 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
 template class CnConnectedComponentFilter<unsigned char>;
 template class CnConnectedComponentFilter<short>;
 template class CnConnectedComponentFilter<std::uint32_t>;
+
+namespace detail {
+
+struct LabellingReference {
+    template <class T>
+    static void run(CnConnectedComponentFilter<T>& filter, const imaging::Image<T>& input,
+                    imaging::Image<std::uint32_t>& output) {
+        filter.setInputImage(&input);
+        filter.setOutputImage(&output);
+        filter.run(true);
+    }
+};
+
+template <class T>
+void executeStraightforward(CnConnectedComponentFilter<T>& filter, const imaging::Image<T>& input,
+                            imaging::Image<std::uint32_t>& output) {
+    LabellingReference::run(filter, input, output);
+}
+
+template void executeStraightforward<unsigned char>(CnConnectedComponentFilter<unsigned char>&,
+                                                    const imaging::Image<unsigned char>&,
+                                                    imaging::Image<std::uint32_t>&);
+template void executeStraightforward<short>(CnConnectedComponentFilter<short>&, const imaging::Image<short>&,
+                                            imaging::Image<std::uint32_t>&);
+template void executeStraightforward<std::uint32_t>(CnConnectedComponentFilter<std::uint32_t>&,
+                                                    const imaging::Image<std::uint32_t>&,
+                                                    imaging::Image<std::uint32_t>&);
+
+}  // namespace detail
 
 }  // namespace filtering
 }  // namespace norvane

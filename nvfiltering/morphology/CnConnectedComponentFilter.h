@@ -47,6 +47,10 @@ namespace filtering {
 //   then holds the n components numbered 1..n in the raster order of their
 //   first voxel, and the number of components and the minimum size keep their
 //   earlier values.
+namespace detail {
+struct LabellingReference;
+}  // namespace detail
+
 template <class T>
 class NVFILTERING_EXPORT CnConnectedComponentFilter : public CnFilter<T, std::uint32_t> {
 public:
@@ -61,17 +65,14 @@ public:
     // Selects 8-point connectivity for two-dimensional images; cannot be undone.
     void Set8PointConnectivity();
 
-    // The same result and the same changes of the members as execute(), computed
-    // by the defining sequence of passes (row labels, Y, diagonal and Z merges,
-    // chain resolution by pointer jumping, numbering, ranking), every voxel
-    // reached through the image access. Slower; kept as the reference of the
-    // one-sweep fast path.
-    void executeStraightforward(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output);
-
 protected:
     void v_execute() override;
 
 private:
+    // The reference path of the tests (detail/ReferencePaths.h) runs the
+    // defining sweeps through run(true).
+    friend struct detail::LabellingReference;
+
     // Root of label: follows the chain from chain[label] until a label points at
     // itself; raises *maxDepth to the number of steps taken. Changes no entry.
     std::int32_t FirstInChain(std::uint32_t* chain, std::uint32_t label, std::int32_t* maxDepth);

@@ -2,6 +2,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>
 #include <nvfiltering/morphology/detail/CrossFilterPasses.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 namespace com {
 namespace norvane {
@@ -30,19 +31,8 @@ void CnDilationFilter<T>::v_execute() {
     imaging::Image<T>& output = *this->m_output;
     checkDimensions(input, output);
     detail::runCrossPass(input, output, [this](const imaging::Image<T>& in, imaging::Image<T>& out) {
-        detail::crossFast<Combine>(in, out, [this](auto&&... args) { return dilate_with_checking(args...); },
-                                   this->getExecutor());
-    });
-}
-
-template <class T>
-void CnDilationFilter<T>::executeStraightforward(const imaging::Image<T>& input, imaging::Image<T>& output) {
-    this->setInputImage(&input);
-    this->setOutputImage(&output);
-    checkDimensions(input, output);
-    detail::runCrossPass(input, output, [this](const imaging::Image<T>& in, imaging::Image<T>& out) {
-        detail::crossStraightforward<Combine>(in, out,
-                                              [this](auto&&... args) { return dilate_with_checking(args...); });
+        detail::crossFast<Combine>(
+            in, out, [this](auto&&... args) { return dilate_with_checking(args...); }, this->getExecutor());
     });
 }
 
@@ -56,6 +46,31 @@ T CnDilationFilter<T>::dilate_with_checking(typename imaging::Image<T>::const_it
 template class CnDilationFilter<unsigned char>;
 template class CnDilationFilter<short>;
 template class CnDilationFilter<std::uint32_t>;
+
+namespace detail {
+
+template <class T>
+void executeStraightforward(const CnDilationFilter<T>& /*filter*/, const imaging::Image<T>& input,
+                            imaging::Image<T>& output) {
+    if (!output.hasSameDimensions(input)) {
+        throwThrowable(messages::kDilationOutputSize);
+    }
+    detail::runCrossPass(input, output, [](const imaging::Image<T>& in, imaging::Image<T>& out) {
+        detail::crossStraightforward<Combine>(
+            in, out, [](auto it, auto... rest) { return detail::combineWithChecking<Combine>(it.get(), rest...); });
+    });
+}
+
+template void executeStraightforward<unsigned char>(const CnDilationFilter<unsigned char>&,
+                                                    const imaging::Image<unsigned char>&,
+                                                    imaging::Image<unsigned char>&);
+template void executeStraightforward<short>(const CnDilationFilter<short>&, const imaging::Image<short>&,
+                                            imaging::Image<short>&);
+template void executeStraightforward<std::uint32_t>(const CnDilationFilter<std::uint32_t>&,
+                                                    const imaging::Image<std::uint32_t>&,
+                                                    imaging::Image<std::uint32_t>&);
+
+}  // namespace detail
 
 }  // namespace filtering
 }  // namespace norvane

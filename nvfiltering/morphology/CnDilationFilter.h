@@ -37,11 +37,6 @@ public:
     CnDilationFilter();
     ~CnDilationFilter() override;
 
-    // The same result as execute(), computed voxel by voxel through the image
-    // iterators in the order of the defining passes (interior, then the X, Y and
-    // Z borders). Slower; kept as the reference of the row-wise fast path.
-    void executeStraightforward(const imaging::Image<T>& input, imaging::Image<T>& output);
-
 protected:
     void v_execute() override;
 

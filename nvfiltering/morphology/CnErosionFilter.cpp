@@ -2,6 +2,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnErosionFilter.h>
 #include <nvfiltering/morphology/detail/CrossFilterPasses.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 namespace com {
 namespace norvane {
@@ -30,18 +31,8 @@ void CnErosionFilter<T>::v_execute() {
     imaging::Image<T>& output = *this->m_output;
     checkDimensions(input, output);
     detail::runCrossPass(input, output, [this](const imaging::Image<T>& in, imaging::Image<T>& out) {
-        detail::crossFast<Combine>(in, out, [this](auto&&... args) { return erode_with_checking(args...); },
-                                   this->getExecutor());
-    });
-}
-
-template <class T>
-void CnErosionFilter<T>::executeStraightforward(const imaging::Image<T>& input, imaging::Image<T>& output) {
-    this->setInputImage(&input);
-    this->setOutputImage(&output);
-    checkDimensions(input, output);
-    detail::runCrossPass(input, output, [this](const imaging::Image<T>& in, imaging::Image<T>& out) {
-        detail::crossStraightforward<Combine>(in, out, [this](auto&&... args) { return erode_with_checking(args...); });
+        detail::crossFast<Combine>(
+            in, out, [this](auto&&... args) { return erode_with_checking(args...); }, this->getExecutor());
     });
 }
 
@@ -55,6 +46,31 @@ T CnErosionFilter<T>::erode_with_checking(typename imaging::Image<T>::const_iter
 template class CnErosionFilter<unsigned char>;
 template class CnErosionFilter<short>;
 template class CnErosionFilter<std::uint32_t>;
+
+namespace detail {
+
+template <class T>
+void executeStraightforward(const CnErosionFilter<T>& /*filter*/, const imaging::Image<T>& input,
+                            imaging::Image<T>& output) {
+    if (!output.hasSameDimensions(input)) {
+        throwThrowable(messages::kErosionOutputSize);
+    }
+    detail::runCrossPass(input, output, [](const imaging::Image<T>& in, imaging::Image<T>& out) {
+        detail::crossStraightforward<Combine>(
+            in, out, [](auto it, auto... rest) { return detail::combineWithChecking<Combine>(it.get(), rest...); });
+    });
+}
+
+template void executeStraightforward<unsigned char>(const CnErosionFilter<unsigned char>&,
+                                                    const imaging::Image<unsigned char>&,
+                                                    imaging::Image<unsigned char>&);
+template void executeStraightforward<short>(const CnErosionFilter<short>&, const imaging::Image<short>&,
+                                            imaging::Image<short>&);
+template void executeStraightforward<std::uint32_t>(const CnErosionFilter<std::uint32_t>&,
+                                                    const imaging::Image<std::uint32_t>&,
+                                                    imaging::Image<std::uint32_t>&);
+
+}  // namespace detail
 
 }  // namespace filtering
 }  // namespace norvane

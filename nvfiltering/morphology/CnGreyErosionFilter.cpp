@@ -2,6 +2,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnGreyErosionFilter.h>
 #include <nvfiltering/morphology/detail/GreyCross.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 namespace com {
 namespace norvane {
@@ -37,20 +38,38 @@ void CnGreyErosionFilter<T>::v_execute() {
     detail::runGreyCross(*this->m_input, *this->m_output, sequence, this->getExecutor(), false);
 }
 
-template <class T>
-void CnGreyErosionFilter<T>::executeStraightforward(const imaging::Image<T>& input, imaging::Image<T>& output) {
-    this->setInputImage(&input);
-    this->setOutputImage(&output);
-    checkDimensions(input, output);
-    const detail::GreySequence sequence{false, m_iterations, 0};
-    detail::runGreyCross(input, output, sequence, nullptr, true);
-}
-
 template class CnGreyErosionFilter<unsigned char>;
 template class CnGreyErosionFilter<unsigned short>;
 template class CnGreyErosionFilter<short>;
 template class CnGreyErosionFilter<float>;
 template class CnGreyErosionFilter<double>;
+
+namespace detail {
+
+template <class T>
+void executeStraightforward(const CnGreyErosionFilter<T>& filter, const imaging::Image<T>& input,
+                            imaging::Image<T>& output) {
+    if (!output.hasSameDimensions(input)) {
+        throwThrowable(messages::kGreyErosionOutputSize);
+    }
+    const GreySequence sequence{false, filter.getIterations(), 0};
+    runGreyCross(input, output, sequence, nullptr, true);
+}
+
+template void executeStraightforward<unsigned char>(const CnGreyErosionFilter<unsigned char>&,
+                                                    const imaging::Image<unsigned char>&,
+                                                    imaging::Image<unsigned char>&);
+template void executeStraightforward<unsigned short>(const CnGreyErosionFilter<unsigned short>&,
+                                                     const imaging::Image<unsigned short>&,
+                                                     imaging::Image<unsigned short>&);
+template void executeStraightforward<short>(const CnGreyErosionFilter<short>&, const imaging::Image<short>&,
+                                            imaging::Image<short>&);
+template void executeStraightforward<float>(const CnGreyErosionFilter<float>&, const imaging::Image<float>&,
+                                            imaging::Image<float>&);
+template void executeStraightforward<double>(const CnGreyErosionFilter<double>&, const imaging::Image<double>&,
+                                             imaging::Image<double>&);
+
+}  // namespace detail
 
 }  // namespace filtering
 }  // namespace norvane

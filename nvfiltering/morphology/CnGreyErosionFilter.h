@@ -50,11 +50,6 @@ public:
     void setIterations(unsigned int iterations);
     unsigned int getIterations() const;
 
-    // The same result as execute(), every pass computed voxel by voxel in the
-    // order of the defining passes (interior, then the X, Y and Z borders), in
-    // the caller's thread. Slower; kept as the reference of the row-wise fast path.
-    void executeStraightforward(const imaging::Image<T>& input, imaging::Image<T>& output);
-
 protected:
     void v_execute() override;
 

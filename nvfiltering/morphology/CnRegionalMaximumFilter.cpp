@@ -5,6 +5,7 @@
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -119,10 +120,14 @@ CnRegionalMaximumFilter<T>::CnRegionalMaximumFilter() : m_volume(false) {}
 template <class T>
 CnRegionalMaximumFilter<T>::~CnRegionalMaximumFilter() = default;
 
+namespace {
+
+// The output a run may write: the input's dimensions in volume mode, otherwise
+// rows of the input's length and number (both images are addressed by the same
+// linear index).
 template <class T>
-void CnRegionalMaximumFilter<T>::checkDimensions(const imaging::Image<T>& input,
-                                                 const imaging::Image<unsigned char>& output) const {
-    if (m_volume) {
+void checkOutput(const imaging::Image<T>& input, const imaging::Image<unsigned char>& output, bool volume) {
+    if (volume) {
         if (!output.hasSameDimensions(input)) {
             throwThrowable(messages::kRegionalMaximumVolumeOutputSize);
         }
@@ -134,6 +139,14 @@ void CnRegionalMaximumFilter<T>::checkDimensions(const imaging::Image<T>& input,
         (input.getNumberOfVoxels() != 0 && output.getSizeZ() == 0)) {
         throwThrowable(messages::kRegionalMaximumOutputSize);
     }
+}
+
+}  // namespace
+
+template <class T>
+void CnRegionalMaximumFilter<T>::checkDimensions(const imaging::Image<T>& input,
+                                                 const imaging::Image<unsigned char>& output) const {
+    checkOutput(input, output, m_volume);
 }
 
 template <class T>
@@ -158,24 +171,10 @@ void CnRegionalMaximumFilter<T>::v_execute() {
     });
 }
 
-template <class T>
-void CnRegionalMaximumFilter<T>::executeStraightforward(const imaging::Image<T>& input,
-                                                        imaging::Image<unsigned char>& output) {
-    this->setInputImage(&input);
-    this->setOutputImage(&output);
-    checkDimensions(input, output);
-    withDistinctInput(input, output, [this, &output](const imaging::Image<T>& distinct) {
-        if (m_volume) {
-            computeVolumeStraightforward(distinct, output);
-        } else {
-            computeStraightforward(distinct, output);
-        }
-    });
-}
+namespace detail {
 
 template <class T>
-void CnRegionalMaximumFilter<T>::computeVolumeStraightforward(const imaging::Image<T>& input,
-                                                              imaging::Image<unsigned char>& output) {
+void computeVolumeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output) {
     const long long X = input.getSizeX(), Y = input.getSizeY(), Z = input.getSizeZ();
     for (long long z = 0; z < Z; ++z) {
         for (long long y = 0; y < Y; ++y) {
@@ -200,9 +199,12 @@ void CnRegionalMaximumFilter<T>::computeVolumeStraightforward(const imaging::Ima
     }
 }
 
+}  // namespace detail
+
+namespace detail {
+
 template <class T>
-void CnRegionalMaximumFilter<T>::computeStraightforward(const imaging::Image<T>& input,
-                                                        imaging::Image<unsigned char>& output) {
+void computeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output) {
     if (input.getNumberOfVoxels() == 0) {
         return;
     }
@@ -263,6 +265,8 @@ void CnRegionalMaximumFilter<T>::computeStraightforward(const imaging::Image<T>&
         test(j, {j - X - 1, j - X, j - 1, j + X - 1, j + X});
     }
 }
+
+}  // namespace detail
 
 template <class T>
 void CnRegionalMaximumFilter<T>::computeFast(const imaging::Image<T>& input, imaging::Image<unsigned char>& output) {
@@ -355,6 +359,37 @@ template class CnRegionalMaximumFilter<unsigned short>;
 template class CnRegionalMaximumFilter<short>;
 template class CnRegionalMaximumFilter<float>;
 template class CnRegionalMaximumFilter<double>;
+
+namespace detail {
+
+template <class T>
+void executeStraightforward(const CnRegionalMaximumFilter<T>& filter, const imaging::Image<T>& input,
+                            imaging::Image<unsigned char>& output) {
+    const bool volume = filter.getVolume();
+    checkOutput(input, output, volume);
+    withDistinctInput(input, output, [volume, &output](const imaging::Image<T>& distinct) {
+        if (volume) {
+            computeVolumeStraightforward(distinct, output);
+        } else {
+            computeStraightforward(distinct, output);
+        }
+    });
+}
+
+template void executeStraightforward<unsigned char>(const CnRegionalMaximumFilter<unsigned char>&,
+                                                    const imaging::Image<unsigned char>&,
+                                                    imaging::Image<unsigned char>&);
+template void executeStraightforward<unsigned short>(const CnRegionalMaximumFilter<unsigned short>&,
+                                                     const imaging::Image<unsigned short>&,
+                                                     imaging::Image<unsigned char>&);
+template void executeStraightforward<short>(const CnRegionalMaximumFilter<short>&, const imaging::Image<short>&,
+                                            imaging::Image<unsigned char>&);
+template void executeStraightforward<float>(const CnRegionalMaximumFilter<float>&, const imaging::Image<float>&,
+                                            imaging::Image<unsigned char>&);
+template void executeStraightforward<double>(const CnRegionalMaximumFilter<double>&, const imaging::Image<double>&,
+                                             imaging::Image<unsigned char>&);
+
+}  // namespace detail
 
 }  // namespace filtering
 }  // namespace norvane

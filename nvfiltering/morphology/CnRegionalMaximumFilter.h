@@ -49,13 +49,6 @@ public:
 
     void v_execute() override;
 
-    // The same mask as execute(), computed pixel by pixel through the image
-    // access in the defining order of regions (interior, corners, first and last
-    // rows, first and last columns), or in volume mode voxel by voxel over the
-    // neighbours inside the volume. Slower; kept as the reference of the
-    // row-wise fast path.
-    void executeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
-
     // Whether execute() tests the whole volume against 26 neighbours (true) or
     // the first slice against 8 (false, the default).
     void setVolume(bool volume);
@@ -64,9 +57,7 @@ public:
 private:
     void checkDimensions(const imaging::Image<T>& input, const imaging::Image<unsigned char>& output) const;
     void computeFast(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
-    void computeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
     void computeVolumeFast(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
-    void computeVolumeStraightforward(const imaging::Image<T>& input, imaging::Image<unsigned char>& output);
 
     bool m_volume;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 #include <cstdint>
 #include <ostream>
@@ -35,7 +36,7 @@ void runFast(nvf::CnConnectedComponentFilter<unsigned char>& f, const Image<unsi
     f.execute(in, out);
 }
 void runSlow(nvf::CnConnectedComponentFilter<unsigned char>& f, const Image<unsigned char>& in, Labels& out) {
-    f.executeStraightforward(in, out);
+    com::norvane::filtering::detail::executeStraightforward(f, in, out);
 }
 
 // One of the two paths, with a name for test listings.

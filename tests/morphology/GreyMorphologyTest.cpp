@@ -11,6 +11,7 @@
 #include <nvfiltering/morphology/CnGreyDilationFilter.h>
 #include <nvfiltering/morphology/CnGreyErosionFilter.h>
 #include <nvfiltering/morphology/CnGreyOpeningFilter.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 #include <climits>
 #include <cmath>
@@ -154,7 +155,7 @@ struct Run {
         EXPECT_EQ(f.getIterations(), iterations);
         f.setExecutor(executor);
         if (straightforward) {
-            f.executeStraightforward(in, out);
+            com::norvane::filtering::detail::executeStraightforward(f, in, out);
         } else {
             f.execute(in, out);
         }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 #include <cmath>
 #include <limits>
@@ -74,7 +75,7 @@ TYPED_TEST(RegionalMaximum, BothPathsMatchTheDefinitionOnRandomImages) {
             slow.fill(9);
             nvf::CnRegionalMaximumFilter<T> f;
             f.execute(in, fast);
-            f.executeStraightforward(in, slow);
+            com::norvane::filtering::detail::executeStraightforward(f, in, slow);
             expectFirstSlice(fast, expected, morphtest::describe(s) + " fast");
             expectFirstSlice(slow, expected, morphtest::describe(s) + " straightforward");
             // Deeper slices are left as they were.
@@ -180,7 +181,7 @@ TYPED_TEST(RegionalMaximum, WrongOutputDimensionsThrowBeforeWriting) {
                   "CnRegionalMaximumFilter: output image must have the input's X and Y dimensions and at least one "
                   "slice.");
         EXPECT_EQ(e.getClassPath(), "java/lang/Throwable");
-        EXPECT_THROW(f.executeStraightforward(in, out), com::norvane::Throwable);
+        EXPECT_THROW(com::norvane::filtering::detail::executeStraightforward(f, in, out), com::norvane::Throwable);
         for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
             EXPECT_EQ(out[i], 7);
         }
@@ -201,14 +202,14 @@ TYPED_TEST(RegionalMaximum, InputWithoutPixelsWritesNothing) {
         out.fill(4);
         nvf::CnRegionalMaximumFilter<T> f;
         EXPECT_NO_THROW(f.execute(in, out));
-        EXPECT_NO_THROW(f.executeStraightforward(in, out));
+        EXPECT_NO_THROW(com::norvane::filtering::detail::executeStraightforward(f, in, out));
         for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
             EXPECT_EQ(out[i], 4);
         }
         // Without voxels to test, an output without slices is accepted too.
         Mask flat(s.x, s.y, 0);
         EXPECT_NO_THROW(f.execute(in, flat));
-        EXPECT_NO_THROW(f.executeStraightforward(in, flat));
+        EXPECT_NO_THROW(com::norvane::filtering::detail::executeStraightforward(f, in, flat));
     }
 }
 
@@ -246,7 +247,7 @@ TYPED_TEST(RegionalMaximum, LongRowsMatchTheStraightforwardPath) {
         slow.fill(9);
         nvf::CnRegionalMaximumFilter<T> f;
         f.execute(in, fast);
-        f.executeStraightforward(in, slow);
+        com::norvane::filtering::detail::executeStraightforward(f, in, slow);
         ASSERT_TRUE(morphtest::sameBits(fast, slow)) << morphtest::describe(s);
         expectFirstSlice(fast, naiveMaxima(in), morphtest::describe(s));
     }
@@ -268,7 +269,7 @@ TYPED_TEST(RegionalMaximumFloating, NotANumberIsNeverAMaximumNorBeside) {
     Mask out(6, 5, 1), slow(6, 5, 1);
     nvf::CnRegionalMaximumFilter<T> f;
     f.execute(in, out);
-    f.executeStraightforward(in, slow);
+    com::norvane::filtering::detail::executeStraightforward(f, in, slow);
     EXPECT_TRUE(morphtest::sameBits(out, slow));
     EXPECT_EQ(out(2, 2, 0), 0);
     EXPECT_EQ(out(0, 0, 0), 0);
@@ -314,7 +315,7 @@ TYPED_TEST(RegionalMaximumFloating, SpecialValuesMatchTheStraightforwardPath) {
         Mask fast(s.x, s.y, s.z), slow(s.x, s.y, s.z);
         nvf::CnRegionalMaximumFilter<T> f;
         f.execute(in, fast);
-        f.executeStraightforward(in, slow);
+        com::norvane::filtering::detail::executeStraightforward(f, in, slow);
         ASSERT_TRUE(morphtest::sameBits(fast, slow)) << morphtest::describe(s);
         expectFirstSlice(fast, naiveMaxima(in), morphtest::describe(s));
     }

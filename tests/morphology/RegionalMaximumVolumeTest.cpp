@@ -6,6 +6,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/CnThreadPoolExecutor.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
+#include <nvfiltering/morphology/detail/ReferencePaths.h>
 
 #include <cmath>
 #include <cstdint>
@@ -94,7 +95,7 @@ TYPED_TEST(RegionalMaximumVolume, BothPathsMatchTheDefinition) {
         EXPECT_TRUE(f.getVolume());
         Mask fast = volumeMask(s, 7), slow = volumeMask(s, 9);
         f.execute(in, fast);
-        f.executeStraightforward(in, slow);
+        com::norvane::filtering::detail::executeStraightforward(f, in, slow);
         EXPECT_TRUE(morphtest::sameBits(fast, expected)) << describe(s);
         EXPECT_TRUE(morphtest::sameBits(slow, expected)) << describe(s);
     }
@@ -190,7 +191,7 @@ TYPED_TEST(RegionalMaximumVolume, OutputsWithoutTheInputsDimensionsThrowAndWrite
         for (const bool straightforward : {false, true}) {
             const auto e = morphtest::expectThrowable([&] {
                 if (straightforward) {
-                    f.executeStraightforward(in, out);
+                    com::norvane::filtering::detail::executeStraightforward(f, in, out);
                 } else {
                     f.execute(in, out);
                 }
@@ -222,7 +223,7 @@ void expectPlanarUnsigned() {
         nvf::CnRegionalMaximumFilter<T> f;
         Mask fast = volumeMask({s.x, s.y, 2}, 8), slow = volumeMask(plane, 9);
         f.execute(in, fast);
-        f.executeStraightforward(in, slow);
+        com::norvane::filtering::detail::executeStraightforward(f, in, slow);
         EXPECT_TRUE(morphtest::sameBits(slow, expected)) << describe(s);
         for (std::size_t i = 0; i < expected.getNumberOfVoxels(); ++i) {
             ASSERT_EQ(fast[i], expected[i]) << describe(s) << " pixel " << i;
@@ -242,7 +243,7 @@ TEST(RegionalMaximumUnsigned, InPlaceEqualsSeparateOutput) {
                 Mask separate(in), same(in);
                 const auto run = [&](const Image<unsigned char>& source, Mask& target) {
                     if (straightforward) {
-                        f.executeStraightforward(source, target);
+                        com::norvane::filtering::detail::executeStraightforward(f, source, target);
                     } else {
                         f.execute(source, target);
                     }
