@@ -93,30 +93,20 @@ std::int32_t CnConnectedComponentFilter<T>::FirstInChain(std::uint32_t* chain, s
 
 template <class T>
 void CnConnectedComponentFilter<T>::v_execute() {
-    run(false);
+    checkImages();
+    // Reads the whole input before it writes the output, so the output may be
+    // the input itself.
+    labelFast(*this->m_input, *this->m_output);
 }
 
 template <class T>
-void CnConnectedComponentFilter<T>::run(bool straightforward) {
+void CnConnectedComponentFilter<T>::checkImages() const {
     const imaging::Image<T>& input = *this->m_input;
-    imaging::Image<std::uint32_t>& output = *this->m_output;
     if (m_eightPointConnectivity && input.getSizeZ() != 1) {
         throw EightPointConnectivityIn3DException(messages::kEightPointIn3D, messages::kEightPointClassPath);
     }
-    if (!output.hasSameDimensions(input)) {
+    if (!this->m_output->hasSameDimensions(input)) {
         throwThrowable(messages::kConnectedComponentOutputSize);
-    }
-    if (!straightforward) {
-        // Reads the whole input before it writes the output, so the output may
-        // be the input itself.
-        labelFast(input, output);
-    } else if (static_cast<const void*>(&input) == static_cast<const void*>(&output)) {
-        // Only possible for 32-bit inputs: the passes clear the output and keep
-        // the provisional labels in it, so they read the input from a copy.
-        const imaging::Image<T> copy(input);
-        labelStraightforward(copy, output);
-    } else {
-        labelStraightforward(input, output);
     }
 }
 
@@ -157,192 +147,6 @@ void CnConnectedComponentFilter<T>::rankComponents(const std::vector<std::uint32
         labelToRank[rankToLabel[r]] = static_cast<std::uint32_t>(r);
         ++kept;
     }
-}
-
-// The defining sequence of sweeps. Every voxel is reached through the images'
-// linear-index access; the output holds the provisional labels meanwhile.
-template <class T>
-void CnConnectedComponentFilter<T>::labelStraightforward(const imaging::Image<T>& input,
-                                                         imaging::Image<std::uint32_t>& output) {
-    const unsigned int X = input.getSizeX(), Y = input.getSizeY(), Z = input.getSizeZ();
-    const std::size_t N = input.getNumberOfVoxels();
-    const std::size_t XY = static_cast<std::size_t>(X) * Y;
-    const auto index = [X, XY](unsigned int x, unsigned int y, unsigned int z) {
-        return XY * z + static_cast<std::size_t>(X) * y + x;
-    };
-
-    for (std::size_t v = 0; v < N; ++v) {
-        output[v] = 0;
-    }
-    std::size_t count = 0;
-    for (std::size_t v = 0; v < N; ++v) {
-        if (input[v] == m_classNumber) {
-            ++count;
-        }
-    }
-    if (count == 0) {
-        m_numberOfComponents = 0;
-        return;
-    }
-    if (count > kMaxForeground) {
-        throwThrowable(messages::kConnectedComponentTooManyVoxels);
-    }
-    std::vector<std::uint32_t> chain(count + 1, 0);
-    std::int32_t maxDepth = 0;
-    const auto find = [&](std::uint32_t label) {
-        return static_cast<std::uint32_t>(FirstInChain(chain.data(), label, &maxDepth));
-    };
-
-    // Row pass: one provisional label per run along X, in raster order.
-    std::uint32_t last = 0;
-    for (unsigned int z = 0; z < Z; ++z) {
-        for (unsigned int y = 0; y < Y; ++y) {
-            bool previous = false;
-            for (unsigned int x = 0; x < X; ++x) {
-                const std::size_t i = index(x, y, z);
-                if (input[i] == m_classNumber) {
-                    if (!previous) {
-                        ++last;
-                        chain[last] = last;
-                    }
-                    output[i] = last;
-                    previous = true;
-                } else {
-                    previous = false;
-                }
-            }
-        }
-    }
-    const std::size_t P = last;
-
-    // Y pass: walk every column with a running root.
-    for (unsigned int z = 0; z < Z; ++z) {
-        for (unsigned int x = 0; x < X; ++x) {
-            bool previous = false;
-            std::uint32_t root = 0;
-            for (unsigned int y = 0; y < Y; ++y) {
-                const std::uint32_t L = output[index(x, y, z)];
-                if (L == 0) {
-                    previous = false;
-                    continue;
-                }
-                if (!previous) {
-                    root = find(L);
-                } else if (chain[L] == L) {
-                    chain[L] = root;
-                } else {
-                    uniteWithRunning(chain.data(), root, find(L));
-                }
-                previous = true;
-            }
-        }
-    }
-
-    // Diagonal pass (8-point, single slice): join each voxel of the upper row
-    // with the labelled diagonal neighbours of the lower row.
-    if (m_eightPointConnectivity) {
-        for (unsigned int y = 1; y < Y; ++y) {
-            for (unsigned int x = 0; x < X; ++x) {
-                const std::uint32_t p = output[index(x, y - 1, 0)];
-                if (p == 0) {
-                    continue;
-                }
-                std::uint32_t root = find(p);
-                const auto merge = [&](std::uint32_t q) {
-                    const std::uint32_t r = find(q);
-                    if (r != root) {
-                        uniteWithRunning(chain.data(), root, r);
-                    }
-                };
-                if (x > 0 && output[index(x - 1, y, 0)] != 0) {
-                    merge(output[index(x - 1, y, 0)]);
-                }
-                if (x + 1 < X && output[index(x + 1, y, 0)] != 0) {
-                    merge(output[index(x + 1, y, 0)]);
-                }
-            }
-        }
-    }
-
-    // Z pass: walk every column along Z; the first label of a stretch has its
-    // parent pointed straight at the root.
-    for (unsigned int x = 0; x < X; ++x) {
-        for (unsigned int y = 0; y < Y; ++y) {
-            bool previous = false;
-            std::uint32_t root = 0;
-            for (unsigned int z = 0; z < Z; ++z) {
-                const std::uint32_t L = output[index(x, y, z)];
-                if (L == 0) {
-                    previous = false;
-                    continue;
-                }
-                if (!previous) {
-                    root = chain[L];
-                    if (chain[L] != L) {
-                        const std::uint32_t r = find(L);
-                        chain[root] = r;
-                        root = r;
-                    }
-                } else if (chain[L] == L) {
-                    chain[L] = root;
-                } else {
-                    uniteWithRunning(chain.data(), root, find(L));
-                }
-                previous = true;
-            }
-        }
-    }
-
-    // Chain resolution by pointer jumping: at least maxDepth + 2 rounds, and on
-    // until a round changes nothing (every entry then designates its root).
-    std::vector<std::uint32_t> second(count + 1, 0);
-    std::vector<std::uint32_t>* current = &chain;
-    std::vector<std::uint32_t>* next = &second;
-    const long long minimumRounds = static_cast<long long>(maxDepth) + 2;
-    long long rounds = 0;
-    bool changed = true;
-    while (rounds < minimumRounds || changed) {
-        changed = false;
-        const std::vector<std::uint32_t>& cur = *current;
-        std::vector<std::uint32_t>& nxt = *next;
-        for (std::size_t i = 0; i <= P; ++i) {
-            nxt[i] = cur[cur[i]];
-            changed = changed || nxt[i] != cur[i];
-        }
-        std::swap(current, next);
-        ++rounds;
-    }
-    const std::vector<std::uint32_t>& resolved = *current;
-
-    // Numbering in the order of each component's smallest provisional label.
-    std::vector<std::uint32_t> numbering(P + 1, 0);
-    std::uint32_t counter = 0;
-    for (std::size_t i = 0; i <= P; ++i) {
-        if (numbering[resolved[i]] == 0) {
-            numbering[resolved[i]] = counter;
-            ++counter;
-        }
-    }
-    const std::size_t n = counter - 1u;
-    std::vector<std::uint32_t> finalLabel(P + 1, 0);
-    for (std::size_t i = 0; i <= P; ++i) {
-        finalLabel[i] = numbering[resolved[i]];
-    }
-    for (std::size_t v = 0; v < N; ++v) {
-        output[v] = finalLabel[output[v]];
-    }
-
-    std::vector<std::uint32_t> sizes(n + 1, 0);
-    for (std::size_t v = 0; v < N; ++v) {
-        ++sizes[output[v]];
-    }
-    std::vector<std::uint32_t> labelToRank;
-    std::int32_t kept = 0;
-    rankComponents(sizes, labelToRank, kept);
-    for (std::size_t v = 0; v < N; ++v) {
-        output[v] = labelToRank[output[v]];
-    }
-    m_numberOfComponents = kept;
 }
 
 // Run-based labelling on raw pointers. Every run of foreground voxels along X
@@ -565,7 +369,201 @@ struct LabellingReference {
                     imaging::Image<std::uint32_t>& output) {
         filter.setInputImage(&input);
         filter.setOutputImage(&output);
-        filter.run(true);
+        filter.checkImages();
+        if (static_cast<const void*>(&input) == static_cast<const void*>(&output)) {
+            // Only possible for 32-bit inputs: the sweeps clear the output and keep
+            // the provisional labels in it, so they read the input from a copy.
+            const imaging::Image<T> copy(input);
+            label(filter, copy, output);
+        } else {
+            label(filter, input, output);
+        }
+    }
+
+    // The defining sequence of sweeps. Every voxel is reached through the images'
+    // linear-index access; the output holds the provisional labels meanwhile.
+    template <class T>
+    static void label(CnConnectedComponentFilter<T>& filter, const imaging::Image<T>& input,
+                      imaging::Image<std::uint32_t>& output) {
+        const unsigned int X = input.getSizeX(), Y = input.getSizeY(), Z = input.getSizeZ();
+        const std::size_t N = input.getNumberOfVoxels();
+        const std::size_t XY = static_cast<std::size_t>(X) * Y;
+        const auto index = [X, XY](unsigned int x, unsigned int y, unsigned int z) {
+            return XY * z + static_cast<std::size_t>(X) * y + x;
+        };
+
+        for (std::size_t v = 0; v < N; ++v) {
+            output[v] = 0;
+        }
+        std::size_t count = 0;
+        for (std::size_t v = 0; v < N; ++v) {
+            if (input[v] == filter.m_classNumber) {
+                ++count;
+            }
+        }
+        if (count == 0) {
+            filter.m_numberOfComponents = 0;
+            return;
+        }
+        if (count > kMaxForeground) {
+            throwThrowable(messages::kConnectedComponentTooManyVoxels);
+        }
+        std::vector<std::uint32_t> chain(count + 1, 0);
+        std::int32_t maxDepth = 0;
+        const auto find = [&](std::uint32_t label) {
+            return static_cast<std::uint32_t>(filter.FirstInChain(chain.data(), label, &maxDepth));
+        };
+
+        // Row pass: one provisional label per run along X, in raster order.
+        std::uint32_t last = 0;
+        for (unsigned int z = 0; z < Z; ++z) {
+            for (unsigned int y = 0; y < Y; ++y) {
+                bool previous = false;
+                for (unsigned int x = 0; x < X; ++x) {
+                    const std::size_t i = index(x, y, z);
+                    if (input[i] == filter.m_classNumber) {
+                        if (!previous) {
+                            ++last;
+                            chain[last] = last;
+                        }
+                        output[i] = last;
+                        previous = true;
+                    } else {
+                        previous = false;
+                    }
+                }
+            }
+        }
+        const std::size_t P = last;
+
+        // Y pass: walk every column with a running root.
+        for (unsigned int z = 0; z < Z; ++z) {
+            for (unsigned int x = 0; x < X; ++x) {
+                bool previous = false;
+                std::uint32_t root = 0;
+                for (unsigned int y = 0; y < Y; ++y) {
+                    const std::uint32_t L = output[index(x, y, z)];
+                    if (L == 0) {
+                        previous = false;
+                        continue;
+                    }
+                    if (!previous) {
+                        root = find(L);
+                    } else if (chain[L] == L) {
+                        chain[L] = root;
+                    } else {
+                        uniteWithRunning(chain.data(), root, find(L));
+                    }
+                    previous = true;
+                }
+            }
+        }
+
+        // Diagonal pass (8-point, single slice): join each voxel of the upper row
+        // with the labelled diagonal neighbours of the lower row.
+        if (filter.m_eightPointConnectivity) {
+            for (unsigned int y = 1; y < Y; ++y) {
+                for (unsigned int x = 0; x < X; ++x) {
+                    const std::uint32_t p = output[index(x, y - 1, 0)];
+                    if (p == 0) {
+                        continue;
+                    }
+                    std::uint32_t root = find(p);
+                    const auto merge = [&](std::uint32_t q) {
+                        const std::uint32_t r = find(q);
+                        if (r != root) {
+                            uniteWithRunning(chain.data(), root, r);
+                        }
+                    };
+                    if (x > 0 && output[index(x - 1, y, 0)] != 0) {
+                        merge(output[index(x - 1, y, 0)]);
+                    }
+                    if (x + 1 < X && output[index(x + 1, y, 0)] != 0) {
+                        merge(output[index(x + 1, y, 0)]);
+                    }
+                }
+            }
+        }
+
+        // Z pass: walk every column along Z; the first label of a stretch has its
+        // parent pointed straight at the root.
+        for (unsigned int x = 0; x < X; ++x) {
+            for (unsigned int y = 0; y < Y; ++y) {
+                bool previous = false;
+                std::uint32_t root = 0;
+                for (unsigned int z = 0; z < Z; ++z) {
+                    const std::uint32_t L = output[index(x, y, z)];
+                    if (L == 0) {
+                        previous = false;
+                        continue;
+                    }
+                    if (!previous) {
+                        root = chain[L];
+                        if (chain[L] != L) {
+                            const std::uint32_t r = find(L);
+                            chain[root] = r;
+                            root = r;
+                        }
+                    } else if (chain[L] == L) {
+                        chain[L] = root;
+                    } else {
+                        uniteWithRunning(chain.data(), root, find(L));
+                    }
+                    previous = true;
+                }
+            }
+        }
+
+        // Chain resolution by pointer jumping: at least maxDepth + 2 rounds, and on
+        // until a round changes nothing (every entry then designates its root).
+        std::vector<std::uint32_t> second(count + 1, 0);
+        std::vector<std::uint32_t>* current = &chain;
+        std::vector<std::uint32_t>* next = &second;
+        const long long minimumRounds = static_cast<long long>(maxDepth) + 2;
+        long long rounds = 0;
+        bool changed = true;
+        while (rounds < minimumRounds || changed) {
+            changed = false;
+            const std::vector<std::uint32_t>& cur = *current;
+            std::vector<std::uint32_t>& nxt = *next;
+            for (std::size_t i = 0; i <= P; ++i) {
+                nxt[i] = cur[cur[i]];
+                changed = changed || nxt[i] != cur[i];
+            }
+            std::swap(current, next);
+            ++rounds;
+        }
+        const std::vector<std::uint32_t>& resolved = *current;
+
+        // Numbering in the order of each component's smallest provisional label.
+        std::vector<std::uint32_t> numbering(P + 1, 0);
+        std::uint32_t counter = 0;
+        for (std::size_t i = 0; i <= P; ++i) {
+            if (numbering[resolved[i]] == 0) {
+                numbering[resolved[i]] = counter;
+                ++counter;
+            }
+        }
+        const std::size_t n = counter - 1u;
+        std::vector<std::uint32_t> finalLabel(P + 1, 0);
+        for (std::size_t i = 0; i <= P; ++i) {
+            finalLabel[i] = numbering[resolved[i]];
+        }
+        for (std::size_t v = 0; v < N; ++v) {
+            output[v] = finalLabel[output[v]];
+        }
+
+        std::vector<std::uint32_t> sizes(n + 1, 0);
+        for (std::size_t v = 0; v < N; ++v) {
+            ++sizes[output[v]];
+        }
+        std::vector<std::uint32_t> labelToRank;
+        std::int32_t kept = 0;
+        filter.rankComponents(sizes, labelToRank, kept);
+        for (std::size_t v = 0; v < N; ++v) {
+            output[v] = labelToRank[output[v]];
+        }
+        filter.m_numberOfComponents = kept;
     }
 };
 

@@ -69,16 +69,17 @@ protected:
     void v_execute() override;
 
 private:
-    // The reference path of the tests (detail/ReferencePaths.h) runs the
-    // defining sweeps through run(true).
+    // The straightforward path the fast one is tested against
+    // (detail/ReferencePaths.h): the defining sweeps, with this class's chain
+    // resolution and ranking.
     friend struct detail::LabellingReference;
 
     // Root of label: follows the chain from chain[label] until a label points at
     // itself; raises *maxDepth to the number of steps taken. Changes no entry.
     std::int32_t FirstInChain(std::uint32_t* chain, std::uint32_t label, std::int32_t* maxDepth);
 
-    void run(bool straightforward);
-    void labelStraightforward(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output);
+    // The 8-point check and the output's dimensions; throws as documented.
+    void checkImages() const;
     void labelFast(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output);
     // Ranking, selection and removal, shared by both paths. sizes has n + 1
     // entries (entry 0 unused). Returns the final number of every label 1..n
