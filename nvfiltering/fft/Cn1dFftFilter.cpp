@@ -1,17 +1,14 @@
-// The one-dimensional FFT filter: its settings, its argument checks and its
-// dispatch of a batch to the engine and driver that fit the layout. The engines
-// themselves live under detail/ (Gpfa, GpfaDrivers, PowerOfTwoFft).
+// The one-dimensional FFT filter: its settings, its argument checks, its table
+// and its batch of lines (detail/FftPasses.h picks the engine's driver for the
+// layout); the GPFA routines derived filters call forward to detail/Gpfa.
 #include <nvfiltering/fft/Cn1dFftFilter.h>
 
-#include <algorithm>
 #include <cstddef>
 
 #include <nvfiltering/fft/detail/FftChecks.h>
 #include <nvfiltering/fft/detail/FftEngine.h>
 #include <nvfiltering/fft/detail/FftPasses.h>
 #include <nvfiltering/fft/detail/Gpfa.h>
-#include <nvfiltering/fft/detail/GpfaDrivers.h>
-#include <nvfiltering/fft/detail/PowerOfTwoFft.h>
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvmath/CnFft.h>
 
