@@ -290,15 +290,32 @@ def label_args(a, connectivity, class_value, min_size, keep):
     return was_bool, connectivity, class_value, min_size, keep
 
 
-def regional_maxima_dtype(a):
-    """The dtype ``regional_maxima`` works in for the 2-d ``a`` (uint8, int8
-    and bool become int16)."""
-    check_ndim(a, "input", (2,))
+GREY_DTYPES = (np.dtype(np.uint8), np.dtype(np.uint16), np.dtype(np.int16), np.dtype(np.float32),
+               np.dtype(np.float64))
+
+
+def grey_input(a, name="input"):
+    """The dtype (native byte order) the grey filters work in and return for
+    ``a``: uint8, uint16, int16, float32 or float64; anything else is an error
+    (bool masks go to ``dilate`` and ``erode``)."""
+    check_ndim(a, name)
     dt = a.dtype.newbyteorder("=")
-    if dt in (np.dtype(np.uint8), np.dtype(np.int8), np.dtype(np.bool_)):
+    if dt not in GREY_DTYPES:
+        raise TypeError(f"{name}: expected uint8, uint16, int16, float32 or float64, got {a.dtype}")
+    return dt
+
+
+def regional_maxima_dtype(a):
+    """The dtype ``regional_maxima`` works in for the 2-d or 3-d ``a`` (int8
+    becomes int16, bool uint8: the same order of values)."""
+    check_ndim(a, "input", (2, 3))
+    dt = a.dtype.newbyteorder("=")
+    if dt == np.dtype(np.int8):
         dt = np.dtype(np.int16)
-    if dt not in (np.dtype(np.int16), np.dtype(np.float32), np.dtype(np.float64)):
-        raise TypeError(f"input: expected int16, float32 or float64, got {a.dtype}")
+    elif dt == np.dtype(np.bool_):
+        dt = np.dtype(np.uint8)
+    if dt not in GREY_DTYPES:
+        raise TypeError(f"input: expected uint8, uint16, int16, float32 or float64, got {a.dtype}")
     return dt
 
 

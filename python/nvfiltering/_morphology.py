@@ -1,5 +1,6 @@
 """Morphology on NumPy arrays: bitwise dilation and erosion with the cross of
-face neighbours, and the regional maxima of 2-d images.
+face neighbours, grey dilation, erosion, opening and closing with the same
+cross, and the regional maxima of 2-d images and 3-d volumes.
 
 Arrays are in C order: the last axis is the library's X, the one before it Y,
 the first of three Z. The arguments are checked in :mod:`._checks` (shared with
@@ -10,10 +11,10 @@ dtype and releases the GIL while the library runs.
 import numpy as np
 
 from . import _nvfiltering as _core
-from ._checks import (as_array, check_output, iterations_count, morphology_input, native, regional_maxima_dtype,
-                      workers_count)
+from ._checks import (as_array, check_output, grey_input, iterations_count, morphology_input, native,
+                      regional_maxima_dtype, workers_count)
 
-__all__ = ["dilate", "erode", "regional_maxima"]
+__all__ = ["dilate", "erode", "grey_closing", "grey_dilation", "grey_erosion", "grey_opening", "regional_maxima"]
 
 
 def _cross(run, input, iterations, output, workers):
@@ -113,14 +114,197 @@ def erode(input, *, iterations=1, output=None, workers=None):
     return _cross(_core.erode, input, iterations, output, workers)
 
 
-def regional_maxima(input, *, output=None, workers=None):
-    """Mask of the regional maxima of a 2-d image.
+def _grey(run, input, iterations, output, workers):
+    a = as_array(input, "input")
+    a = native(a, grey_input(a))
+    iterations = iterations_count(iterations)
+    out = check_output(output, a.shape, a.dtype)
+    return run(a, iterations, out, workers_count(workers))
+
+
+_GREY_NOTES = """
+    Borders: neighbours outside the array are left out, which for the maximum
+    and minimum is the same as repeating the edge value (scipy's
+    ``mode='nearest'``). Floating-point values are ordered numerically with
+    -0 below +0, and a NaN anywhere in the cross gives NaN, so one NaN spreads
+    one face step per pass. Zero-size input gives an empty result."""
+
+
+def grey_dilation(input, *, iterations=1, output=None, workers=None):
+    """Grey dilation with the cross of face neighbours: the maximum.
 
     Parameters
     ----------
-    input : array_like, 2 dimensions
-        int16, float32 or float64; uint8, int8 and bool are converted to int16
-        (exactly).
+    input : array_like, 1, 2 or 3 dimensions
+        uint8, uint16, int16, float32 or float64.
+    iterations : int, optional
+        Number of passes, >= 1, each on the result of the one before: the
+        maximum over the values at most ``iterations`` face steps away.
+    output : ndarray, optional
+        The input's shape and dtype, C-contiguous, writable; may be the input.
+    workers : int, optional
+        Threads, as in :func:`gaussian_filter`.
+
+    Returns
+    -------
+    ndarray
+        The input's dtype: each value the maximum of the value and its face
+        neighbours inside the array (3, 5 or 7 values in 1, 2 or 3 dimensions).
+
+    Raises
+    ------
+    TypeError
+        Another dtype (bool included: masks go to :func:`dilate`).
+    ValueError
+        0-d or 4-d input, iterations < 1, a wrong output.
+
+    Notes
+    -----{notes}
+
+    Examples
+    --------
+    >>> import numpy as np, nvfiltering as nvf
+    >>> img = np.zeros((3, 4), np.uint16); img[1, 1] = 7
+    >>> nvf.grey_dilation(img).tolist()
+    [[0, 7, 0, 0], [7, 7, 7, 0], [0, 7, 0, 0]]
+    """
+    return _grey(_core.grey_dilation, input, iterations, output, workers)
+
+
+def grey_erosion(input, *, iterations=1, output=None, workers=None):
+    """Grey erosion with the cross of face neighbours: the minimum.
+
+    Parameters
+    ----------
+    input : array_like, 1, 2 or 3 dimensions
+        uint8, uint16, int16, float32 or float64.
+    iterations : int, optional
+        Number of passes, >= 1: the minimum over the values at most
+        ``iterations`` face steps away.
+    output : ndarray, optional
+        The input's shape and dtype, C-contiguous, writable; may be the input.
+    workers : int, optional
+        Threads, as in :func:`gaussian_filter`.
+
+    Returns
+    -------
+    ndarray
+        The input's dtype: each value the minimum of the value and its face
+        neighbours inside the array.
+
+    Raises
+    ------
+    TypeError, ValueError
+        As :func:`grey_dilation`.
+
+    Notes
+    -----{notes}
+
+    Examples
+    --------
+    >>> import numpy as np, nvfiltering as nvf
+    >>> line = np.array([5.0, 3.0, 4.0, -0.0, 0.0, 2.0])
+    >>> nvf.grey_erosion(line).tolist()
+    [3.0, 3.0, -0.0, -0.0, -0.0, 0.0]
+    """
+    return _grey(_core.grey_erosion, input, iterations, output, workers)
+
+
+def grey_opening(input, *, iterations=1, output=None, workers=None):
+    """Grey opening with the cross: ``iterations`` erosion passes, then as
+    many dilation passes.
+
+    Parameters
+    ----------
+    input : array_like, 1, 2 or 3 dimensions
+        uint8, uint16, int16, float32 or float64.
+    iterations : int, optional
+        Passes of each kind, >= 1.
+    output : ndarray, optional
+        The input's shape and dtype, C-contiguous, writable; may be the input.
+    workers : int, optional
+        Threads, as in :func:`gaussian_filter`.
+
+    Returns
+    -------
+    ndarray
+        The input's dtype: never above the input (NaN aside); bright details
+        into which the cross (grown ``iterations`` times) does not fit are
+        removed.
+
+    Raises
+    ------
+    TypeError, ValueError
+        As :func:`grey_dilation`.
+
+    Notes
+    -----{notes}
+
+    Examples
+    --------
+    >>> import numpy as np, nvfiltering as nvf
+    >>> img = np.full((5, 5), 2, np.int16); img[2, 2] = 9
+    >>> int(nvf.grey_opening(img).max())
+    2
+    """
+    return _grey(_core.grey_opening, input, iterations, output, workers)
+
+
+def grey_closing(input, *, iterations=1, output=None, workers=None):
+    """Grey closing with the cross: ``iterations`` dilation passes, then as
+    many erosion passes.
+
+    Parameters
+    ----------
+    input : array_like, 1, 2 or 3 dimensions
+        uint8, uint16, int16, float32 or float64.
+    iterations : int, optional
+        Passes of each kind, >= 1.
+    output : ndarray, optional
+        The input's shape and dtype, C-contiguous, writable; may be the input.
+    workers : int, optional
+        Threads, as in :func:`gaussian_filter`.
+
+    Returns
+    -------
+    ndarray
+        The input's dtype: never below the input (NaN aside); dark details
+        into which the cross (grown ``iterations`` times) does not fit are
+        filled.
+
+    Raises
+    ------
+    TypeError, ValueError
+        As :func:`grey_dilation`.
+
+    Notes
+    -----{notes}
+
+    Examples
+    --------
+    >>> import numpy as np, nvfiltering as nvf
+    >>> img = np.full((5, 5), 2.0, np.float32); img[2, 2] = -1.0
+    >>> float(nvf.grey_closing(img).min())
+    2.0
+    """
+    return _grey(_core.grey_closing, input, iterations, output, workers)
+
+
+# The four share their notes (docstrings are absent under python -OO).
+for _f in (grey_dilation, grey_erosion, grey_opening, grey_closing):
+    if _f.__doc__:
+        _f.__doc__ = _f.__doc__.replace("{notes}", _GREY_NOTES)
+del _f
+
+
+def regional_maxima(input, *, output=None, workers=None):
+    """Mask of the regional maxima of a 2-d image or a 3-d volume.
+
+    Parameters
+    ----------
+    input : array_like, 2 or 3 dimensions
+        uint8, uint16, int16, float32 or float64; int8 is converted to int16
+        and bool to uint8 (exactly).
     output : ndarray of uint8, optional
         The input's shape, C-contiguous, writable.
     workers : int, optional
@@ -129,20 +313,22 @@ def regional_maxima(input, *, output=None, workers=None):
     Returns
     -------
     ndarray of uint8
-        1 where the value is > 0 and not smaller than any of its eight
-        neighbours inside the image (flat tops are marked in full), else 0.
+        1 where the value is > 0 and not smaller than any of its neighbours
+        inside the array (8 in an image, 26 in a volume; flat tops are marked
+        in full), else 0.
 
     Raises
     ------
     TypeError
         Another dtype.
     ValueError
-        Not 2-d, a wrong output.
+        Not 2-d or 3-d, a wrong output.
 
     Notes
     -----
-    NaN never is a maximum, and a pixel next to a NaN is not one either.
-    +inf is a maximum (if no neighbour is NaN).
+    NaN never is a maximum, and a value next to a NaN is not one either.
+    +inf is a maximum (if no neighbour is NaN). A volume of one slice gives
+    the mask of that slice as an image.
 
     Examples
     --------
@@ -150,6 +336,9 @@ def regional_maxima(input, *, output=None, workers=None):
     >>> img = np.array([[0, 1, 0], [1, 3, 1], [0, 1, 0]], np.float32)
     >>> nvf.regional_maxima(img).tolist()
     [[0, 0, 0], [0, 1, 0], [0, 0, 0]]
+    >>> vol = np.zeros((3, 3, 3), np.uint16); vol[1, 1, 1] = 5; vol[0, 0, 0] = 5
+    >>> [tuple(map(int, p)) for p in np.argwhere(nvf.regional_maxima(vol))]
+    [(0, 0, 0), (1, 1, 1)]
     """
     a = as_array(input, "input")
     a = native(a, regional_maxima_dtype(a))

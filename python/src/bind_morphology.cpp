@@ -1,5 +1,7 @@
-// Bindings of the morphology filters: dilation and erosion with the cross
-// (repeated), connected components ranked by size, and the regional maxima mask.
+// Bindings of the morphology filters: bitwise dilation and erosion with the
+// cross (repeated), grey dilation, erosion, opening and closing with the cross,
+// connected components ranked by size, and the regional maxima mask of an image
+// or a volume.
 #include "common.h"
 
 #include <nanobind/stl/optional.h>
@@ -11,6 +13,10 @@
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>
 #include <nvfiltering/morphology/CnErosionFilter.h>
+#include <nvfiltering/morphology/CnGreyClosingFilter.h>
+#include <nvfiltering/morphology/CnGreyDilationFilter.h>
+#include <nvfiltering/morphology/CnGreyErosionFilter.h>
+#include <nvfiltering/morphology/CnGreyOpeningFilter.h>
 #include <nvfiltering/morphology/CnRegionalMaximumFilter.h>
 
 namespace nvfpy {
@@ -35,6 +41,26 @@ nb::object cross(In<T> input, unsigned int iterations, std::optional<Out<T>> out
             std::swap(current, next);
         }
         result = std::move(current);
+    }
+    return deliver<T>(std::move(result), output, shape);
+}
+
+// The grey filter F with `iterations` passes, run in place on the one copy of
+// the input (the grey filters allow the output to be the input image).
+template <class F, class T>
+nb::object grey(In<T> input, unsigned int iterations, std::optional<Out<T>> output, int workers) {
+    const Dims d = dimsOf(input);
+    const std::vector<std::size_t> shape = shapeOf(input);
+    const T* src = input.data();
+    std::unique_ptr<img::Image<T>> result;
+    {
+        nb::gil_scoped_release release;
+        Workers pool(workers);
+        result = imageFrom<img::Image<T>>(src, d);
+        F filter;
+        filter.setIterations(iterations);
+        filter.setExecutor(pool.get());
+        filter.execute(*result, *result);
     }
     return deliver<T>(std::move(result), output, shape);
 }
@@ -79,6 +105,9 @@ nb::object regionalMaxima(In<T> input, std::optional<Out<std::uint8_t>> output, 
         const auto image = imageFrom<img::Image<T>>(src, d);
         result = std::make_unique<img::Image<std::uint8_t>>(d.x, d.y, d.z);
         flt::CnRegionalMaximumFilter<T> filter;
+        // A 3-d array is tested as a volume (26 neighbours); an image keeps the
+        // test of its one slice against 8.
+        filter.setVolume(shape.size() == 3);
         filter.setExecutor(pool.get());
         filter.execute(*image, *result);
     }
@@ -96,19 +125,42 @@ void bindCross(nb::module_& m) {
           "workers"_a);
 }
 
+template <class T>
+void bindGrey(nb::module_& m) {
+    using namespace nb::literals;
+    m.def("grey_dilation", &grey<flt::CnGreyDilationFilter<T>, T>, "input"_a.noconvert(), "iterations"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("grey_erosion", &grey<flt::CnGreyErosionFilter<T>, T>, "input"_a.noconvert(), "iterations"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("grey_opening", &grey<flt::CnGreyOpeningFilter<T>, T>, "input"_a.noconvert(), "iterations"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("grey_closing", &grey<flt::CnGreyClosingFilter<T>, T>, "input"_a.noconvert(), "iterations"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+}
+
+template <class T>
+void bindRegionalMaxima(nb::module_& m) {
+    using namespace nb::literals;
+    m.def("regional_maxima", &regionalMaxima<T>, "input"_a.noconvert(), "output"_a.noconvert().none(),
+          "workers"_a);
+}
+
 }  // namespace
 
 void bindMorphology(nb::module_& m) {
-    using namespace nb::literals;
     bindCross<std::uint8_t>(m);
     bindCross<std::int16_t>(m);
     bindCross<std::uint32_t>(m);
-    m.def("regional_maxima", &regionalMaxima<std::int16_t>, "input"_a.noconvert(), "output"_a.noconvert().none(),
-          "workers"_a);
-    m.def("regional_maxima", &regionalMaxima<float>, "input"_a.noconvert(), "output"_a.noconvert().none(),
-          "workers"_a);
-    m.def("regional_maxima", &regionalMaxima<double>, "input"_a.noconvert(), "output"_a.noconvert().none(),
-          "workers"_a);
+    bindGrey<std::uint8_t>(m);
+    bindGrey<std::uint16_t>(m);
+    bindGrey<std::int16_t>(m);
+    bindGrey<float>(m);
+    bindGrey<double>(m);
+    bindRegionalMaxima<std::uint8_t>(m);
+    bindRegionalMaxima<std::uint16_t>(m);
+    bindRegionalMaxima<std::int16_t>(m);
+    bindRegionalMaxima<float>(m);
+    bindRegionalMaxima<double>(m);
 }
 
 }  // namespace nvfpy

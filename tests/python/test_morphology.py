@@ -1,6 +1,8 @@
-"""dilate, erode, label and regional_maxima against scipy.ndimage (exactly;
-labels after canonical renumbering), with their dtypes, odd shapes, outputs
-and argument errors."""
+"""dilate, erode, the grey filters, label and regional_maxima against
+scipy.ndimage and NumPy definitions (exactly; labels after canonical
+renumbering), with their dtypes, odd shapes, outputs and argument errors."""
+
+import itertools
 
 import numpy as np
 import pytest
@@ -80,6 +82,241 @@ class TestDilateErode:
                                       ndi.binary_erosion(m, cross(len(shape)), border_value=1).astype(np.uint8))
 
 
+GREY_DTYPES = [np.uint8, np.uint16, np.int16, np.float32, np.float64]
+GREY_NAMES = ["grey_dilation", "grey_erosion", "grey_opening", "grey_closing"]
+# The kinds of pass every grey function runs, in order (``iterations`` of each).
+PASS_KINDS = {"grey_dilation": ("dilation",), "grey_erosion": ("erosion",),
+              "grey_opening": ("erosion", "dilation"), "grey_closing": ("dilation", "erosion")}
+
+
+def grey_values(shape, dtype, seed):
+    """Random values over the whole range of an integer type; normal floats
+    with some repeated values (ties) for the float types."""
+    r = rng(seed)
+    if np.dtype(dtype).kind in "iu":
+        info = np.iinfo(dtype)
+        return r.integers(info.min, info.max, shape, dtype=dtype, endpoint=True)
+    a = (r.normal(size=shape) * 100).astype(dtype)
+    a[r.random(shape) < 0.2] = dtype(1.5)
+    return a
+
+
+def scipy_grey(name, a, iterations):
+    """``iterations`` passes of scipy's single-pass operation(s) with the cross
+    and mode='nearest', in the order the function runs them."""
+    fp = cross(a.ndim)
+    kinds = PASS_KINDS[name]
+    out = a
+    for kind in kinds:
+        op = ndi.grey_dilation if kind == "dilation" else ndi.grey_erosion
+        for _ in range(iterations):
+            out = op(out, footprint=fp, mode="nearest")
+    return out
+
+
+def passes(name):
+    return len(PASS_KINDS[name])
+
+
+def ordered_keys(a):
+    """int64 keys whose order is the library's order of non-NaN floats, -0 below +0."""
+    itype, magnitude = (np.int32, 2**31 - 1) if a.dtype == np.float32 else (np.int64, 2**63 - 1)
+    bits = a.view(itype).astype(np.int64)
+    return np.where(bits < 0, -(bits & magnitude) - 1, bits)
+
+
+def from_keys(keys, dtype):
+    itype, sign = (np.int32, -2**31) if np.dtype(dtype) == np.float32 else (np.int64, -2**63)
+    bits = np.where(keys < 0, (-(keys + 1)) | np.int64(sign), keys).astype(itype)
+    return bits.view(dtype)
+
+
+def numpy_cross_pass(a, op):
+    """One pass of ``op`` (np.maximum or np.minimum) over the face cross, the
+    neighbours outside the array left out (exact for int64, unlike scipy's
+    filters, which go through double)."""
+    padded = np.pad(a, 1, mode="edge")
+    out = a.copy()
+    for axis in range(a.ndim):
+        for start in (0, 2):
+            index = tuple(slice(start, start + n) if ax == axis else slice(1, 1 + n)
+                          for ax, n in enumerate(a.shape))
+            out = op(out, padded[index])
+    return out
+
+
+def numpy_grey(name, a, iterations):
+    kinds = PASS_KINDS[name]
+    out = a
+    for kind in kinds:
+        for _ in range(iterations):
+            out = numpy_cross_pass(out, np.maximum if kind == "dilation" else np.minimum)
+    return out
+
+
+def float_reference(name, a, iterations):
+    """The grey filters on floats by definition: NaN where a NaN lies within
+    reach (one face step per pass), elsewhere the extreme in the order with -0
+    below +0, computed exactly on integer keys."""
+    nan = np.isnan(a)
+    keys = ordered_keys(np.where(nan, a.dtype.type(0), a))
+    value = from_keys(numpy_grey(name, keys, iterations), a.dtype)
+    reach = passes(name) * iterations
+    if nan.any():
+        spread = ndi.binary_dilation(nan, cross(a.ndim), iterations=reach)
+        value = np.where(spread, a.dtype.type(np.nan), value)
+    return value
+
+
+def same_bits(got, want):
+    assert got.dtype == want.dtype and got.shape == want.shape
+    np.testing.assert_array_equal(np.isnan(got), np.isnan(want))
+    ok = ~np.isnan(want)
+    np.testing.assert_array_equal(np.signbit(got[ok]), np.signbit(want[ok]))
+    np.testing.assert_array_equal(got[ok], want[ok])
+
+
+class TestGreyMorphology:
+    @pytest.mark.parametrize("name", GREY_NAMES)
+    @pytest.mark.parametrize("dtype", GREY_DTYPES)
+    @pytest.mark.parametrize("shape", SHAPES)
+    def test_equals_scipy(self, name, dtype, shape):
+        a = grey_values(shape, dtype, sum(shape) + len(name))
+        got = getattr(nvf, name)(a)
+        assert got.dtype == np.dtype(dtype) and got.shape == a.shape
+        np.testing.assert_array_equal(got, scipy_grey(name, a, 1))
+        if np.dtype(dtype).kind != "f":
+            np.testing.assert_array_equal(got, numpy_grey(name, a, 1))
+
+    @pytest.mark.parametrize("name", GREY_NAMES)
+    @pytest.mark.parametrize("dtype", GREY_DTYPES)
+    @pytest.mark.parametrize("iterations", [2, 3, 5])
+    def test_iterations_are_repeated_passes(self, name, dtype, iterations):
+        a = grey_values((11, 13, 9), dtype, iterations)
+        got = getattr(nvf, name)(a, iterations=iterations)
+        np.testing.assert_array_equal(got, scipy_grey(name, a, iterations))
+        if name in ("grey_dilation", "grey_erosion"):
+            repeated = a
+            for _ in range(iterations):
+                repeated = getattr(nvf, name)(repeated)
+        else:
+            first, second = ((nvf.grey_erosion, nvf.grey_dilation) if name == "grey_opening"
+                             else (nvf.grey_dilation, nvf.grey_erosion))
+            repeated = second(first(a, iterations=iterations), iterations=iterations)
+        np.testing.assert_array_equal(got, repeated)
+
+    @pytest.mark.parametrize("name", GREY_NAMES)
+    @pytest.mark.parametrize("dtype", [np.float32, np.float64])
+    @pytest.mark.parametrize("shape", [(19,), (9, 14), (7, 10, 9)])
+    @pytest.mark.parametrize("iterations", [1, 2])
+    def test_nan_spreads_over_the_cross(self, name, dtype, shape, iterations):
+        a = grey_values(shape, dtype, 31 + len(shape))
+        a[rng(32).random(shape) < 0.04] = np.nan
+        a.flat[len(a.flat) // 2] = np.nan  # at least one
+        want = float_reference(name, a, iterations)
+        same_bits(getattr(nvf, name)(a, iterations=iterations), want)
+        assert np.isnan(want).sum() > np.isnan(a).sum() or np.isnan(a).all()
+
+    @pytest.mark.parametrize("dtype", [np.float32, np.float64])
+    def test_nan_result_is_the_quiet_nan(self, dtype):
+        itype = np.uint32 if dtype == np.float32 else np.uint64
+        quiet = np.array(np.nan, dtype).view(itype)
+        a = np.ones((5, 6), dtype)
+        odd_nan = (np.array(0xFFC00123, np.uint32).view(np.float32) if dtype == np.float32
+                   else np.array(0xFFF8000000000123, np.uint64).view(np.float64))
+        a[2, 3] = odd_nan  # negative, with a payload
+        for name in GREY_NAMES:
+            got = getattr(nvf, name)(a)
+            assert np.isnan(got).any()
+            assert (got[np.isnan(got)].view(itype) == quiet).all(), name
+
+    @pytest.mark.parametrize("name", GREY_NAMES)
+    @pytest.mark.parametrize("dtype", [np.float32, np.float64])
+    def test_signed_zero_below_positive_zero(self, name, dtype):
+        r = rng(40)
+        a = np.where(r.random((9, 11, 8)) < 0.5, dtype(-0.0), dtype(0.0)).astype(dtype)
+        a[r.random(a.shape) < 0.1] = dtype(-1.0)
+        a[r.random(a.shape) < 0.1] = dtype(np.inf)
+        for iterations in (1, 2):
+            same_bits(getattr(nvf, name)(a, iterations=iterations), float_reference(name, a, iterations))
+        same_bits(nvf.grey_dilation(np.array([-0.0, -0.0, -0.0, 0.0, -0.0, -0.0], dtype)),
+                  np.array([-0.0, -0.0, 0.0, 0.0, 0.0, -0.0], dtype))
+        same_bits(nvf.grey_erosion(np.array([0.0, 0.0, -0.0, 0.0, 0.0, 0.0], dtype)),
+                  np.array([0.0, -0.0, -0.0, -0.0, 0.0, 0.0], dtype))
+
+    @pytest.mark.parametrize("dtype", GREY_DTYPES)
+    def test_many_iterations_reach_the_extremes(self, dtype):
+        a = grey_values((6, 7, 8), dtype, 50)
+        for name, extreme in (("grey_dilation", a.max()), ("grey_erosion", a.min())):
+            got = getattr(nvf, name)(a, iterations=2**31 - 1)
+            assert (got == extreme).all()
+        np.testing.assert_array_equal(nvf.grey_opening(a, iterations=1000), np.full(a.shape, a.min()))
+        np.testing.assert_array_equal(nvf.grey_closing(a, iterations=1000), np.full(a.shape, a.max()))
+
+    def test_output_in_place_views_and_byte_order(self):
+        a = grey_values((10, 12, 14), np.float32, 60)
+        want = nvf.grey_closing(a, iterations=2)
+        out = np.empty_like(a)
+        assert nvf.grey_closing(a, iterations=2, output=out) is out
+        np.testing.assert_array_equal(out, want)
+        same = a.copy()
+        assert nvf.grey_closing(same, iterations=2, output=same) is same
+        np.testing.assert_array_equal(same, want)
+        view = a[::-1, 1::2, ::3]
+        np.testing.assert_array_equal(nvf.grey_dilation(view), scipy_grey("grey_dilation", view.copy(), 1))
+        swapped = a.astype(a.dtype.newbyteorder())
+        got = nvf.grey_erosion(swapped)
+        assert got.dtype == np.float32 and got.dtype.isnative
+        np.testing.assert_array_equal(got, nvf.grey_erosion(a))
+        assert nvf.grey_opening(np.zeros((0, 3), np.uint16)).shape == (0, 3)
+        # Python lists are taken as NumPy takes them (int64 is refused, float64 not).
+        np.testing.assert_array_equal(nvf.grey_dilation([1.0, 3.0, 2.0]), [3.0, 3.0, 3.0])
+
+    @pytest.mark.parametrize("name", GREY_NAMES)
+    def test_errors(self, name):
+        f = getattr(nvf, name)
+        for bad, error in [(np.zeros((2, 2), bool), TypeError), (np.zeros((2, 2), np.int32), TypeError),
+                           (np.zeros((2, 2), np.uint32), TypeError), (np.zeros((2, 2), np.int8), TypeError),
+                           (np.zeros((2, 2), np.float16), TypeError), (np.zeros((2, 2), np.complex64), TypeError),
+                           (np.zeros((2, 2, 2, 2), np.uint8), ValueError), (np.uint8(1), ValueError)]:
+            with pytest.raises(error, match="input"):
+                f(bad)
+        a = np.zeros((4, 5), np.int16)
+        for iterations, error in [(0, ValueError), (-1, ValueError), (1.0, TypeError), (True, TypeError),
+                                  (2**31, ValueError)]:
+            with pytest.raises(error, match="iterations"):
+                f(a, iterations=iterations)
+        with pytest.raises(TypeError, match="output"):
+            f(a, output=np.empty(a.shape, np.uint16))
+        with pytest.raises(ValueError, match="output"):
+            f(a, output=np.empty((5, 4), np.int16))
+        with pytest.raises(ValueError, match="output"):
+            f(a, output=np.empty((4, 10), np.int16)[:, ::2])
+        with pytest.raises(ValueError, match="workers"):
+            f(a, workers=0)
+
+    def test_threads_on_a_volume_of_several_bands(self):
+        # Large enough for several bands of rows per pass.
+        a = grey_values((41, 67, 95), np.float32, 70)
+        a[rng(71).random(a.shape) < 0.001] = np.nan
+        for name in GREY_NAMES:
+            want = float_reference(name, a, 2)
+            for workers in (None, 2, 3, -1):
+                same_bits(getattr(nvf, name)(a, iterations=2, workers=workers), want)
+        levels = few_levels(a.shape, np.uint16, 72)
+        for workers in (None, 2, 3):
+            np.testing.assert_array_equal(nvf.regional_maxima(levels, workers=workers), maxima_reference(levels))
+
+    @settings(max_examples=60, deadline=None)
+    @given(shape=st.lists(st.integers(1, 9), min_size=1, max_size=3), dtype=st.sampled_from(GREY_DTYPES),
+           name=st.sampled_from(GREY_NAMES), iterations=st.integers(1, 4), seed=st.integers(0, 2**16),
+           workers=st.sampled_from([None, 2, -1]))
+    def test_property_equals_scipy(self, shape, dtype, name, iterations, seed, workers):
+        a = grey_values(tuple(shape), dtype, seed)
+        got = getattr(nvf, name)(a, iterations=iterations, workers=workers)
+        np.testing.assert_array_equal(got, scipy_grey(name, a, iterations))
+
+
 class TestLabel:
     @pytest.mark.parametrize("shape, connectivity", [((40,), None), ((30, 31), 4), ((30, 31), 8), ((12, 13, 14), 6),
                                                      ((1, 20, 21), None), ((9, 1), 8)])
@@ -139,23 +376,40 @@ class TestLabel:
 
 
 def maxima_reference(a):
-    """Value > 0 and >= every existing 8-neighbour; NaN never qualifies."""
+    """Value > 0 and >= every existing neighbour (8 in 2-d, 26 in 3-d); NaN
+    never qualifies, nor does a value next to one."""
     padded = np.pad(a.astype(np.float64), 1, constant_values=-np.inf)
     keep = (a > 0) & ~np.isnan(a)
-    for dy in (-1, 0, 1):
-        for dx in (-1, 0, 1):
-            n = padded[1 + dy:1 + dy + a.shape[0], 1 + dx:1 + dx + a.shape[1]]
-            keep &= (a >= n) & ~np.isnan(n)
+    for offset in itertools.product((-1, 0, 1), repeat=a.ndim):
+        n = padded[tuple(slice(1 + o, 1 + o + size) for o, size in zip(offset, a.shape))]
+        keep &= (a >= n) & ~np.isnan(n)
     return keep.astype(np.uint8)
 
 
+def few_levels(shape, dtype, seed, low=-3, high=5):
+    """Few distinct values (plateaus everywhere), non-negative for unsigned types."""
+    if np.dtype(dtype).kind == "u":
+        low = 0
+    return rng(seed).integers(low, high, shape).astype(dtype)
+
+
+MAXIMA_DTYPES = [np.uint8, np.uint16, np.int16, np.float32, np.float64]
+
+
 class TestRegionalMaxima:
-    @pytest.mark.parametrize("dtype", [np.int16, np.float32, np.float64, np.uint8])
+    @pytest.mark.parametrize("dtype", MAXIMA_DTYPES + [np.int8, np.bool_])
     @pytest.mark.parametrize("shape", [(1, 1), (1, 9), (9, 1), (31, 37)])
     def test_equals_the_definition(self, dtype, shape):
-        a = rng(5).integers(-3, 5, shape).astype(dtype) if dtype != np.uint8 else \
-            rng(5).integers(0, 5, shape).astype(dtype)
+        a = few_levels(shape, dtype, 5)
         np.testing.assert_array_equal(nvf.regional_maxima(a), maxima_reference(a))
+
+    def test_full_range_values(self):
+        for dtype in (np.uint8, np.uint16, np.int16):
+            info = np.iinfo(dtype)
+            a = rng(11).integers(info.min, info.max, (23, 29, 19), dtype=dtype, endpoint=True)
+            a[3:6, 4:8, 2:5] = info.max  # a plateau at the top of the range
+            for x in (a, a[7]):
+                np.testing.assert_array_equal(nvf.regional_maxima(x), maxima_reference(x))
 
     def test_nan_inf_output_and_errors(self):
         a = rng(6).random((20, 21)).astype(np.float32)
@@ -166,15 +420,76 @@ class TestRegionalMaxima:
         assert got[10, 10] == 1 and got[4, 5] == 0
         out = np.empty(a.shape, np.uint8)
         assert nvf.regional_maxima(a, output=out) is out
-        with pytest.raises(ValueError, match="input"):
-            nvf.regional_maxima(np.zeros((3, 3, 3), np.float32))
-        with pytest.raises(TypeError, match="input"):
-            nvf.regional_maxima(np.zeros((3, 3), np.int32))
+        np.testing.assert_array_equal(out, got)
+        for bad in (np.zeros((3, 3, 3, 3), np.float32), np.zeros(9, np.float32), np.float32(1)):
+            with pytest.raises(ValueError, match="input"):
+                nvf.regional_maxima(bad)
+        for bad_dtype in (np.int32, np.uint32, np.float16, np.complex64):
+            with pytest.raises(TypeError, match="input"):
+                nvf.regional_maxima(np.zeros((3, 3), bad_dtype))
         with pytest.raises(TypeError, match="output"):
             nvf.regional_maxima(a, output=np.empty(a.shape, np.bool_))
+        with pytest.raises(ValueError, match="output"):
+            nvf.regional_maxima(a, output=np.empty((20, 20), np.uint8))
 
     @settings(max_examples=40, deadline=None)
     @given(h=st.integers(1, 12), w=st.integers(1, 12), levels=st.integers(1, 4), workers=st.sampled_from([None, 2]))
     def test_property_equals_the_definition(self, h, w, levels, workers):
         a = rng(h * 13 + w).integers(-1, levels, (h, w)).astype(np.float64)
+        np.testing.assert_array_equal(nvf.regional_maxima(a, workers=workers), maxima_reference(a))
+
+
+class TestRegionalMaximaVolume:
+    @pytest.mark.parametrize("dtype", MAXIMA_DTYPES + [np.int8, np.bool_])
+    @pytest.mark.parametrize("shape", [(1, 1, 1), (1, 7, 9), (5, 1, 7), (6, 5, 1), (9, 1, 1), (13, 11, 15)])
+    def test_equals_the_definition(self, dtype, shape):
+        a = few_levels(shape, dtype, sum(shape))
+        got = nvf.regional_maxima(a)
+        assert got.dtype == np.uint8 and got.shape == a.shape
+        np.testing.assert_array_equal(got, maxima_reference(a))
+
+    @pytest.mark.parametrize("dtype", MAXIMA_DTYPES)
+    def test_one_slice_is_the_image(self, dtype):
+        a = few_levels((17, 19), dtype, 8)
+        np.testing.assert_array_equal(nvf.regional_maxima(a[np.newaxis])[0], nvf.regional_maxima(a))
+
+    def test_diagonal_neighbours_across_slices_count(self):
+        # Only the corner-to-corner neighbour in the next slice is higher.
+        a = np.zeros((2, 3, 3), np.float32)
+        a[0, 1, 1] = 2.0
+        a[1, 2, 2] = 3.0
+        got = nvf.regional_maxima(a)
+        assert got[0, 1, 1] == 0 and got[1, 2, 2] == 1
+        a[1, 2, 2] = 2.0  # a plateau across slices: both marked
+        got = nvf.regional_maxima(a)
+        assert got[0, 1, 1] == 1 and got[1, 2, 2] == 1 and got.sum() == 2
+
+    @pytest.mark.parametrize("dtype", [np.float32, np.float64])
+    def test_nan_and_inf(self, dtype):
+        a = few_levels((9, 10, 11), dtype, 12)
+        a[rng(13).random(a.shape) < 0.03] = np.nan
+        a[4, 5, 6] = np.inf
+        a[0, 0, 0] = -np.inf
+        got = nvf.regional_maxima(a)
+        np.testing.assert_array_equal(got, maxima_reference(a))
+        assert not got[np.isnan(a)].any()
+        near_nan = ndi.binary_dilation(np.isnan(a), ndi.generate_binary_structure(3, 3))
+        assert not got[near_nan].any()
+
+    def test_output_views_and_empty(self):
+        a = few_levels((8, 9, 10), np.int16, 14)
+        out = np.empty(a.shape, np.uint8)
+        assert nvf.regional_maxima(a, output=out) is out
+        np.testing.assert_array_equal(out, maxima_reference(a))
+        view = a[::-1, 1::2, ::3]
+        np.testing.assert_array_equal(nvf.regional_maxima(view), maxima_reference(view))
+        swapped = a.astype(a.dtype.newbyteorder())
+        np.testing.assert_array_equal(nvf.regional_maxima(swapped), maxima_reference(a))
+        assert nvf.regional_maxima(np.zeros((0, 3, 4), np.float32)).shape == (0, 3, 4)
+
+    @settings(max_examples=40, deadline=None)
+    @given(shape=st.tuples(st.integers(1, 8), st.integers(1, 8), st.integers(1, 8)), levels=st.integers(1, 4),
+           dtype=st.sampled_from(MAXIMA_DTYPES), workers=st.sampled_from([None, 2, 3]))
+    def test_property_equals_the_definition(self, shape, levels, dtype, workers):
+        a = few_levels(shape, dtype, sum(shape) * levels, high=levels)
         np.testing.assert_array_equal(nvf.regional_maxima(a, workers=workers), maxima_reference(a))

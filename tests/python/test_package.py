@@ -107,6 +107,11 @@ class TestWorkers:
             lambda w: nvf.erode(vol, workers=w),
             lambda w: nvf.label(vol > 100, workers=w)[0],
             lambda w: nvf.regional_maxima(vol[0].astype(np.float32), workers=w),
+            lambda w: nvf.regional_maxima(vol // 32, workers=w),
+            lambda w: nvf.grey_dilation(vol.astype(np.uint16) * 251, iterations=2, workers=w),
+            lambda w: nvf.grey_erosion(vol.astype(np.int16) - 128, workers=w),
+            lambda w: nvf.grey_opening(vol.astype(np.float32) / 7, iterations=3, workers=w),
+            lambda w: nvf.grey_closing(vol.astype(np.float64) / 3, workers=w),
             lambda w: nfft.fftn(vol[:, :20, :20], workers=w),
         ]
         for call in calls:
@@ -166,7 +171,7 @@ class TestLimits:
         # Zero-stride views: no memory is used, and the check comes before the
         # copy that would make them contiguous.
         huge = np.broadcast_to(np.uint8(0), (2**32,))
-        for call in (nvf.dilate, nvf.pyramid_down, lambda a: nvf.gaussian_filter(a, 1.0),
+        for call in (nvf.dilate, nvf.grey_dilation, nvf.pyramid_down, lambda a: nvf.gaussian_filter(a, 1.0),
                      lambda a: nvf.label(a)):
             with pytest.raises(ValueError, match="input"):
                 call(huge)

@@ -17,8 +17,10 @@ the output's shape.
 
 What is exact (bit for bit the whole-array result, for any chunking):
 :func:`separable_filter`, :func:`pyramid_down`, :func:`dilate`, :func:`erode`,
-:func:`regional_maxima` (halos as wide as the footprint, no halo past the
-array's edge, chunk boundaries moved onto the resampling grid) and
+:func:`grey_dilation`, :func:`grey_erosion`, :func:`grey_opening`,
+:func:`grey_closing`, :func:`regional_maxima` (halos as wide as the reach of
+the filter, no halo past the array's edge, chunk boundaries moved onto the
+resampling grid) and
 :func:`label` (same labels, ranking and order of equal sizes). The Gaussian
 filters differ from the whole-array result by at most
 :func:`gaussian_error_bound` times max|input| (:func:`gradient_error_bound`
@@ -42,9 +44,10 @@ from ._convolution import pyramid_down, separable_filter
 from ._fft import fft2, fftn, ifft2, ifftn
 from ._gaussian import gaussian_error_bound, gaussian_filter, gaussian_gradient, gradient_error_bound
 from ._label import label
-from ._morphology import dilate, erode, regional_maxima
+from ._morphology import dilate, erode, grey_closing, grey_dilation, grey_erosion, grey_opening, regional_maxima
 
 __all__ = [
     "dilate", "erode", "fft2", "fftn", "gaussian_error_bound", "gaussian_filter", "gaussian_gradient",
-    "gradient_error_bound", "ifft2", "ifftn", "label", "pyramid_down", "regional_maxima", "separable_filter",
+    "gradient_error_bound", "grey_closing", "grey_dilation", "grey_erosion", "grey_opening", "ifft2", "ifftn",
+    "label", "pyramid_down", "regional_maxima", "separable_filter",
 ]

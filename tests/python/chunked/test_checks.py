@@ -18,6 +18,9 @@ U8_4D = np.zeros((2, 3, 4, 5), np.uint8)
 BOOL_2D = np.zeros((12, 10), bool)
 I16_2D = np.zeros((12, 10), np.int16)
 U32_3D = np.zeros((6, 8, 10), np.uint32)
+U16_3D = np.zeros((6, 8, 10), np.uint16)
+I8_2D = np.zeros((12, 10), np.int8)
+F16_2D = np.zeros((12, 10), np.float16)
 F32_2D = np.zeros((12, 10), np.float32)
 F32_VEC = np.zeros((12, 10, 3), np.float32)
 F32_VEC_BAD = np.zeros((12, 10, 4), np.float32)
@@ -98,9 +101,28 @@ REFUSED = [
     ("erode", I16_2D, (), {"iterations": "1"}),
     ("erode", F64_3D, (), {}),
     ("erode", SCALAR, (), {}),
-    ("regional_maxima", U8_3D, (), {}),
+    ("grey_dilation", U16_3D, (), {"iterations": 0}),
+    ("grey_dilation", F32_2D, (), {"iterations": 2**31}),
+    ("grey_dilation", BOOL_2D, (), {}),
+    ("grey_dilation", U32_3D, (), {}),
+    ("grey_dilation", U8_4D, (), {}),
+    ("grey_dilation", C64_2D, (), {}),
+    ("grey_dilation", TEXT_2D, (), {}),
+    ("grey_erosion", I8_2D, (), {}),
+    ("grey_erosion", F64_3D, (), {"iterations": 1.0}),
+    ("grey_erosion", SCALAR, (), {}),
+    ("grey_erosion", I16_2D, (), {"workers": 0}),
+    ("grey_opening", F16_2D, (), {}),
+    ("grey_opening", U8_3D, (), {"iterations": True}),
+    ("grey_opening", U8_1D, (), {"workers": "1"}),
+    ("grey_closing", np.zeros((12, 10), np.int32), (), {}),
+    ("grey_closing", F32_2D, (), {"iterations": -3}),
+    ("grey_closing", U8_4D, (), {}),
+    ("regional_maxima", U8_4D, (), {}),
     ("regional_maxima", U8_1D, (), {}),
     ("regional_maxima", np.zeros((8, 8), np.uint32), (), {}),
+    ("regional_maxima", np.zeros((4, 5, 6), np.int32), (), {}),
+    ("regional_maxima", F16_2D, (), {}),
     ("regional_maxima", C64_2D, (), {}),
     ("regional_maxima", F32_2D, (), {"workers": 1.0}),
     # Labelling
@@ -190,6 +212,14 @@ ACCEPTED = [
     ("dilate", (np.arange(120) % 9 == 0).reshape(12, 10), (), {"iterations": np.int32(2)}),
     ("erode", (np.arange(480) % 5).astype(np.uint32).reshape(6, 8, 10), (), {"iterations": 3}),
     ("regional_maxima", (np.arange(120) % 13).astype(np.uint8).reshape(12, 10), (), {}),
+    ("regional_maxima", (np.arange(480) % 13).astype(np.uint16).reshape(6, 8, 10), (), {}),
+    ("regional_maxima", (np.arange(480) % 7 - 3).astype(np.int8).reshape(6, 8, 10), (), {"workers": -1}),
+    ("regional_maxima", (np.arange(480) % 11 == 0).reshape(6, 8, 10), (), {}),
+    ("grey_dilation", (np.arange(480) * 37 % 65536).astype(np.uint16).reshape(6, 8, 10), (), {"iterations": 2}),
+    ("grey_erosion", (np.arange(120) * 0.37).astype(">f8").reshape(12, 10), (), {"iterations": np.int64(3)}),
+    ("grey_opening", (np.arange(16) * 7 % 5).astype(np.int16), (), {"workers": 2}),
+    ("grey_closing", (np.arange(480) % 7).astype(np.float32).reshape(6, 8, 10), (), {"iterations": 100}),
+    ("grey_closing", np.zeros((0, 3, 4), np.uint8), (), {}),
     ("label", (np.arange(120) % 3 == 0).reshape(12, 10), (), {"connectivity": np.int64(8), "class_value": np.uint8(1)}),
     ("label", (np.arange(480) % 4).astype(np.int16).reshape(6, 8, 10), (), {"class_value": 0, "min_size": 2}),
     ("label", np.zeros((0, 8), np.uint8), (), {"keep": 3}),

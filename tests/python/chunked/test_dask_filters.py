@@ -181,7 +181,75 @@ def test_regional_maxima_exact(nv, nvd, dtype):
     chunked = threaded(nvd.regional_maxima(da.from_array(x, chunks=(10, 7))))
     np.testing.assert_array_equal(chunked, nv.regional_maxima(x))
     with pytest.raises(ValueError):
-        nvd.regional_maxima(da.zeros((4, 4, 4), chunks=2))
+        nvd.regional_maxima(da.zeros((4, 4, 4, 4), chunks=2))
+
+
+GREY_NAMES = ("grey_dilation", "grey_erosion", "grey_opening", "grey_closing")
+
+
+def grey_volume(shape, dtype, rng, nan=0.0):
+    if np.dtype(dtype).kind in "iu":
+        info = np.iinfo(dtype)
+        return rng.integers(info.min, info.max, shape, dtype=dtype, endpoint=True)
+    x = (rng.normal(size=shape) * 50).astype(dtype)
+    x[rng.random(shape) < 0.1] = 0.0
+    x[rng.random(shape) < 0.1] = -0.0
+    x[rng.random(shape) < nan] = np.nan
+    return x
+
+
+def same_bits(got, want):
+    assert got.dtype == want.dtype and got.shape == want.shape
+    if got.dtype.kind == "f":
+        itype = np.uint32 if got.dtype == np.float32 else np.uint64
+        np.testing.assert_array_equal(got.view(itype), want.view(itype))
+    else:
+        np.testing.assert_array_equal(got, want)
+
+
+@pytest.mark.parametrize("dtype", [np.uint8, np.uint16, np.int16, np.float32, np.float64])
+@pytest.mark.parametrize("iterations", [1, 2, 3])
+def test_grey_exact(nv, nvd, dtype, iterations):
+    rng = np.random.default_rng(iterations * 10 + np.dtype(dtype).num)
+    x = grey_volume((23, 31, 27), dtype, rng, nan=0.003)
+    d = da.from_array(x, chunks=(7, 11, 9))
+    for name in GREY_NAMES:
+        whole = getattr(nv, name)(x, iterations=iterations)
+        lazy = getattr(nvd, name)(d, iterations=iterations)
+        assert lazy.dtype == whole.dtype and lazy.shape == x.shape
+        same_bits(threaded(lazy), whole)
+
+
+@pytest.mark.parametrize("shape, chunks", [((57, 43), (10, 7)), ((101,), (13,)), ((1, 29, 33), (1, 5, 9)),
+                                           ((19, 1, 21), (4, 1, 6))])
+def test_grey_exact_1d_2d_and_thin(nv, nvd, shape, chunks):
+    rng = np.random.default_rng(len(shape))
+    for dtype in (np.int16, np.float32):
+        x = grey_volume(shape, dtype, rng, nan=0.01)
+        for name in GREY_NAMES:
+            for iterations in (1, 4):
+                lazy = getattr(nvd, name)(da.from_array(x, chunks=chunks), iterations=iterations)
+                same_bits(threaded(lazy), getattr(nv, name)(x, iterations=iterations))
+
+
+def test_grey_chunks_thinner_than_the_halo_are_merged(nv, nvd):
+    x = grey_volume((30, 31), np.float64, np.random.default_rng(3))
+    lazy = nvd.grey_opening(da.from_array(x, chunks=(3, 4)), iterations=3)  # halo 6
+    assert all(c >= 6 for axis in lazy.chunks for c in axis)
+    same_bits(threaded(lazy), nv.grey_opening(x, iterations=3))
+
+
+@pytest.mark.parametrize("dtype", [np.uint8, np.uint16, np.int16, np.float32, np.float64])
+def test_regional_maxima_volume_exact(nv, nvd, dtype):
+    rng = np.random.default_rng(np.dtype(dtype).num)
+    x = rng.integers(0 if np.dtype(dtype).kind == "u" else -2, 4, (29, 23, 31)).astype(dtype)
+    if np.dtype(dtype).kind == "f":
+        x[rng.random(x.shape) < 0.01] = np.nan
+    whole = nv.regional_maxima(x)
+    for chunks in [(7, 5, 9), (10, 23, 4), (1, 8, 31)]:
+        lazy = nvd.regional_maxima(da.from_array(x, chunks=chunks))
+        assert lazy.dtype == np.uint8 and lazy.shape == x.shape
+        np.testing.assert_array_equal(threaded(lazy), whole)
 
 
 @settings(max_examples=20, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -195,3 +263,23 @@ def test_morphology_and_pyramid_any_chunking(nv, nvd, shape, split, iterations, 
     d = da.from_array(x, chunks=chunks)
     np.testing.assert_array_equal(threaded(nvd.dilate(d, iterations=iterations)), nv.dilate(x, iterations=iterations))
     np.testing.assert_array_equal(threaded(nvd.pyramid_down(d)), nv.pyramid_down(x))
+
+
+@settings(max_examples=25, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(shape=st.lists(st.integers(1, 25), min_size=1, max_size=3),
+       split=st.lists(st.integers(1, 5), min_size=3, max_size=3),
+       name=st.sampled_from(GREY_NAMES), dtype=st.sampled_from([np.uint8, np.uint16, np.int16, np.float32, np.float64]),
+       iterations=st.integers(1, 3), seed=st.integers(0, 2**16))
+def test_grey_and_maxima_any_chunking(nv, nvd, shape, split, name, dtype, iterations, seed):
+    rng = np.random.default_rng(seed)
+    x = grey_volume(tuple(shape), dtype, rng, nan=0.02)
+    # Uneven chunks: random cut points along every axis.
+    chunks = []
+    for n, s in zip(shape, split):
+        cuts = sorted(set(rng.integers(1, n, s - 1).tolist())) if n > 1 else []
+        edges = [0] + cuts + [n]
+        chunks.append(tuple(e - b for b, e in zip(edges[:-1], edges[1:])))
+    d = da.from_array(x, chunks=tuple(chunks))
+    same_bits(threaded(getattr(nvd, name)(d, iterations=iterations)), getattr(nv, name)(x, iterations=iterations))
+    if x.ndim >= 2:
+        np.testing.assert_array_equal(threaded(nvd.regional_maxima(d)), nv.regional_maxima(x))
