@@ -35,6 +35,7 @@ template class CnFilter<short, unsigned char>;
 template class CnFilter<short, std::uint32_t>;
 template class CnFilter<unsigned short, unsigned short>;
 template class CnFilter<unsigned short, unsigned char>;
+template class CnFilter<unsigned short, std::uint32_t>;
 template class CnFilter<std::uint32_t, std::uint32_t>;
 template class CnFilter<float, float>;
 template class CnFilter<float, unsigned char>;

@@ -55,6 +55,7 @@ extern template class CnFilter<short, unsigned char>;
 extern template class CnFilter<short, std::uint32_t>;
 extern template class CnFilter<unsigned short, unsigned short>;
 extern template class CnFilter<unsigned short, unsigned char>;
+extern template class CnFilter<unsigned short, std::uint32_t>;
 extern template class CnFilter<std::uint32_t, std::uint32_t>;
 extern template class CnFilter<float, float>;
 extern template class CnFilter<float, unsigned char>;

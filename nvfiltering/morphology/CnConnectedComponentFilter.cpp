@@ -359,6 +359,7 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
 
 template class CnConnectedComponentFilter<unsigned char>;
 template class CnConnectedComponentFilter<short>;
+template class CnConnectedComponentFilter<unsigned short>;
 template class CnConnectedComponentFilter<std::uint32_t>;
 
 namespace detail {
@@ -578,6 +579,9 @@ template void executeStraightforward<unsigned char>(CnConnectedComponentFilter<u
                                                     imaging::Image<std::uint32_t>&);
 template void executeStraightforward<short>(CnConnectedComponentFilter<short>&, const imaging::Image<short>&,
                                             imaging::Image<std::uint32_t>&);
+template void executeStraightforward<unsigned short>(CnConnectedComponentFilter<unsigned short>&,
+                                                     const imaging::Image<unsigned short>&,
+                                                     imaging::Image<std::uint32_t>&);
 template void executeStraightforward<std::uint32_t>(CnConnectedComponentFilter<std::uint32_t>&,
                                                     const imaging::Image<std::uint32_t>&,
                                                     imaging::Image<std::uint32_t>&);

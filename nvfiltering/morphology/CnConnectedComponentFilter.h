@@ -20,8 +20,8 @@ namespace filtering {
 //
 // After execute(input, output) the output holds 0 for the background and for
 // removed components, and 1..m for the kept components numbered by size, 1
-// being the largest (components of equal size come in no defined order);
-// GetNumberOfComponents() returns m.
+// being the largest (components of equal size in the raster order of their
+// first voxels); GetNumberOfComponents() returns m.
 // - A component smaller than the minimum component size is removed.
 // - A component number k in 1..n (n the number of components found) keeps the
 //   k largest components together with any others of the k-th size: the
@@ -96,6 +96,7 @@ private:
 
 extern template class CnConnectedComponentFilter<unsigned char>;
 extern template class CnConnectedComponentFilter<short>;
+extern template class CnConnectedComponentFilter<unsigned short>;
 extern template class CnConnectedComponentFilter<std::uint32_t>;
 
 }  // namespace filtering

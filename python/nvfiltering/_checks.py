@@ -272,9 +272,16 @@ def iterations_count(iterations):
     return integer(iterations, "iterations", 1, 2**31 - 1)
 
 
+LABEL_DTYPES = (np.dtype(np.uint8), np.dtype(np.uint16), np.dtype(np.int16), np.dtype(np.uint32))
+
+
 def label_args(a, connectivity, class_value, min_size, keep):
-    """(was bool, connectivity, class_value, min_size, keep) of ``label`` on ``a``."""
-    was_bool = morphology_input(a)
+    """(was bool, connectivity, class_value, min_size, keep) of ``label`` on
+    ``a``; class_value stays None (every non-zero voxel is foreground)."""
+    check_ndim(a, "input")
+    was_bool = a.dtype == np.bool_
+    if not was_bool and a.dtype.newbyteorder("=") not in LABEL_DTYPES:
+        raise TypeError(f"input: expected uint8, uint16, int16, uint32 or bool, got {a.dtype}")
     allowed = {1: (2,), 2: (4, 8), 3: (6,)}[a.ndim]
     if connectivity is None:
         connectivity = allowed[0]
@@ -284,7 +291,8 @@ def label_args(a, connectivity, class_value, min_size, keep):
                          f"got {connectivity}")
     info = np.iinfo(np.uint8 if was_bool else a.dtype)
     high = 1 if was_bool else info.max
-    class_value = integer(class_value, "class_value", int(info.min), int(high))
+    if class_value is not None:
+        class_value = integer(class_value, "class_value", int(info.min), int(high))
     min_size = integer(min_size, "min_size", 0, 2**32 - 1)
     keep = integer(keep, "keep", 0, 2**31 - 1)
     return was_bool, connectivity, class_value, min_size, keep

@@ -14,17 +14,20 @@ from ._checks import as_array, label_args, native, workers_count
 __all__ = ["label"]
 
 
-def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, workers=None):
-    """Connected components of the voxels equal to ``class_value``, ranked by size.
+def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None):
+    """Connected components of the foreground, ranked by size.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8, int16, uint32 or bool.
+        uint8, uint16, int16, uint32 or bool.
     connectivity : int, optional
         3-d: 6 (default); 2-d: 4 (default) or 8; 1-d: 2 (default).
     class_value : int, optional
-        The value of the voxels to label (default 1); must fit the dtype.
+        None (default): every non-zero voxel is foreground (True for bool),
+        whatever its value, as in ``scipy.ndimage.label``. An int: only the
+        voxels equal to it are foreground (the others, 0 or not, are
+        background); it must fit the dtype (0 or 1 for bool).
     min_size : int, optional
         Components smaller than this are removed (set to 0).
     keep : int, optional
@@ -37,7 +40,8 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
     -------
     labels : ndarray of uint32
         0 for the background and removed components, 1 .. count by size,
-        1 the largest (components of equal size in no defined order).
+        1 the largest; components of equal size are numbered in the raster
+        (C) order of their first voxel.
     count : int
         The number of components kept.
 
@@ -49,18 +53,36 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
         0-d or 4-d input, a connectivity the dimension does not have, values
         out of range.
     nvfiltering.Error
-        ``keep`` larger than the number of components.
+        ``keep`` larger than the number of components; more than 2^32 - 2
+        foreground voxels (32-bit labels cannot number them).
+
+    Notes
+    -----
+    With ``class_value=None`` an input that is not bool is first turned into
+    the mask ``input != 0`` (one bool array of the input's shape, one byte a
+    voxel), which is then labelled; a bool input, and any input with an int
+    ``class_value``, is labelled as it is (no copy when it is C-contiguous in
+    native byte order).
 
     Examples
     --------
     >>> import numpy as np, nvfiltering as nvf
-    >>> m = np.array([[1, 1, 0, 1]], np.uint8)
+    >>> m = np.array([[255, 255, 0, 255]], np.uint8)
     >>> labels, n = nvf.label(m)
     >>> labels.tolist(), n
     ([[1, 1, 0, 2]], 2)
+    >>> nvf.label(np.array([[1, 2, 2, 0, 2]], np.uint16), class_value=2)[0].tolist()
+    [[0, 1, 1, 0, 2]]
     """
     a = as_array(input, "input")
     was_bool, connectivity, class_value, min_size, keep = label_args(a, connectivity, class_value, min_size, keep)
+    if class_value is None:
+        # Every non-zero voxel is foreground: a bool mask (the only conversion)
+        # labelled as class 1.
+        if not was_bool:
+            a = np.not_equal(a, 0)
+            was_bool = True
+        class_value = 1
     # bool is taken as uint8 (a view, no copy).
     a = native(a, np.bool_).view(np.uint8) if was_bool else native(a, a.dtype)
     w = workers_count(workers)

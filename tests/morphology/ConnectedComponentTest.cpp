@@ -119,6 +119,11 @@ struct ClassValues<short> {
     static short other() { return 7; }
 };
 template <>
+struct ClassValues<unsigned short> {
+    static unsigned short cls() { return 65535; }
+    static unsigned short other() { return 300; }
+};
+template <>
 struct ClassValues<std::uint32_t> {
     static std::uint32_t cls() { return 0xFFFFFFFFu; }
     static std::uint32_t other() { return 2u; }
@@ -143,7 +148,7 @@ std::vector<Size3> labellingSizes() {
 template <class T>
 class ConnectedComponents : public ::testing::Test {};
 
-using InputTypes = ::testing::Types<unsigned char, short, std::uint32_t>;
+using InputTypes = ::testing::Types<unsigned char, short, unsigned short, std::uint32_t>;
 TYPED_TEST_SUITE(ConnectedComponents, InputTypes);
 
 TYPED_TEST(ConnectedComponents, MatchesFloodFillOnRandomImages) {

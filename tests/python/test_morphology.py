@@ -362,6 +362,61 @@ class TestLabel:
         with pytest.raises(TypeError, match="input"):
             nvf.label(m.astype(np.float32))
 
+    @pytest.mark.parametrize("dtype", ["mask255", np.uint16, np.int16, np.bool_])
+    @pytest.mark.parametrize("shape, connectivity", [((37, 29), 4), ((37, 29), 8), ((11, 13, 15), 6)])
+    def test_every_non_zero_voxel_is_foreground_by_default(self, dtype, shape, connectivity):
+        seed = 20 + len(shape) + connectivity
+        values = nonzero_values(shape, dtype, seed)
+        foreground = values != 0
+        structure = ndi.generate_binary_structure(len(shape), len(shape) if connectivity == 8 else 1)
+        ref, n = ndi.label(foreground, structure)
+        labels, count = nvf.label(values, connectivity=connectivity)
+        assert labels.dtype == np.uint32 and count == n > 10
+        assert_same_partition(labels, ref)
+        # Ranked by size, equal sizes in the raster order of their first voxels.
+        np.testing.assert_array_equal(labels, canonical(ref))
+        np.testing.assert_array_equal(nvf.label(values, connectivity=connectivity, class_value=None)[0], labels)
+        # Non-contiguous and byte-swapped views are converted like the array itself.
+        if len(shape) == 2:
+            swapped = values.astype(values.dtype.newbyteorder())
+            np.testing.assert_array_equal(nvf.label(swapped, connectivity=connectivity)[0], labels)
+            np.testing.assert_array_equal(nvf.label(values.T, connectivity=connectivity)[0],
+                                          canonical(ndi.label(foreground.T, structure)[0]))
+
+    @pytest.mark.parametrize("dtype", [np.uint8, np.uint16, np.int16, np.uint32, np.bool_])
+    def test_class_value_keeps_the_equal_to_meaning(self, dtype):
+        top = 2 if dtype == np.bool_ else 5
+        a = rng(31).integers(0, top, (23, 19, 17)).astype(dtype)
+        values = [0, 1] if dtype == np.bool_ else [0, 1, 3, 4]
+        for value in values:
+            # The labels of the mask a == value alone: the class value picks the
+            # voxels and nothing else, 0 included.
+            mask = a == np.asarray(value).astype(dtype)
+            ref, n = ndi.label(mask)
+            for kwargs in (dict(), dict(min_size=3), dict(keep=2)):
+                labels, count = nvf.label(a, class_value=value, **kwargs)
+                want, want_count = nvf.label(mask, **kwargs)
+                np.testing.assert_array_equal(labels, want)
+                assert count == want_count
+            labels, count = nvf.label(a, class_value=value)
+            assert count == n
+            assert_same_partition(labels, ref)
+            np.testing.assert_array_equal(labels, canonical(ref))
+
+    def test_wide_values_go_in_as_they_are(self):
+        a = np.array([[0, 65535, 65535, 1, 65535], [300, 0, 0, 0, 65535]], np.uint16)
+        assert nvf.label(a, class_value=65535)[0].tolist() == [[0, 1, 1, 0, 2], [0, 0, 0, 0, 2]]
+        assert nvf.label(a)[0].tolist() == [[0, 1, 1, 1, 1], [2, 0, 0, 0, 1]]
+        s = np.array([[-7, -7, 0, 7, -32768]], np.int16)
+        assert nvf.label(s, class_value=-7)[0].tolist() == [[1, 1, 0, 0, 0]]
+        assert nvf.label(s)[0].tolist() == [[1, 1, 0, 2, 2]]
+        for dtype, bad in ((np.uint16, 65536), (np.uint16, -1), (np.int16, 32768), (np.bool_, 2)):
+            with pytest.raises(ValueError, match="class_value"):
+                nvf.label(np.zeros((3, 3), dtype), class_value=bad)
+        for dtype in (np.int32, np.int8, np.float64):
+            with pytest.raises(TypeError, match="uint16"):
+                nvf.label(np.ones((3, 3), dtype))
+
     @settings(max_examples=40, deadline=None)
     @given(shape=st.lists(st.integers(1, 10), min_size=1, max_size=3), density=st.floats(0, 1),
            eight=st.booleans(), workers=st.sampled_from([None, 2]))
@@ -373,6 +428,30 @@ class TestLabel:
         labels, count = nvf.label(m, connectivity=8 if eight else None, workers=workers)
         assert count == n
         np.testing.assert_array_equal(canonical(labels), canonical(ref))
+
+
+def nonzero_values(shape, kind, seed):
+    """A random mask whose foreground holds arbitrary non-zero values of the dtype
+    ("mask255": uint8 0 / 255)."""
+    g = rng(seed)
+    on = g.random(shape) < 0.45
+    if kind == "mask255":
+        return np.where(on, 255, 0).astype(np.uint8)
+    if kind == np.bool_:
+        return on
+    info = np.iinfo(kind)
+    values = g.integers(int(info.min), int(info.max) + 1, shape).astype(kind)
+    values[values == 0] = 1
+    return np.where(on, values, 0).astype(kind)
+
+
+def assert_same_partition(labels, ref):
+    """The same foreground and, label for label, the same components: a
+    bijection between the non-zero labels of the two arrays."""
+    np.testing.assert_array_equal(labels != 0, ref != 0)
+    fg = ref != 0
+    pairs = np.unique(np.stack([labels[fg].astype(np.int64), ref[fg].astype(np.int64)]), axis=1)
+    assert np.unique(pairs[0]).size == pairs.shape[1] == np.unique(pairs[1]).size
 
 
 def maxima_reference(a):

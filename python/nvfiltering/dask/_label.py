@@ -35,11 +35,31 @@ import numpy as np
 
 from .. import _label as _memory
 from .._checks import as_array, label_args, workers_count
+from .._nvfiltering import Error
 
 __all__ = ["label"]
 
 NO_VOXEL = np.iinfo(np.int64).max
 EMPTY = (np.empty(0, np.int64), np.empty(0, np.int64))
+# The labels are uint32: 1 .. 2^32 - 1 for the components.
+MAX_LABEL = int(np.iinfo(np.uint32).max)
+TOO_MANY_COMPONENTS = "label: more components than 32-bit labels can number"
+
+
+def too_many_components(count):
+    """The library's kind of error (a plain Throwable) for ``count`` components
+    that 32-bit labels cannot number."""
+    error = Error(f"{TOO_MANY_COMPONENTS} ({count} components, at most {MAX_LABEL}).")
+    error.class_path = "java/lang/Throwable"
+    return error
+
+
+def as_labels(values):
+    """``values`` (final ranks, 0 for removed components) as uint32, never wrapped."""
+    values = np.asarray(values)
+    if values.size and int(values.max()) > MAX_LABEL:
+        raise too_many_components(int(values.max()))
+    return values.astype(np.uint32)
 
 
 def _label_block(block, connectivity, class_value):
@@ -303,9 +323,13 @@ def size_classes(histogram, min_size, keep):
         threshold = int(sizes[np.flatnonzero(at_least >= keep)[-1]])
     else:
         threshold = min_size
+    count = int(counts[sizes >= threshold].sum())
+    if count > MAX_LABEL:
+        # The kept components are ranked 1 .. count: refused before any rank is cast.
+        raise too_many_components(count)
     larger = np.concatenate([at_least[1:], [0]]).astype(np.int64)
     return {"sizes": sizes, "larger": larger, "threshold": threshold,
-            "count": int(counts[sizes >= threshold].sum())}
+            "count": count}
 
 
 def _strides(shape):
@@ -352,7 +376,7 @@ def rank_components(own, classes, shape, *tables):
     for (span, _), key, b, a in zip(_strides(shape), keys, before, after):
         base = sidx * span
         rank += _count_between(b, base, key) + _count_between(a, base, key - 1)
-    final = np.where(own["size"] >= classes["threshold"], rank, 0).astype(np.uint32)
+    final = as_labels(np.where(own["size"] >= classes["threshold"], rank, 0))
     table = np.zeros(own["count"] + 1, np.uint32)
     table[own["local"]] = final
     groups = own["groups"]
@@ -381,18 +405,20 @@ def pick(value, *path):
     return value
 
 
-def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, workers=None):
-    """Connected components of the voxels equal to ``class_value`` in a chunked
-    image or volume, ranked by size.
+def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None):
+    """Connected components of the foreground of a chunked image or volume,
+    ranked by size.
 
     Parameters
     ----------
     input : dask array or array_like, 1, 2 or 3 dimensions
-        uint8, int16, uint32 or bool.
+        uint8, uint16, int16, uint32 or bool.
     connectivity : int, optional
         3-d: 6 (default); 2-d: 4 (default) or 8; 1-d: 2 (default).
     class_value : int, optional
-        The value of the voxels to label (default 1); must fit the dtype.
+        As in :func:`nvfiltering.label`: None (default), every non-zero voxel
+        is foreground (each chunk is turned into its mask ``chunk != 0`` in
+        its task); an int, only the voxels equal to it (it must fit the dtype).
     min_size : int, optional
         Components smaller than this are removed (set to 0).
     keep : int, optional
@@ -420,7 +446,10 @@ def label(input, *, connectivity=None, class_value=1, min_size=0, keep=0, worker
         input, a connectivity the dimension does not have, values out of
         range), with its messages, when the function is called.
     nvfiltering.Error
-        ``keep`` larger than the number of components, when computed.
+        ``keep`` larger than the number of components, when computed; so are
+        more than 2^32 - 1 components, which uint32 labels cannot number
+        (never wrapped). The limit is on the components, not, as for the
+        whole-array labelling, on the foreground voxels.
 
     Notes
     -----

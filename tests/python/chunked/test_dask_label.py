@@ -82,6 +82,74 @@ def test_label_class_value_and_dtypes(nv, nvd):
     check(nv, nvd, (classes[0, 0] == 1).astype(np.uint8), (4,))  # a line
 
 
+def random_chunks(rng, shape):
+    """Uneven chunks along every axis, ones included now and then."""
+    return tuple(tuple(np.diff(np.unique(np.concatenate([[0, n], rng.integers(1, n, 4)])))) for n in shape)
+
+
+@pytest.mark.parametrize("seed", [1, 2])
+def test_label_non_zero_is_foreground_on_random_chunks(nv, nvd, seed):
+    import scipy.ndimage as ndi
+
+    rng = np.random.default_rng(40 + seed)
+    shape3, shape2 = (17, 23, 19), (41, 37)
+    for shape, connectivities in ((shape3, (6,)), (shape2, (4, 8))):
+        on = rng.random(shape) < 0.45
+        masks = {
+            "mask255": np.where(on, 255, 0).astype(np.uint8),
+            "uint16": np.where(on, rng.integers(1, 2**16, shape), 0).astype(np.uint16),
+            "int16": np.where(on, rng.choice([-32768, -5, 1, 999, 32767], shape), 0).astype(np.int16),
+            "bool": on,
+        }
+        for connectivity in connectivities:
+            structure = ndi.generate_binary_structure(len(shape), 2 if connectivity == 8 else 1)
+            n = ndi.label(on, structure)[1]
+            for name, x in masks.items():
+                chunks = random_chunks(rng, shape)
+                assert check(nv, nvd, x, chunks, connectivity=connectivity) == n, (name, chunks)
+
+
+def test_label_class_value_on_wide_dtypes(nv, nvd):
+    rng = np.random.default_rng(5)
+    classes = rng.integers(0, 4, (19, 24, 21))
+    for dtype, scale in ((np.uint16, 20000), (np.int16, -9000)):
+        x = (classes * scale).astype(dtype)
+        for value in (0, 2 * scale):
+            count = check(nv, nvd, x, random_chunks(rng, x.shape), class_value=value)
+            assert count == nv.label(classes == value // scale)[1] > 10
+
+
+def test_label_count_beyond_32_bit_labels_is_an_error(nv, nvd):
+    from nvfiltering.dask import _label as chunked
+
+    # The size histogram of a volume with 2^32 components (faked: no voxel is
+    # allocated): its ranks would wrap in uint32 labels.
+    limit = 2**32 - 1
+    sizes = np.array([1, 7], np.int64)
+    fits = chunked.size_classes((sizes, np.array([limit - 3, 3], np.int64)), 0, 0)
+    assert fits["count"] == limit
+    with pytest.raises(nv.Error, match="more components than 32-bit labels can number") as info:
+        chunked.size_classes((sizes, np.array([limit - 2, 3], np.int64)), 0, 0)
+    assert info.value.class_path == "java/lang/Throwable"
+    # min_size removes the small ones before they are numbered: no error.
+    assert chunked.size_classes((sizes, np.array([limit, 3], np.int64)), 2, 0)["count"] == 3
+    # The cast of the ranks refuses on its own too.
+    assert chunked.as_labels(np.array([0, limit])).tolist() == [0, limit]
+    assert chunked.as_labels(np.array([0, limit])).dtype == np.uint32
+    with pytest.raises(nv.Error, match="32-bit"):
+        chunked.as_labels(np.array([3, limit + 1]))
+    # A chunk's ranks after 2^32 - 1 larger components elsewhere.
+    own = {"count": 2, "size": np.array([7, 7], np.int64), "first": np.array([5, 9], np.int64),
+           "local": np.array([1, 2]), "groups": np.empty(0, np.int64)}
+    classes = {"sizes": np.array([7], np.int64), "larger": np.array([limit - 1], np.int64), "threshold": 0}
+    empty = (np.empty(0, np.int64), np.empty(0, np.int64))
+    table, _ = chunked.rank_components(dict(own, count=1, size=own["size"][:1], first=own["first"][:1],
+                                            local=own["local"][:1]), classes, [1, 10], empty, empty, empty, empty)
+    assert table.tolist() == [0, limit]
+    with pytest.raises(nv.Error, match="32-bit"):
+        chunked.rank_components(own, classes, [1, 10], empty, empty, empty, empty)
+
+
 def test_label_empty_and_full(nv, nvd):
     assert check(nv, nvd, np.zeros((10, 11, 12), np.uint8), (3, 4, 5)) == 0
     assert check(nv, nvd, np.ones((10, 11, 12), np.uint8), (3, 4, 5)) == 1
