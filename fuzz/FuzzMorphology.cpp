@@ -162,9 +162,10 @@ void runGrey(FuzzedDataProvider& in, unsigned int kind) {
     const Encoding enc = encoding(in);
     const bool constant = in.ConsumeBool();
     const std::vector<std::uint8_t> pool = in.ConsumeRemainingBytes<std::uint8_t>();
-    // The definition runs every pass up to X + Y + Z of each kind, beyond which nothing changes.
+    // The definition runs every pass up to X + Y + Z of each kind, beyond which nothing changes;
+    // an image without voxels has nothing to pass over (its other two sides may be long).
     const std::size_t voxels = std::size_t(x) * y * z;
-    const unsigned int passes = iterations < x + y + z ? iterations : x + y + z;
+    const unsigned int passes = voxels == 0 ? 0 : iterations < x + y + z ? iterations : x + y + z;
     if (!fits(x, y, z, 6 * sizeof(T)) || voxels > (1u << 20) || voxels * (passes + 1) > (1u << 22)) {
         return;
     }
