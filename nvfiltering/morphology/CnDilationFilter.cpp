@@ -45,6 +45,7 @@ T CnDilationFilter<T>::dilate_with_checking(typename imaging::Image<T>::const_it
 
 template class CnDilationFilter<unsigned char>;
 template class CnDilationFilter<short>;
+template class CnDilationFilter<unsigned short>;
 template class CnDilationFilter<std::uint32_t>;
 
 namespace detail {

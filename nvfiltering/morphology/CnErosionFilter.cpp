@@ -45,6 +45,7 @@ T CnErosionFilter<T>::erode_with_checking(typename imaging::Image<T>::const_iter
 
 template class CnErosionFilter<unsigned char>;
 template class CnErosionFilter<short>;
+template class CnErosionFilter<unsigned short>;
 template class CnErosionFilter<std::uint32_t>;
 
 namespace detail {

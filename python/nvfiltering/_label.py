@@ -9,12 +9,13 @@ dtype and releases the GIL while the library runs.
 import numpy as np
 
 from . import _nvfiltering as _core
+from ._batch import Batch
 from ._checks import as_array, label_args, native, workers_count
 
 __all__ = ["label"]
 
 
-def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None):
+def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None, axes=None):
     """Connected components of the foreground, ranked by size.
 
     Parameters
@@ -35,6 +36,11 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         the keep-th size); more than there are raises :class:`nvfiltering.Error`.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to label (1 to 3 of them); every other axis is a batch axis
+        and each item is labelled on its own, bit for bit as alone (arrays
+        of up to 5 dimensions). The count is then an int64 array of the
+        batch shape holding each item's count.
 
     Returns
     -------
@@ -75,6 +81,11 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     [[0, 1, 1, 0, 2]]
     """
     a = as_array(input, "input")
+    if axes is not None:
+        b = Batch(a, axes)
+        if b.batch:
+            return b.run(lambda item, n: label(item, connectivity=connectivity, class_value=class_value,
+                                               min_size=min_size, keep=keep, workers=n), a, workers_count(workers))
     was_bool, connectivity, class_value, min_size, keep = label_args(a, connectivity, class_value, min_size, keep)
     if class_value is None:
         # Every non-zero voxel is foreground: a bool mask (the only conversion)

@@ -125,14 +125,6 @@ void bindCross(nb::module_& m) {
           "workers"_a);
 }
 
-// Labelling only: the bitwise filters take no 16-bit unsigned input.
-template <class T>
-void bindLabel(nb::module_& m) {
-    using namespace nb::literals;
-    m.def("label", &label<T>, "input"_a.noconvert(), "class_value"_a, "eight"_a, "min_size"_a, "keep"_a,
-          "workers"_a);
-}
-
 template <class T>
 void bindGrey(nb::module_& m) {
     using namespace nb::literals;
@@ -159,7 +151,7 @@ void bindMorphology(nb::module_& m) {
     bindCross<std::uint8_t>(m);
     bindCross<std::int16_t>(m);
     bindCross<std::uint32_t>(m);
-    bindLabel<std::uint16_t>(m);
+    bindCross<std::uint16_t>(m);
     bindGrey<std::uint8_t>(m);
     bindGrey<std::uint16_t>(m);
     bindGrey<std::int16_t>(m);

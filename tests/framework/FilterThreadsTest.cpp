@@ -188,6 +188,8 @@ void PrintTo(const FilterCase& c, std::ostream* os) { *os << c.name; }
 using ByteSeparable =
     nvf::CnSeparableFilter<unsigned char, unsigned char, float, float, std::multiplies<float>, std::plus<float>>;
 using VecSeparable = nvf::CnSeparableFilter<Vec3f, Vec3f, float, Vec3f, std::multiplies<float>, std::plus<float>>;
+template <class T>
+using ScalarSeparable = nvf::CnSeparableFilter<T, T, float, float, std::multiplies<float>, std::plus<float>>;
 
 struct Resampling {
     Size3 in, out;
@@ -637,6 +639,16 @@ std::vector<FilterCase> everyFilter() {
         separableShapes(), 200000));
     table.push_back(
         separableCase<VecSeparable, Vec3f>("SeparableVector", Factory::smooth(0.4f), separableShapes(), 100000));
+    // 16-bit and real images: every pass multi-line in double.
+    table.push_back(separableCase<ScalarSeparable<unsigned short>, unsigned short>(
+        "SeparableUnsignedShortPyramid", Factory::smooth(0.375f), separableShapes(), 200000));
+    table.push_back(separableCase<ScalarSeparable<short>, short>(
+        "SeparableShortOtherTaps", nvf::CnKernel<float>(std::vector<float>{0.3183099f, -0.4142136f, 1.0958904f}),
+        separableShapes(), 200000));
+    table.push_back(separableCase<ScalarSeparable<float>, float>("SeparableFloat", Factory::smooth(0.4f),
+                                                                 separableShapes(), 200000));
+    table.push_back(separableCase<ScalarSeparable<double>, double>("SeparableDouble", Factory::smooth(0.375f),
+                                                                   separableShapes(), 200000));
 
     table.push_back(lineCase<unsigned char, unsigned char, float>("LineByteToByte"));
     table.push_back(lineCase<unsigned char, float, float>("LineByteToFloat"));
@@ -648,6 +660,10 @@ std::vector<FilterCase> everyFilter() {
         table.push_back(recursiveCase<unsigned char, float>("ByteToFloat", d));
         table.push_back(recursiveCase<float, float>("Float", d));
         table.push_back(recursiveCase<double, double>("Double", d));
+    }
+    for (int d : {0, 1, 5}) {
+        table.push_back(recursiveCase<unsigned short, float>("UnsignedShortToFloat", d));
+        table.push_back(recursiveCase<short, float>("ShortToFloat", d));
     }
     table.push_back(recursiveCase<Vec3f, Vec3f>("Vector", 0));
     table.push_back(recursiveInPlaceCase<float>("Float"));
@@ -675,9 +691,11 @@ std::vector<FilterCase> everyFilter() {
     table.push_back(crossCase<nvf::CnDilationFilter, unsigned char>("DilationByte"));
     table.push_back(crossCase<nvf::CnDilationFilter, short>("DilationShort"));
     table.push_back(crossCase<nvf::CnDilationFilter, std::uint32_t>("DilationUInt32"));
+    table.push_back(crossCase<nvf::CnDilationFilter, unsigned short>("DilationUnsignedShort"));
     table.push_back(crossCase<nvf::CnErosionFilter, unsigned char>("ErosionByte"));
     table.push_back(crossCase<nvf::CnErosionFilter, short>("ErosionShort"));
     table.push_back(crossCase<nvf::CnErosionFilter, std::uint32_t>("ErosionUInt32"));
+    table.push_back(crossCase<nvf::CnErosionFilter, unsigned short>("ErosionUnsignedShort"));
     table.push_back(regionalMaximumCase<short>("RegionalMaximumShort"));
     table.push_back(regionalMaximumCase<float>("RegionalMaximumFloat"));
     table.push_back(regionalMaximumCase<double>("RegionalMaximumDouble"));

@@ -275,9 +275,7 @@ class TestGreyMorphology:
     @pytest.mark.parametrize("name", GREY_NAMES)
     def test_errors(self, name):
         f = getattr(nvf, name)
-        for bad, error in [(np.zeros((2, 2), bool), TypeError), (np.zeros((2, 2), np.int32), TypeError),
-                           (np.zeros((2, 2), np.uint32), TypeError), (np.zeros((2, 2), np.int8), TypeError),
-                           (np.zeros((2, 2), np.float16), TypeError), (np.zeros((2, 2), np.complex64), TypeError),
+        for bad, error in [(np.zeros((2, 2), np.complex64), TypeError), (np.zeros((2, 2), "U1"), TypeError),
                            (np.zeros((2, 2, 2, 2), np.uint8), ValueError), (np.uint8(1), ValueError)]:
             with pytest.raises(error, match="input"):
                 f(bad)
@@ -503,7 +501,7 @@ class TestRegionalMaxima:
         for bad in (np.zeros((3, 3, 3, 3), np.float32), np.zeros(9, np.float32), np.float32(1)):
             with pytest.raises(ValueError, match="input"):
                 nvf.regional_maxima(bad)
-        for bad_dtype in (np.int32, np.uint32, np.float16, np.complex64):
+        for bad_dtype in (np.complex64, "U1"):
             with pytest.raises(TypeError, match="input"):
                 nvf.regional_maxima(np.zeros((3, 3), bad_dtype))
         with pytest.raises(TypeError, match="output"):
