@@ -547,6 +547,25 @@ struct Fused<unsigned char, unsigned char> {
     }
 };
 
+// 16-bit data whose taps are dyadic and whose sums fit 32-bit integers: the
+// fused sweep in integers, the exact sums rounded once, as the double passes.
+template <class S>
+struct FusedSixteenBit {
+    static bool run(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz, const Dims& d,
+                    const Image<S>& in, Image<S>& out, CnExecutor* executor) {
+        int exponents[3];
+        if (!detail::sixteenBitPlan(kx, ky, kz, d, std::is_signed<S>::value, exponents)) {
+            return false;
+        }
+        detail::runFusedSixteenBit(kx, ky, kz, d, exponents, in.data(), out.data(), executor);
+        return true;
+    }
+};
+template <>
+struct Fused<unsigned short, unsigned short> : FusedSixteenBit<unsigned short> {};
+template <>
+struct Fused<short, short> : FusedSixteenBit<short> {};
+
 void checkAxis(unsigned int n, unsigned int m, const CnKernel<float>& kernel, const char* tooLong) {
     const detail::LineGeometry g = detail::lineGeometry(n, m, kernel.size());
     if (g.inputLength < g.taps) {

@@ -65,6 +65,9 @@ void executeStraightforward(const CnDilationFilter<T>& /*filter*/, const imaging
 template void executeStraightforward<unsigned char>(const CnDilationFilter<unsigned char>&,
                                                     const imaging::Image<unsigned char>&,
                                                     imaging::Image<unsigned char>&);
+template void executeStraightforward<unsigned short>(const CnDilationFilter<unsigned short>&,
+                                                     const imaging::Image<unsigned short>&,
+                                                     imaging::Image<unsigned short>&);
 template void executeStraightforward<short>(const CnDilationFilter<short>&, const imaging::Image<short>&,
                                             imaging::Image<short>&);
 template void executeStraightforward<std::uint32_t>(const CnDilationFilter<std::uint32_t>&,
