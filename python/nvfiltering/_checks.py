@@ -338,7 +338,8 @@ def label_args(a, connectivity, class_value, min_size, keep):
     was_bool = a.dtype == np.bool_
     if not was_bool and a.dtype.newbyteorder("=") not in LABEL_DTYPES:
         raise TypeError(f"input: expected uint8, uint16, int16, uint32 or bool, got {a.dtype}")
-    allowed = {1: (2,), 2: (4, 8), 3: (6,)}[a.ndim]
+    # Neighbour counts: face neighbours first (the default), then edges, then corners.
+    allowed = {1: (2,), 2: (4, 8), 3: (6, 18, 26)}[a.ndim]
     if connectivity is None:
         connectivity = allowed[0]
     connectivity = integer(connectivity, "connectivity", 0, 26)

@@ -110,7 +110,12 @@ REFUSED = [
     ("regional_maxima", F32_2D, (), {"workers": 1.0}),
     # Labelling
     ("label", U8_3D, (), {"connectivity": 8}),
-    ("label", U8_3D, (), {"connectivity": 26}),
+    ("label", U8_3D, (), {"connectivity": 4}),
+    ("label", U8_3D, (), {"connectivity": 27}),
+    ("label", U8_3D, (), {"connectivity": 10}),
+    ("label", U8_2D, (), {"connectivity": 18}),
+    ("label", U8_2D, (), {"connectivity": 26}),
+    ("label", U8_1D, (), {"connectivity": 26}),
     ("label", U8_2D, (), {"connectivity": 6}),
     ("label", U8_2D, (), {"connectivity": 27}),
     ("label", U8_2D, (), {"connectivity": 4.0}),
