@@ -49,8 +49,14 @@ nb::object separable(In<S> input, const Kernel& kx, const Kernel& ky, const Kern
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
-        const auto image = imageFrom<img::Image<V>>(src, in);
-        result = std::make_unique<img::Image<V>>(out.x, out.y, out.z);
+        const auto image = viewOf<img::Image<V>>(src, in);
+        // The result goes straight into `output` when it shares no byte with the input.
+        result = std::make_unique<img::Image<V>>();
+        if (output && !overlaps(output->data(), out.count() * sizeof(V), src, in.count() * sizeof(V))) {
+            result->borrow(reinterpret_cast<V*>(output->data()), out.x, out.y, out.z);
+        } else {
+            result->setDimension(out.x, out.y, out.z);
+        }
         F filter;
         filter.setKernel(kx, flt::CnCoord::X);
         filter.setKernel(ky, flt::CnCoord::Y);
@@ -59,7 +65,7 @@ nb::object separable(In<S> input, const Kernel& kx, const Kernel& ky, const Kern
         filter.execute(*image, *result);
     }
     if (output) {
-        if (result->getNumberOfVoxels() != 0) {
+        if (result->getNumberOfVoxels() != 0 && !result->isBorrowed()) {
             nb::gil_scoped_release release;
             std::memcpy(output->data(), result->data(), result->getNumberOfVoxels() * sizeof(V));
         }

@@ -32,21 +32,30 @@ nb::object cross(In<T> input, unsigned int iterations, std::optional<Out<T>> out
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
-        auto current = imageFrom<img::Image<T>>(src, d);
-        auto next = std::make_unique<img::Image<T>>(d.x, d.y, d.z);
+        // The first pass reads the caller's array itself; the passes after it
+        // alternate between the result and one image of our own, so that the
+        // last one lands in the result (a view of `output` where possible).
+        const auto view = viewOf<img::Image<T>>(src, d);
+        result = resultImage<T>(output, d, src, d.count());
+        std::unique_ptr<img::Image<T>> spare;
+        if (iterations > 1) {
+            spare = std::make_unique<img::Image<T>>(d.x, d.y, d.z);
+        }
         F filter;
         filter.setExecutor(pool.get());
         for (unsigned int i = 0; i < iterations; ++i) {
-            filter.execute(*current, *next);
-            std::swap(current, next);
+            // Pass i writes the result when as many passes follow it as make
+            // the last one write the result too.
+            img::Image<T>& target = (iterations - 1 - i) % 2 == 0 ? *result : *spare;
+            const img::Image<T>& source = i == 0 ? *view : ((iterations - i) % 2 == 0 ? *result : *spare);
+            filter.execute(source, target);
         }
-        result = std::move(current);
     }
     return deliver<T>(std::move(result), output, shape);
 }
 
-// The grey filter F with `iterations` passes, run in place on the one copy of
-// the input (the grey filters allow the output to be the input image).
+// The grey filter F with `iterations` passes from the caller's array (read in
+// place) into the result (the filter runs its passes there).
 template <class F, class T>
 nb::object grey(In<T> input, unsigned int iterations, std::optional<Out<T>> output, int workers) {
     const Dims d = dimsOf(input);
@@ -56,11 +65,12 @@ nb::object grey(In<T> input, unsigned int iterations, std::optional<Out<T>> outp
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
-        result = imageFrom<img::Image<T>>(src, d);
+        const auto view = viewOf<img::Image<T>>(src, d);
+        result = resultImage<T>(output, d, src, d.count());
         F filter;
         filter.setIterations(iterations);
         filter.setExecutor(pool.get());
-        filter.execute(*result, *result);
+        filter.execute(*view, *result);
     }
     return deliver<T>(std::move(result), output, shape);
 }
@@ -76,7 +86,7 @@ std::pair<nb::object, std::int32_t> label(In<T> input, T classValue, int connect
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
-        const auto image = imageFrom<img::Image<T>>(src, d);
+        const auto image = viewOf<img::Image<T>>(src, d);
         result = std::make_unique<img::Image<std::uint32_t>>(d.x, d.y, d.z);
         flt::CnConnectedComponentFilter<T> filter;
         filter.SetClassNumber(classValue);
@@ -101,8 +111,8 @@ nb::object regionalMaxima(In<T> input, std::optional<Out<std::uint8_t>> output, 
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
-        const auto image = imageFrom<img::Image<T>>(src, d);
-        result = std::make_unique<img::Image<std::uint8_t>>(d.x, d.y, d.z);
+        const auto image = viewOf<img::Image<T>>(src, d);
+        result = resultImage<std::uint8_t>(output, d, src, d.count());
         flt::CnRegionalMaximumFilter<T> filter;
         // A 3-d array is tested as a volume (26 neighbours); an image keeps the
         // test of its one slice against 8.

@@ -28,8 +28,8 @@ nb::object gaussian(In<I> input, std::array<double, 3> sigma, int derivative, st
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
-        const auto image = imageFrom<img::Image<I>>(src, d);
-        result = std::make_unique<img::Image<O>>(d.x, d.y, d.z);
+        const auto image = viewOf<img::Image<I>>(src, d);
+        result = resultImage<O>(output, d, src, d.count());
         flt::CnRecursiveFilter<I, O> filter;
         filter.setSigma(sigma[0], sigma[1], sigma[2]);
         filter.setDerivative(static_cast<typename flt::CnRecursiveFilter<I, O>::EnDerivativeType>(derivative));
@@ -74,7 +74,7 @@ nb::object gradientInteger(In<T> input, double sigma, std::array<double, 3> spac
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
-        const auto volume = imageFrom<img::Volume<T>>(src, d);
+        const auto volume = viewOf<img::Volume<T>>(src, d);
         volume->setVoxelSize(typename img::Volume<T>::Vector(spacing[0], spacing[1], spacing[2]));
         flt::CnImageGradient<T> gradient;
         gradient.setSigma(sigma);
@@ -127,7 +127,10 @@ nb::object gradientRecursive(In<I> input, double sigma, std::array<double, 3> sp
         nb::gil_scoped_release release;
         Workers pool(workers);
         using Filter = flt::CnRecursiveFilter<I, O>;
-        const auto image = imageFrom<img::Image<I>>(src, d);
+        // The components are written one after the other while the input is
+        // still read: an output that shares bytes with it gets a copy to read.
+        const bool shared = overlaps(out, d.count() * ndim * sizeof(O), src, d.count() * sizeof(I));
+        const auto image = shared ? imageFrom<img::Image<I>>(src, d) : viewOf<img::Image<I>>(src, d);
         double s[3];
         O scale[3];
         for (std::size_t c = 0; c < 3; ++c) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -60,6 +61,38 @@ std::vector<std::size_t> shapeOf(const A& a) {
     return s;
 }
 
+// An image (or volume) of the array's dimensions viewing its values: nothing
+// is copied. The library only reads it: it must be a filter's input, never an
+// output (the caller's array is read-only to us).
+template <class I, class T>
+std::unique_ptr<I> viewOf(const T* data, const Dims& d) {
+    auto image = std::make_unique<I>();
+    image->borrow(const_cast<T*>(data), d.x, d.y, d.z);
+    return image;
+}
+
+// Whether two byte ranges share any byte.
+inline bool overlaps(const void* a, std::size_t aBytes, const void* b, std::size_t bBytes) {
+    const auto pa = reinterpret_cast<std::uintptr_t>(a), pb = reinterpret_cast<std::uintptr_t>(b);
+    return aBytes != 0 && bBytes != 0 && pa < pb + bBytes && pb < pa + aBytes;
+}
+
+// The image a filter writes its result into: a view of `output` when the
+// caller gave one that shares no byte with the input (the result lands there
+// with no copy), otherwise a new image of the library's own (handed over, or
+// copied into `output` by deliver).
+template <class O, class T>
+std::unique_ptr<img::Image<O>> resultImage(std::optional<Out<O>>& output, const Dims& d, const T* input,
+                                           std::size_t inputCount) {
+    auto image = std::make_unique<img::Image<O>>();
+    if (output && !overlaps(output->data(), d.count() * sizeof(O), input, inputCount * sizeof(T))) {
+        image->borrow(output->data(), d.x, d.y, d.z);
+    } else {
+        image->setDimension(d.x, d.y, d.z);
+    }
+    return image;
+}
+
 // An image (or volume) of the array's dimensions holding a copy of its values.
 template <class I, class T>
 std::unique_ptr<I> imageFrom(const T* data, const Dims& d) {
@@ -93,11 +126,12 @@ Result<T> allocate(const std::vector<std::size_t>& shape) {
 }
 
 // The filter's result image as the call's return value: copied into `output`
-// when the caller gave one (returned as it is), adopted otherwise.
+// when the caller gave one and the result is not already there (a view of
+// it: resultImage), adopted otherwise.
 template <class T, class I>
 nb::object deliver(std::unique_ptr<I> image, std::optional<Out<T>>& output, const std::vector<std::size_t>& shape) {
     if (output) {
-        if (image->getNumberOfVoxels() != 0) {
+        if (image->getNumberOfVoxels() != 0 && image->data() != output->data()) {
             nb::gil_scoped_release release;
             std::memcpy(output->data(), image->data(), image->getNumberOfVoxels() * sizeof(T));
         }

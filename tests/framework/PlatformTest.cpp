@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include <nvcore/Exception.h>
 #include <nvcore/floor.h>
@@ -59,6 +61,63 @@ TEST(Image, DimensionsWhoseVoxelCountWrapsAreRejected) {
     // A zero dimension is an empty image, whatever the others.
     const Image<unsigned char> empty(0xFFFFFFFFu, 0xFFFFFFFFu, 0);
     EXPECT_EQ(empty.getNumberOfVoxels(), 0u);
+}
+
+// A view reads and writes the caller's buffer itself; copies own their
+// voxels, moves keep viewing the same buffer, setDimension gives the image
+// storage of its own and leaves the buffer alone.
+TEST(Image, BorrowedVoxelsAreViewedNotCopied) {
+    std::vector<int> buffer(24);
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        buffer[i] = static_cast<int>(i);
+    }
+    Volume<int> view;
+    view.borrow(buffer.data(), 4, 3, 2);
+    EXPECT_TRUE(view.isBorrowed());
+    EXPECT_EQ(view.data(), buffer.data());
+    EXPECT_EQ(view.getNumberOfVoxels(), 24u);
+    EXPECT_EQ(view(3, 2, 1), 23);
+    view.begin()[5] = -5;
+    EXPECT_EQ(buffer[5], -5);
+    view.fill(1);
+    EXPECT_EQ(buffer[23], 1);
+
+    Image<int> copy(view);
+    EXPECT_FALSE(copy.isBorrowed());
+    EXPECT_NE(copy.data(), buffer.data());
+    copy[0] = 9;
+    EXPECT_EQ(buffer[0], 1);
+    Image<int> assigned;
+    assigned = view;
+    EXPECT_NE(assigned.data(), buffer.data());
+    EXPECT_EQ(assigned[7], 1);
+
+    Image<int> moved(std::move(view));
+    EXPECT_TRUE(moved.isBorrowed());
+    EXPECT_EQ(moved.data(), buffer.data());
+    EXPECT_EQ(view.getNumberOfVoxels(), 0u);  // NOLINT(bugprone-use-after-move): the documented state
+    Image<int> owner(2, 2, 1);
+    owner[3] = 4;
+    const int* storage = owner.data();
+    moved = std::move(owner);
+    EXPECT_FALSE(moved.isBorrowed());
+    EXPECT_EQ(moved.data(), storage);
+    EXPECT_EQ(moved[3], 4);
+
+    Image<int> again;
+    again.borrow(buffer.data(), 2, 2, 1);
+    again.setDimension(2, 2, 1);
+    EXPECT_FALSE(again.isBorrowed());
+    again[0] = 77;
+    EXPECT_EQ(buffer[0], 1);
+    // Bad views leave the image as it was.
+    EXPECT_THROW(again.borrow(nullptr, 1, 1, 1), std::invalid_argument);
+    EXPECT_THROW(again.borrow(buffer.data(), 1u << 22, 1u << 22, 1u << 20), std::length_error);
+    EXPECT_FALSE(again.isBorrowed());
+    EXPECT_EQ(again[0], 77);
+    Image<int> none;
+    none.borrow(nullptr, 0, 5, 5);
+    EXPECT_EQ(none.getNumberOfVoxels(), 0u);
 }
 
 TEST(Volume, ConvertingConstructorCopiesGeometryNotVoxels) {
