@@ -3,17 +3,22 @@ do the same job (scipy.ndimage, numpy.fft / scipy.fft, scikit-image) on the
 peer benchmark workloads W1-W7, on one thread, in one process, and prints the
 ratios (peer time / nvfiltering time: above 1 means nvfiltering is faster).
 
-Also: the part of each call that the binding adds (copying the input into the
-library's image), the peak memory of a call, and the speed-up of N Python
-threads filtering N arrays at once (the GIL is released).
+Also: the peak memory of a call, the speed-up of N Python threads filtering N
+arrays at once (the GIL is released), and with --parity the Python calls for
+smoothing (float32, uint8), labelling and dilation of 256^3 volumes beside the
+same C++ calls of bench/bench_parity.cpp on the same volumes, in the same run.
 
     python bench/python/bench_nvfiltering.py            # the full sizes (256^3, 4096^2)
     python bench/python/bench_nvfiltering.py --scale 2  # every axis halved (quick)
     python bench/python/bench_nvfiltering.py --only W1,W4 --reps 5
+    python bench/python/bench_nvfiltering.py --parity build/release/bench/bench_parity
 """
 
 import argparse
+import json
 import os
+import subprocess
+import tempfile
 import threading
 import time
 
@@ -157,23 +162,43 @@ def workloads(n3, n2):
     return W, f32
 
 
-def binding_share(n3, reps):
-    """What the binding adds to a 256^3 call: the input copied into the
-    library's image (an allocation, value-initialised, and a memcpy); the
-    result is handed over without a copy."""
-    rows = []
+def median_time(f, reps):
+    f()
+    times = []
+    for _ in range(reps):
+        t0 = time.perf_counter()
+        f()
+        times.append(time.perf_counter() - t0)
+    return float(np.median(times))
+
+
+def parity(cpp_bench, reps):
+    """The Python calls and the same C++ calls (bench_parity) on the same 256^3
+    volumes, medians of `reps` runs each, one thread: (name, Python s, C++ s)."""
+    n = 256
     r = np.random.default_rng(3)
-    for label, a, call in (("smooth f32", r.random((n3,) * 3, dtype=np.float32),
-                            lambda a: nvf.gaussian_filter(a, 2.0)),
-                           ("smooth u8", r.integers(0, 256, (n3,) * 3, dtype=np.uint8),
-                            lambda a: nvf.gaussian_filter(a, 2.0))):
-        def copy_in(a=a):
-            b = np.zeros_like(a)
-            np.copyto(b, a)
-        t_call = best_time(lambda: call(a), reps)
-        t_copy = best_time(copy_in, reps)
-        rows.append((label, t_call, t_copy))
-    return rows
+    f32 = r.random((n,) * 3, dtype=np.float32)
+    u8 = r.integers(0, 256, (n,) * 3, dtype=np.uint8)
+    mask = blobs((n,) * 3, 5)
+    with tempfile.TemporaryDirectory() as folder:
+        f32.tofile(os.path.join(folder, "f32.raw"))
+        u8.tofile(os.path.join(folder, "u8.raw"))
+        mask.astype(np.uint8).tofile(os.path.join(folder, "mask.raw"))
+        done = subprocess.run([cpp_bench, "--benchmark_format=json", f"--benchmark_repetitions={reps}",
+                               "--benchmark_report_aggregates_only=true"], capture_output=True, text=True,
+                              check=True, env=dict(os.environ, NVF_PARITY_DIR=folder))
+    cpp = {}
+    for b in json.loads(done.stdout)["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            cpp[b["run_name"].split("/")[0]] = b["real_time"] * 1e-3  # ms
+    mask_bool = mask.astype(bool)  # labelled as it is: the 0/1 bytes the C++ call reads
+    out_f = np.empty((n,) * 3, np.float32)
+    out_u8 = np.empty((n,) * 3, np.uint8)
+    calls = [("smooth float32", "BM_ParitySmoothFloat", lambda: nvf.gaussian_filter(f32, 2.0, output=out_f)),
+             ("smooth uint8", "BM_ParitySmoothUChar", lambda: nvf.gaussian_filter(u8, 2.0, output=out_f)),
+             ("label", "BM_ParityLabel", lambda: nvf.label(mask_bool)),
+             ("dilate uint8", "BM_ParityDilate", lambda: nvf.dilate(u8, output=out_u8))]
+    return [(name, median_time(call, reps), cpp[key]) for name, key, call in calls]
 
 
 def thread_speedup(n, threads, reps):
@@ -198,7 +223,14 @@ def main():
     p.add_argument("--scale", type=int, default=1, help="divide every axis length by this")
     p.add_argument("--reps", type=int, default=3, help="timed runs per measurement (the best counts)")
     p.add_argument("--only", default="", help="comma-separated workloads, e.g. W1,W4")
+    p.add_argument("--parity", default="", help="the bench_parity program: compare Python with C++ calls only")
     args = p.parse_args()
+    if args.parity:
+        print(f"Python call / the same C++ call, 256^3, one thread, medians of {max(args.reps, 5)} runs; "
+              f"{os.cpu_count()} cores, load {os.getloadavg()[0]:.1f}")
+        for name, t_py, t_cpp in parity(args.parity, max(args.reps, 5)):
+            print(f"  {name:16}Python {t_py * 1e3:8.1f} ms   C++ {t_cpp * 1e3:8.1f} ms   ratio {t_py / t_cpp:.3f}")
+        return
     n3, n2 = 256 // args.scale, 4096 // args.scale
     only = set(filter(None, args.only.split(",")))
     print(f"nvfiltering {nvf.__version__}, numpy {np.__version__}, scipy {scipy.__version__}, "
@@ -230,10 +262,6 @@ def main():
     if worst is not None:
         print(f"lowest ratio against the fastest peer: {worst:.2f}  (skimage* computes a similar, not the same, job)")
     if not only:
-        print("\nbinding share of a call (input copy into the library's image; output handed over):")
-        for label, t_call, t_copy in binding_share(n3, args.reps):
-            print(f"  {label} {n3}^3: call {t_call * 1e3:.1f} ms, copy-in {t_copy * 1e3:.1f} ms "
-                  f"({100 * t_copy / t_call:.1f} %)")
         threads = 2
         print(f"\n{threads} Python threads smoothing {threads} volumes of {n3 // 2}^3: "
               f"{thread_speedup(n3 // 2, threads, args.reps):.2f}x the serial speed")
