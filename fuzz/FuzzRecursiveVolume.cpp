@@ -1,5 +1,6 @@
-// The recursive volume filter, all four instantiations: a sigma per axis (tiny,
-// huge, not a number, infinite, negative), every derivative and invalid ones,
+// The recursive volume filter, all six instantiations (8- and 16-bit, float,
+// double, vectors): a sigma per axis (tiny, huge, not a number, infinite,
+// negative), every derivative and invalid ones,
 // thin, single-slice and one-voxel volumes, mismatched outputs, in place. The
 // result, and what is written before a pass fails, must equal the line filter
 // run along every X, Y and Z line bit for bit; sigmas past the convergence
@@ -123,10 +124,12 @@ void run(FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    switch (in.ConsumeIntegralInRange<unsigned int>(0, 3)) {
+    switch (in.ConsumeIntegralInRange<unsigned int>(0, 5)) {
         case 0: run<unsigned char, float>(in); break;
         case 1: run<float, float>(in); break;
         case 2: run<double, double>(in); break;
+        case 3: run<unsigned short, float>(in); break;
+        case 4: run<short, float>(in); break;
         default: run<Vec3f, Vec3f>(in); break;
     }
     return 0;
