@@ -245,6 +245,16 @@ def convolution_dtype(a):
     return np.dtype(np.float64)
 
 
+def _caller_level():
+    """The stack level of the first frame outside this package, for warnings
+    that name the caller's line whichever function of the package it called."""
+    import sys
+    frame, level = sys._getframe(1), 1
+    while frame is not None and frame.f_globals.get("__name__", "").startswith("nvfiltering"):
+        frame, level = frame.f_back, level + 1
+    return level
+
+
 def separable_input(a, vectors=None, batch=False):
     """Whether ``a`` holds float32 three-vectors (else scalar samples), and the
     dtype the filter takes. ``vectors`` None keeps the reading of earlier
@@ -260,7 +270,7 @@ def separable_input(a, vectors=None, batch=False):
             import warnings
             warnings.warn("separable_filter: a float32 array whose last axis has length 3 is read as three-vectors; "
                           "pass vectors=True to keep this reading, vectors=False for a scalar image (the default "
-                          "in a future release)", DeprecationWarning, stacklevel=3)
+                          "in a future release)", DeprecationWarning, stacklevel=_caller_level())
     if vectors:
         if not is_f32:
             raise TypeError(f"input: vectors=True takes float32 three-vectors, got {a.dtype}")

@@ -115,6 +115,7 @@ class TestSeparableFilter:
         with pytest.raises(TypeError, match="input"):
             nvf.separable_filter(np.zeros((10, 3), np.complex64), nvf.Kernel([1.0]))
         with pytest.raises(ValueError, match="output"):
-            nvf.separable_filter(np.zeros((4, 3), np.float32), nvf.Kernel([1.0]), output=np.empty((4, 2), np.float32))
+            nvf.separable_filter(np.zeros((4, 3), np.float32), nvf.Kernel([1.0]), output=np.empty((4, 2), np.float32),
+                                 vectors=True)
         with pytest.raises(nvf.Error, match="kernel"):
             nvf.separable_filter(np.zeros((2, 10), np.uint8), nvf.Kernel([1.0, 1.0, 1.0]))

@@ -155,8 +155,9 @@ def test_separable_vectors_flag():
         warnings.simplefilter("error")
         as_vectors = nvf.separable_filter(a, k, vectors=True)
         as_scalars = nvf.separable_filter(a, k, vectors=False)
-    with pytest.warns(DeprecationWarning, match="vectors=True"):
+    with pytest.warns(DeprecationWarning, match="vectors=True") as caught:
         legacy = nvf.separable_filter(a, k)
+    assert caught[0].filename == __file__  # the warning names the caller's line
     np.testing.assert_array_equal(legacy, as_vectors)
     # The scalar reading filters the last axis too; the vector reading does not.
     per_component = np.stack([nvf.separable_filter(a[..., c], k) for c in range(3)], -1)
