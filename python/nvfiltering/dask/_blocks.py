@@ -7,8 +7,7 @@ from __future__ import annotations
 
 import math
 import numpy as np
-import dask.array as da
-from dask.array.overlap import overlap
+from dask.base import tokenize
 
 
 def merge_small(chunks, minimum):
@@ -55,13 +54,58 @@ def chunk_starts(chunks):
     return tuple(int(s) for s in np.cumsum((0,) + tuple(chunks[:-1])))
 
 
+def _assemble(depth, lo, hi, centre, *parts):
+    """The chunk (the `centre`-th of `parts`) grown by `lo`/`hi` elements per axis
+    from its neighbours: `parts` are the chunk and its neighbours in the order
+    of :func:`_neighbours` (offsets -1, 0, +1 per axis where there is one), one
+    buffer filled from the rims of each."""
+    chunk = parts[centre]
+    shape = tuple(c + l + h for c, l, h in zip(chunk.shape, lo, hi))
+    if shape == chunk.shape:
+        return chunk
+    block = np.empty(shape, chunk.dtype)
+    offsets = _offsets(lo, hi)
+    for offset, part in zip(offsets, parts):
+        src, dst = [], []
+        for a, o in enumerate(offset):
+            n = part.shape[a]
+            if o < 0:
+                src.append(slice(n - lo[a], n))
+                dst.append(slice(0, lo[a]))
+            elif o > 0:
+                src.append(slice(0, hi[a]))
+                dst.append(slice(lo[a] + chunk.shape[a], shape[a]))
+            else:
+                src.append(slice(0, n))
+                dst.append(slice(lo[a], lo[a] + n))
+        block[tuple(dst)] = part[tuple(src)]
+    return block
+
+
+def _offsets(lo, hi):
+    """The neighbour offsets a chunk with halos `lo`/`hi` reads, in a fixed order."""
+    import itertools
+    choices = [([-1] if l else []) + [0] + ([1] if h else []) for l, h in zip(lo, hi)]
+    return list(itertools.product(*choices))
+
+
+def _run_grown(func, depth, lo, hi, loc, centre, *parts):
+    return func(_assemble(depth, lo, hi, centre, *parts), lo, hi, loc)
+
+
 def with_halo(x, depth, func, *, dtype, out_chunks=None, extra_out=(), meta=None):
     """Run ``func(block, lo, hi, loc)`` on every chunk of `x` grown by `depth`
     elements per axis from its neighbours; ``lo``/``hi`` are the halo actually
     present before and after the chunk per axis (0 at the array's edge),
     ``loc`` the chunk's index. `func` returns the chunk's result, trimmed.
     `out_chunks` defaults to the input's chunks; `extra_out` appends trailing
-    output axes (whole) that the input does not have."""
+    output axes (whole) that the input does not have.
+
+    Each output chunk is one task that depends directly on the input chunks it
+    reads (itself and its up to 26 neighbours) and assembles the chunk and its
+    halo in one buffer: with the input's own task, two tasks per chunk, and a
+    store of the result fuses with it."""
+    from . import _graph
     depth = tuple(int(d) for d in depth)
     # A halo is only needed across inner chunk boundaries, and every chunk must
     # be able to lend it to its neighbour.
@@ -70,24 +114,22 @@ def with_halo(x, depth, func, *, dtype, out_chunks=None, extra_out=(), meta=None
         x = x.rechunk(chunks)
     depth = tuple(d if len(c) > 1 else 0 for c, d in zip(x.chunks, depth))
     nchunks = tuple(len(c) for c in x.chunks)
-    if any(depth):
-        grown = overlap(x, depth={a: d for a, d in enumerate(depth)},
-                        boundary={a: "none" for a in range(x.ndim)}, allow_rechunk=False)
-    else:
-        grown = x
-
-    def run(block, block_info=None):
-        loc = tuple(block_info[0]["chunk-location"])
-        lo = tuple(d if i > 0 else 0 for d, i in zip(depth, loc))
-        hi = tuple(d if i < n - 1 else 0 for d, i, n in zip(depth, loc, nchunks))
-        return func(block, lo, hi, loc)
-
     if out_chunks is None:
         out_chunks = x.chunks
     out_chunks = tuple(out_chunks) + tuple((e,) for e in extra_out)
-    new_axis = list(range(x.ndim, x.ndim + len(extra_out))) or None
-    return da.map_blocks(run, grown, dtype=dtype, chunks=out_chunks, new_axis=new_axis,
-                         meta=meta if meta is not None else np.empty((0,) * len(out_chunks), dtype))
+    x = _graph.graph_array(x)
+    name = "nvf-halo-" + tokenize(x, depth, func, dtype, out_chunks)
+    graph = _graph.Graph()
+    import itertools
+    for loc in itertools.product(*(range(n) for n in nchunks)):
+        lo = tuple(d if i > 0 else 0 for d, i in zip(depth, loc))
+        hi = tuple(d if i < n - 1 else 0 for d, i, n in zip(depth, loc, nchunks))
+        offsets = _offsets(lo, hi)
+        parts = [_graph.ref((x.name,) + tuple(i + o for i, o in zip(loc, offset))) for offset in offsets]
+        centre = offsets.index((0,) * len(loc))
+        key = (name,) + tuple(loc) + (0,) * len(extra_out)
+        graph.add(key, _run_grown, func, depth, lo, hi, tuple(loc), centre, *parts)
+    return _graph.array(graph, name, out_chunks, dtype, [x])
 
 
 def trim(result, lo, hi):
