@@ -1,0 +1,174 @@
+// Blocks of lines through a FftLinePlan (see FftLineBatch.h).
+#include <nvfiltering/fft/detail/FftLineBatch.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include <nvfiltering/framework/detail/Parallel.h>
+
+namespace com::norvane::filtering::detail {
+
+namespace {
+
+// Lines per block: a few cache lines of adjacent columns per row of a block.
+template <class T>
+constexpr std::size_t kLanes = sizeof(T) == 4 ? 16 : 8;
+constexpr std::size_t kMaxLanes = 16;
+
+// Where the lines first .. first + lanes - 1 start.
+void lineStarts(const FftLineLayout& lines, std::size_t first, std::size_t lanes, std::size_t* start) {
+    for (std::size_t l = 0; l < lanes; ++l) start[l] = lines.lineStart(first + l);
+}
+
+// A piece of a pass holds at least about this many values.
+constexpr std::size_t kValuesPerPiece = 32768;
+
+// Runs gather(first, lanes, re, im), the plan's forward transform and
+// scatter(first, lanes, re, im) on every block of lines.
+template <class T, class Gather, class Scatter>
+void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* executor, const Gather& gather,
+               const Scatter& scatter) {
+    if (lineCount == 0) return;
+    const std::size_t n = plan.length();
+    const std::size_t width = std::min(kLanes<T>, lineCount);
+    const std::size_t blocks = (lineCount + width - 1) / width;
+    const std::size_t grain = std::max<std::size_t>(1, kValuesPerPiece / (n * width));
+    parallelRanges(executor, blocks, grain, [&](std::size_t begin, std::size_t end) {
+        std::vector<T> buffer(2 * n * width + plan.scratchSize(width));
+        for (std::size_t b = begin; b < end; ++b) {
+            const std::size_t first = b * width;
+            const std::size_t lanes = std::min(width, lineCount - first);
+            T* re = buffer.data();
+            T* im = re + n * lanes;
+            gather(first, lanes, re, im);
+            plan.forward(re, im, lanes, buffer.data() + 2 * n * width);
+            scatter(first, lanes, re, im);
+        }
+    });
+}
+
+}  // namespace
+
+template <class T>
+void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in, const FftLineLayout& inLines,
+                           std::complex<T>* out, const FftLineLayout& outLines, bool inverse, T scale,
+                           CnExecutor* executor) {
+    const T* src = reinterpret_cast<const T*>(in);
+    T* dst = reinterpret_cast<T*>(out);
+    const std::size_t n = plan.length();
+    const T sign = inverse ? T(-1) : T(1);
+    const T imagScale = inverse ? -scale : scale;
+    auto gather = [&](std::size_t first, std::size_t lanes, T* re, T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(inLines, first, lanes, start);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t at = 2 * k * inLines.stride;
+            for (std::size_t l = 0; l < lanes; ++l) {
+                re[k * lanes + l] = src[2 * start[l] + at];
+                im[k * lanes + l] = sign * src[2 * start[l] + at + 1];
+            }
+        }
+    };
+    auto scatter = [&](std::size_t first, std::size_t lanes, const T* re, const T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(outLines, first, lanes, start);
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t at = 2 * k * outLines.stride;
+            if (scale == T(1)) {
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    dst[2 * start[l] + at] = re[k * lanes + l];
+                    dst[2 * start[l] + at + 1] = sign * im[k * lanes + l];
+                }
+            } else {
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    dst[2 * start[l] + at] = scale * re[k * lanes + l];
+                    dst[2 * start[l] + at + 1] = imagScale * im[k * lanes + l];
+                }
+            }
+        }
+    };
+    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+}
+
+template <class T>
+void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const FftLineLayout& inLines,
+                               std::complex<T>* out, const FftLineLayout& outLines, T scale, CnExecutor* executor) {
+    T* dst = reinterpret_cast<T*>(out);
+    const std::size_t n = plan.length();
+    const std::size_t half = outLines.length;
+    auto gather = [&](std::size_t first, std::size_t lanes, T* re, T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(inLines, first, lanes, start);
+        for (std::size_t k = 0; k < n; ++k) {
+            for (std::size_t l = 0; l < lanes; ++l) {
+                re[k * lanes + l] = in[start[l] + k * inLines.stride];
+                im[k * lanes + l] = T(0);
+            }
+        }
+    };
+    auto scatter = [&](std::size_t first, std::size_t lanes, const T* re, const T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(outLines, first, lanes, start);
+        for (std::size_t k = 0; k < half; ++k) {
+            const std::size_t at = 2 * k * outLines.stride;
+            for (std::size_t l = 0; l < lanes; ++l) {
+                dst[2 * start[l] + at] = scale == T(1) ? re[k * lanes + l] : scale * re[k * lanes + l];
+                dst[2 * start[l] + at + 1] = scale == T(1) ? im[k * lanes + l] : scale * im[k * lanes + l];
+            }
+        }
+    };
+    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+}
+
+template <class T>
+void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>* in, const FftLineLayout& inLines,
+                               T* out, const FftLineLayout& outLines, T scale, CnExecutor* executor) {
+    const T* src = reinterpret_cast<const T*>(in);
+    const std::size_t n = plan.length();
+    const std::size_t half = inLines.length;
+    // The inverse as the conjugate of the forward transform of the conjugate; only
+    // the real part is kept, so the final conjugation is left out.
+    auto gather = [&](std::size_t first, std::size_t lanes, T* re, T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(inLines, first, lanes, start);
+        for (std::size_t k = 0; k < n; ++k) {
+            const bool given = k < half;
+            const std::size_t at = 2 * (given ? k : n - k) * inLines.stride;
+            const T sign = given ? T(-1) : T(1);
+            for (std::size_t l = 0; l < lanes; ++l) {
+                re[k * lanes + l] = src[2 * start[l] + at];
+                im[k * lanes + l] = sign * src[2 * start[l] + at + 1];
+            }
+        }
+    };
+    auto scatter = [&](std::size_t first, std::size_t lanes, const T* re, const T*) {
+        std::size_t start[kMaxLanes];
+        lineStarts(outLines, first, lanes, start);
+        for (std::size_t k = 0; k < n; ++k) {
+            for (std::size_t l = 0; l < lanes; ++l) {
+                out[start[l] + k * outLines.stride] = scale == T(1) ? re[k * lanes + l] : scale * re[k * lanes + l];
+            }
+        }
+    };
+    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+}
+
+template void transformComplexLines<float>(const FftLinePlan<float>&, const std::complex<float>*,
+                                           const FftLineLayout&, std::complex<float>*, const FftLineLayout&, bool,
+                                           float, CnExecutor*);
+template void transformComplexLines<double>(const FftLinePlan<double>&, const std::complex<double>*,
+                                            const FftLineLayout&, std::complex<double>*, const FftLineLayout&, bool,
+                                            double, CnExecutor*);
+template void transformRealLinesForward<float>(const FftLinePlan<float>&, const float*, const FftLineLayout&,
+                                               std::complex<float>*, const FftLineLayout&, float, CnExecutor*);
+template void transformRealLinesForward<double>(const FftLinePlan<double>&, const double*, const FftLineLayout&,
+                                                std::complex<double>*, const FftLineLayout&, double, CnExecutor*);
+template void transformRealLinesInverse<float>(const FftLinePlan<float>&, const std::complex<float>*,
+                                               const FftLineLayout&, float*, const FftLineLayout&, float,
+                                               CnExecutor*);
+template void transformRealLinesInverse<double>(const FftLinePlan<double>&, const std::complex<double>*,
+                                                const FftLineLayout&, double*, const FftLineLayout&, double,
+                                                CnExecutor*);
+
+}  // namespace com::norvane::filtering::detail
