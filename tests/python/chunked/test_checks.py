@@ -148,15 +148,14 @@ REFUSED = [
     ("label", C64_2D, (), {}),
     ("label", U8_2D, (), {"workers": 0}),
     # FFTs (the message names each function's own argument: x in memory, input chunked)
-    ("fft.fftn", np.zeros((8, 14), np.complex64), (), {}),
-    ("fft.fftn", np.zeros((7, 8), np.float32), (), {}),
+    ("fft.fftn", np.zeros((8, 0), np.complex64), (), {}),
     ("fft.fftn", np.zeros((0, 8), np.float32), (), {}),
     ("fft.fftn", C64_4D, (), {}),
     ("fft.fftn", TEXT_2D, (), {}),
     ("fft.fftn", C64_3D, (), {"workers": 0}),
-    ("fft.ifftn", np.zeros((10, 8, 22)), (), {}),
+    ("fft.ifftn", np.zeros((10, 0, 22)), (), {}),
     ("fft.fft2", np.zeros(16, np.complex64), (), {}),
-    ("fft.fft2", np.zeros((3, 8, 21), np.complex64), (), {}),
+    ("fft.fft2", np.zeros((3, 8, 0), np.complex64), (), {}),
     ("fft.ifft2", C64_2D, (), {"workers": 1.5}),
 ]
 
