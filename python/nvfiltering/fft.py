@@ -17,7 +17,8 @@ import numpy as np
 
 from . import _nvfiltering as _core
 from ._checks import (check_output, fast_length_at_least, fft_axes, fft_axis, fft_fast_length, fft_input,
-                      fft_length, fft_ndim, fft_norm, fft_sizes, length_arg, native, split_arrays, workers_count)
+                      fft_length, fft_ndim, fft_norm, fft_size, fft_sizes, length_arg, native, split_arrays,
+                      workers_count)
 
 __all__ = ["fft", "ifft", "fft2", "ifft2", "fftn", "ifftn", "rfft", "irfft", "rfft2", "irfft2", "rfftn", "irfftn",
            "next_fast_len", "fftn_split"]
@@ -160,6 +161,7 @@ def _rinverse(x, kind, axes, s, norm, output, workers):
 def _fftn_split_core(re, im, direction, w):
     for n in re.shape:
         fft_fast_length(n, "x")
+    fft_size(re.size, "x")
     if re.ndim == 1:
         _core.fft1(re, im, re.shape[0], 1, direction, w)
     elif re.ndim == 2:
