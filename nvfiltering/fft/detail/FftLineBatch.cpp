@@ -24,8 +24,8 @@ void lineStarts(const FftLineLayout& lines, std::size_t first, std::size_t lanes
 // A piece of a pass holds at least about this many values.
 constexpr std::size_t kValuesPerPiece = 32768;
 
-// Runs gather(first, lanes, re, im), the plan's forward transform and
-// scatter(first, lanes, re, im) on every block of lines.
+// Runs gather(first, lanes, pitch, re, im), the plan's forward transform and
+// scatter(first, lanes, pitch, re, im) on every block of lines.
 template <class T, class Gather, class Scatter>
 void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* executor, const Gather& gather,
                const Scatter& scatter) {
@@ -35,15 +35,16 @@ void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* ex
     const std::size_t blocks = (lineCount + width - 1) / width;
     const std::size_t grain = std::max<std::size_t>(1, kValuesPerPiece / (n * width));
     parallelRanges(executor, blocks, grain, [&](std::size_t begin, std::size_t end) {
-        std::vector<T> buffer(2 * n * width + plan.scratchSize(width));
+        const std::size_t plane = FftLinePlan<T>::planeSize(n, width);
+        std::vector<T> buffer(2 * plane + plan.scratchSize(width));
         for (std::size_t b = begin; b < end; ++b) {
             const std::size_t first = b * width;
             const std::size_t lanes = std::min(width, lineCount - first);
             T* re = buffer.data();
-            T* im = re + n * lanes;
-            gather(first, lanes, re, im);
-            plan.forward(re, im, lanes, buffer.data() + 2 * n * width);
-            scatter(first, lanes, re, im);
+            T* im = re + FftLinePlan<T>::planeSize(n, lanes);
+            gather(first, lanes, FftLinePlan<T>::pitch(lanes), re, im);
+            plan.forward(re, im, lanes, buffer.data() + 2 * plane);
+            scatter(first, lanes, FftLinePlan<T>::pitch(lanes), re, im);
         }
     });
 }
@@ -59,31 +60,31 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
     const std::size_t n = plan.length();
     const T sign = inverse ? T(-1) : T(1);
     const T imagScale = inverse ? -scale : scale;
-    auto gather = [&](std::size_t first, std::size_t lanes, T* re, T* im) {
+    auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
         std::size_t start[kMaxLanes];
         lineStarts(inLines, first, lanes, start);
         for (std::size_t k = 0; k < n; ++k) {
             const std::size_t at = 2 * k * inLines.stride;
             for (std::size_t l = 0; l < lanes; ++l) {
-                re[k * lanes + l] = src[2 * start[l] + at];
-                im[k * lanes + l] = sign * src[2 * start[l] + at + 1];
+                re[k * P + l] = src[2 * start[l] + at];
+                im[k * P + l] = sign * src[2 * start[l] + at + 1];
             }
         }
     };
-    auto scatter = [&](std::size_t first, std::size_t lanes, const T* re, const T* im) {
+    auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
         std::size_t start[kMaxLanes];
         lineStarts(outLines, first, lanes, start);
         for (std::size_t k = 0; k < n; ++k) {
             const std::size_t at = 2 * k * outLines.stride;
             if (scale == T(1)) {
                 for (std::size_t l = 0; l < lanes; ++l) {
-                    dst[2 * start[l] + at] = re[k * lanes + l];
-                    dst[2 * start[l] + at + 1] = sign * im[k * lanes + l];
+                    dst[2 * start[l] + at] = re[k * P + l];
+                    dst[2 * start[l] + at + 1] = sign * im[k * P + l];
                 }
             } else {
                 for (std::size_t l = 0; l < lanes; ++l) {
-                    dst[2 * start[l] + at] = scale * re[k * lanes + l];
-                    dst[2 * start[l] + at + 1] = imagScale * im[k * lanes + l];
+                    dst[2 * start[l] + at] = scale * re[k * P + l];
+                    dst[2 * start[l] + at + 1] = imagScale * im[k * P + l];
                 }
             }
         }
@@ -97,24 +98,24 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
     T* dst = reinterpret_cast<T*>(out);
     const std::size_t n = plan.length();
     const std::size_t half = outLines.length;
-    auto gather = [&](std::size_t first, std::size_t lanes, T* re, T* im) {
+    auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
         std::size_t start[kMaxLanes];
         lineStarts(inLines, first, lanes, start);
         for (std::size_t k = 0; k < n; ++k) {
             for (std::size_t l = 0; l < lanes; ++l) {
-                re[k * lanes + l] = in[start[l] + k * inLines.stride];
-                im[k * lanes + l] = T(0);
+                re[k * P + l] = in[start[l] + k * inLines.stride];
+                im[k * P + l] = T(0);
             }
         }
     };
-    auto scatter = [&](std::size_t first, std::size_t lanes, const T* re, const T* im) {
+    auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
         std::size_t start[kMaxLanes];
         lineStarts(outLines, first, lanes, start);
         for (std::size_t k = 0; k < half; ++k) {
             const std::size_t at = 2 * k * outLines.stride;
             for (std::size_t l = 0; l < lanes; ++l) {
-                dst[2 * start[l] + at] = scale == T(1) ? re[k * lanes + l] : scale * re[k * lanes + l];
-                dst[2 * start[l] + at + 1] = scale == T(1) ? im[k * lanes + l] : scale * im[k * lanes + l];
+                dst[2 * start[l] + at] = scale == T(1) ? re[k * P + l] : scale * re[k * P + l];
+                dst[2 * start[l] + at + 1] = scale == T(1) ? im[k * P + l] : scale * im[k * P + l];
             }
         }
     };
@@ -129,7 +130,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
     const std::size_t half = inLines.length;
     // The inverse as the conjugate of the forward transform of the conjugate; only
     // the real part is kept, so the final conjugation is left out.
-    auto gather = [&](std::size_t first, std::size_t lanes, T* re, T* im) {
+    auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
         std::size_t start[kMaxLanes];
         lineStarts(inLines, first, lanes, start);
         for (std::size_t k = 0; k < n; ++k) {
@@ -137,17 +138,17 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             const std::size_t at = 2 * (given ? k : n - k) * inLines.stride;
             const T sign = given ? T(-1) : T(1);
             for (std::size_t l = 0; l < lanes; ++l) {
-                re[k * lanes + l] = src[2 * start[l] + at];
-                im[k * lanes + l] = sign * src[2 * start[l] + at + 1];
+                re[k * P + l] = src[2 * start[l] + at];
+                im[k * P + l] = sign * src[2 * start[l] + at + 1];
             }
         }
     };
-    auto scatter = [&](std::size_t first, std::size_t lanes, const T* re, const T*) {
+    auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T*) {
         std::size_t start[kMaxLanes];
         lineStarts(outLines, first, lanes, start);
         for (std::size_t k = 0; k < n; ++k) {
             for (std::size_t l = 0; l < lanes; ++l) {
-                out[start[l] + k * outLines.stride] = scale == T(1) ? re[k * lanes + l] : scale * re[k * lanes + l];
+                out[start[l] + k * outLines.stride] = scale == T(1) ? re[k * P + l] : scale * re[k * P + l];
             }
         }
     };

@@ -38,11 +38,12 @@ struct PassArgs {
     const T* wr;
     const T* wi;
     std::size_t lanes;
+    std::size_t pitch;  // elements from one value of a lane to the next
 };
 
 template <class T>
 void pass2(const PassArgs<T>& a) {
-    const std::size_t m = a.n / 2, V = a.lanes, span = a.span;
+    const std::size_t m = a.n / 2, V = a.lanes, P = a.pitch, span = a.span;
     const T* __restrict xr = a.xr;
     const T* __restrict xi = a.xi;
     T* __restrict yr = a.yr;
@@ -52,14 +53,14 @@ void pass2(const PassArgs<T>& a) {
             const std::size_t j = b * span + k;
             const std::size_t o = b * span * 2 + k;
             const T w1r = a.wr[k], w1i = a.wi[k];
-            const T* x0r = xr + j * V;
-            const T* x0i = xi + j * V;
-            const T* x1r = xr + (j + m) * V;
-            const T* x1i = xi + (j + m) * V;
-            T* y0r = yr + o * V;
-            T* y0i = yi + o * V;
-            T* y1r = yr + (o + span) * V;
-            T* y1i = yi + (o + span) * V;
+            const T* x0r = xr + j * P;
+            const T* x0i = xi + j * P;
+            const T* x1r = xr + (j + m) * P;
+            const T* x1i = xi + (j + m) * P;
+            T* y0r = yr + o * P;
+            T* y0i = yi + o * P;
+            T* y1r = yr + (o + span) * P;
+            T* y1i = yi + (o + span) * P;
             for (std::size_t l = 0; l < V; ++l) {
                 const T br = x1r[l] * w1r - x1i[l] * w1i;
                 const T bi = x1r[l] * w1i + x1i[l] * w1r;
@@ -74,7 +75,7 @@ void pass2(const PassArgs<T>& a) {
 
 template <class T>
 void pass4(const PassArgs<T>& a) {
-    const std::size_t m = a.n / 4, V = a.lanes, span = a.span;
+    const std::size_t m = a.n / 4, V = a.lanes, P = a.pitch, span = a.span;
     const T* __restrict xr = a.xr;
     const T* __restrict xi = a.xi;
     T* __restrict yr = a.yr;
@@ -86,22 +87,22 @@ void pass4(const PassArgs<T>& a) {
             const T* w = a.wr + 3 * k;
             const T* v = a.wi + 3 * k;
             const T w1r = w[0], w1i = v[0], w2r = w[1], w2i = v[1], w3r = w[2], w3i = v[2];
-            const T* x0r = xr + j * V;
-            const T* x0i = xi + j * V;
-            const T* x1r = xr + (j + m) * V;
-            const T* x1i = xi + (j + m) * V;
-            const T* x2r = xr + (j + 2 * m) * V;
-            const T* x2i = xi + (j + 2 * m) * V;
-            const T* x3r = xr + (j + 3 * m) * V;
-            const T* x3i = xi + (j + 3 * m) * V;
-            T* y0r = yr + o * V;
-            T* y0i = yi + o * V;
-            T* y1r = yr + (o + span) * V;
-            T* y1i = yi + (o + span) * V;
-            T* y2r = yr + (o + 2 * span) * V;
-            T* y2i = yi + (o + 2 * span) * V;
-            T* y3r = yr + (o + 3 * span) * V;
-            T* y3i = yi + (o + 3 * span) * V;
+            const T* x0r = xr + j * P;
+            const T* x0i = xi + j * P;
+            const T* x1r = xr + (j + m) * P;
+            const T* x1i = xi + (j + m) * P;
+            const T* x2r = xr + (j + 2 * m) * P;
+            const T* x2i = xi + (j + 2 * m) * P;
+            const T* x3r = xr + (j + 3 * m) * P;
+            const T* x3i = xi + (j + 3 * m) * P;
+            T* y0r = yr + o * P;
+            T* y0i = yi + o * P;
+            T* y1r = yr + (o + span) * P;
+            T* y1i = yi + (o + span) * P;
+            T* y2r = yr + (o + 2 * span) * P;
+            T* y2i = yi + (o + 2 * span) * P;
+            T* y3r = yr + (o + 3 * span) * P;
+            T* y3i = yi + (o + 3 * span) * P;
             for (std::size_t l = 0; l < V; ++l) {
                 const T a0r = x0r[l], a0i = x0i[l];
                 const T a1r = x1r[l] * w1r - x1i[l] * w1i, a1i = x1r[l] * w1i + x1i[l] * w1r;
@@ -126,7 +127,7 @@ void pass4(const PassArgs<T>& a) {
 
 template <class T>
 void pass3(const PassArgs<T>& a) {
-    const std::size_t m = a.n / 3, V = a.lanes, span = a.span;
+    const std::size_t m = a.n / 3, V = a.lanes, P = a.pitch, span = a.span;
     const T* __restrict xr = a.xr;
     const T* __restrict xi = a.xi;
     T* __restrict yr = a.yr;
@@ -138,18 +139,18 @@ void pass3(const PassArgs<T>& a) {
             const std::size_t j = b * span + k;
             const std::size_t o = b * span * 3 + k;
             const T w1r = a.wr[2 * k], w1i = a.wi[2 * k], w2r = a.wr[2 * k + 1], w2i = a.wi[2 * k + 1];
-            const T* x0r = xr + j * V;
-            const T* x0i = xi + j * V;
-            const T* x1r = xr + (j + m) * V;
-            const T* x1i = xi + (j + m) * V;
-            const T* x2r = xr + (j + 2 * m) * V;
-            const T* x2i = xi + (j + 2 * m) * V;
-            T* y0r = yr + o * V;
-            T* y0i = yi + o * V;
-            T* y1r = yr + (o + span) * V;
-            T* y1i = yi + (o + span) * V;
-            T* y2r = yr + (o + 2 * span) * V;
-            T* y2i = yi + (o + 2 * span) * V;
+            const T* x0r = xr + j * P;
+            const T* x0i = xi + j * P;
+            const T* x1r = xr + (j + m) * P;
+            const T* x1i = xi + (j + m) * P;
+            const T* x2r = xr + (j + 2 * m) * P;
+            const T* x2i = xi + (j + 2 * m) * P;
+            T* y0r = yr + o * P;
+            T* y0i = yi + o * P;
+            T* y1r = yr + (o + span) * P;
+            T* y1i = yi + (o + span) * P;
+            T* y2r = yr + (o + 2 * span) * P;
+            T* y2i = yi + (o + 2 * span) * P;
             for (std::size_t l = 0; l < V; ++l) {
                 const T a0r = x0r[l], a0i = x0i[l];
                 const T a1r = x1r[l] * w1r - x1i[l] * w1i, a1i = x1r[l] * w1i + x1i[l] * w1r;
@@ -170,7 +171,7 @@ void pass3(const PassArgs<T>& a) {
 
 template <class T>
 void pass5(const PassArgs<T>& a) {
-    const std::size_t m = a.n / 5, V = a.lanes, span = a.span;
+    const std::size_t m = a.n / 5, V = a.lanes, P = a.pitch, span = a.span;
     const T* __restrict xr = a.xr;
     const T* __restrict xi = a.xi;
     T* __restrict yr = a.yr;
@@ -190,10 +191,10 @@ void pass5(const PassArgs<T>& a) {
             T* yR[5];
             T* yI[5];
             for (std::size_t r = 0; r < 5; ++r) {
-                xR[r] = xr + (j + r * m) * V;
-                xI[r] = xi + (j + r * m) * V;
-                yR[r] = yr + (o + r * span) * V;
-                yI[r] = yi + (o + r * span) * V;
+                xR[r] = xr + (j + r * m) * P;
+                xI[r] = xi + (j + r * m) * P;
+                yR[r] = yr + (o + r * span) * P;
+                yI[r] = yi + (o + r * span) * P;
             }
             for (std::size_t l = 0; l < V; ++l) {
                 const T a0r = xR[0][l], a0i = xI[0][l];
@@ -227,7 +228,7 @@ void pass5(const PassArgs<T>& a) {
 template <class T>
 void passOdd(const PassArgs<T>& a, std::size_t p, const T* cosTable, const T* sinTable) {
     constexpr std::size_t kMax = FftLinePlan<T>::kLargestDirectRadix;
-    const std::size_t m = a.n / p, V = a.lanes, span = a.span, h = (p - 1) / 2;
+    const std::size_t m = a.n / p, V = a.lanes, P = a.pitch, span = a.span, h = (p - 1) / 2;
     for (std::size_t b = 0; b < m / span; ++b) {
         for (std::size_t k = 0; k < span; ++k) {
             const std::size_t j = b * span + k;
@@ -236,10 +237,10 @@ void passOdd(const PassArgs<T>& a, std::size_t p, const T* cosTable, const T* si
             const T* v = a.wi + (p - 1) * k;
             for (std::size_t l = 0; l < V; ++l) {
                 T xr[kMax], xi[kMax];
-                xr[0] = a.xr[j * V + l];
-                xi[0] = a.xi[j * V + l];
+                xr[0] = a.xr[j * P + l];
+                xi[0] = a.xi[j * P + l];
                 for (std::size_t r = 1; r < p; ++r) {
-                    const T zr = a.xr[(j + r * m) * V + l], zi = a.xi[(j + r * m) * V + l];
+                    const T zr = a.xr[(j + r * m) * P + l], zi = a.xi[(j + r * m) * P + l];
                     xr[r] = zr * w[r - 1] - zi * v[r - 1];
                     xi[r] = zr * v[r - 1] + zi * w[r - 1];
                 }
@@ -248,8 +249,8 @@ void passOdd(const PassArgs<T>& a, std::size_t p, const T* cosTable, const T* si
                     sumR += xr[r];
                     sumI += xi[r];
                 }
-                a.yr[o * V + l] = sumR;
-                a.yi[o * V + l] = sumI;
+                a.yr[o * P + l] = sumR;
+                a.yi[o * P + l] = sumI;
                 for (std::size_t q = 1; q <= h; ++q) {
                     T sr = xr[0], si = xi[0], tr = 0, ti = 0;
                     for (std::size_t r = 1; r <= h; ++r) {
@@ -261,10 +262,10 @@ void passOdd(const PassArgs<T>& a, std::size_t p, const T* cosTable, const T* si
                         tr += sinTable[idx] * dr;
                         ti += sinTable[idx] * di;
                     }
-                    a.yr[(o + q * span) * V + l] = sr + ti;
-                    a.yi[(o + q * span) * V + l] = si - tr;
-                    a.yr[(o + (p - q) * span) * V + l] = sr - ti;
-                    a.yi[(o + (p - q) * span) * V + l] = si + tr;
+                    a.yr[(o + q * span) * P + l] = sr + ti;
+                    a.yi[(o + q * span) * P + l] = si - tr;
+                    a.yr[(o + (p - q) * span) * P + l] = sr - ti;
+                    a.yi[(o + (p - q) * span) * P + l] = si + tr;
                 }
             }
         }
@@ -377,8 +378,8 @@ FftLinePlan<T>::FftLinePlan(std::size_t n) : m_n(n) {
 
 template <class T>
 std::size_t FftLinePlan<T>::scratchSize(std::size_t lanes) const {
-    if (m_inner) return 2 * m_inner->length() * lanes + m_inner->scratchSize(lanes);
-    return m_n > 1 ? 2 * m_n * lanes : 0;
+    if (m_inner) return 2 * planeSize(m_inner->length(), lanes) + m_inner->scratchSize(lanes);
+    return m_n > 1 ? 2 * planeSize(m_n, lanes) : 0;
 }
 
 template <class T>
@@ -393,13 +394,13 @@ void FftLinePlan<T>::forward(T* re, T* im, std::size_t lanes, T* scratch) const 
 
 template <class T>
 void FftLinePlan<T>::forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) const {
-    const std::size_t total = m_n * lanes;
+    const std::size_t total = m_n * pitch(lanes);
     T* bufR[2] = {re, scratch};
-    T* bufI[2] = {im, scratch + total};
+    T* bufI[2] = {im, scratch + planeSize(m_n, lanes)};
     int cur = 0;
     for (const Pass& p : m_passes) {
         const PassArgs<T> args{bufR[cur],   bufI[cur], bufR[1 - cur], bufI[1 - cur], m_n, p.span,
-                               m_twRe.data() + p.twiddle, m_twIm.data() + p.twiddle, lanes};
+                               m_twRe.data() + p.twiddle, m_twIm.data() + p.twiddle, lanes, pitch(lanes)};
         switch (p.radix) {
             case 2: pass2(args); break;
             case 3: pass3(args); break;
@@ -421,38 +422,38 @@ void FftLinePlan<T>::forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) 
 
 template <class T>
 void FftLinePlan<T>::forwardChirp(T* re, T* im, std::size_t lanes, T* scratch) const {
-    const std::size_t m = m_inner->length(), V = lanes;
+    const std::size_t m = m_inner->length(), V = lanes, P = pitch(lanes);
     T* ar = scratch;
-    T* ai = scratch + m * V;
-    T* inner = scratch + 2 * m * V;
+    T* ai = scratch + planeSize(m, lanes);
+    T* inner = scratch + 2 * planeSize(m, lanes);
     for (std::size_t k = 0; k < m_n; ++k) {
         const T cr = m_chirpRe[k], ci = m_chirpIm[k];
         for (std::size_t l = 0; l < V; ++l) {
-            const T xr = re[k * V + l], xi = im[k * V + l];
-            ar[k * V + l] = xr * cr - xi * ci;
-            ai[k * V + l] = xr * ci + xi * cr;
+            const T xr = re[k * P + l], xi = im[k * P + l];
+            ar[k * P + l] = xr * cr - xi * ci;
+            ai[k * P + l] = xr * ci + xi * cr;
         }
     }
-    std::fill(ar + m_n * V, ar + m * V, T(0));
-    std::fill(ai + m_n * V, ai + m * V, T(0));
+    std::fill(ar + m_n * P, ar + m * P, T(0));
+    std::fill(ai + m_n * P, ai + m * P, T(0));
     m_inner->forward(ar, ai, V, inner);
     // Times the kernel, conjugated: the second forward transform then gives the
     // conjugate of the unscaled inverse.
     for (std::size_t k = 0; k < m; ++k) {
         const T br = m_kernelRe[k], bi = m_kernelIm[k];
         for (std::size_t l = 0; l < V; ++l) {
-            const T xr = ar[k * V + l], xi = ai[k * V + l];
-            ar[k * V + l] = xr * br - xi * bi;
-            ai[k * V + l] = -(xr * bi + xi * br);
+            const T xr = ar[k * P + l], xi = ai[k * P + l];
+            ar[k * P + l] = xr * br - xi * bi;
+            ai[k * P + l] = -(xr * bi + xi * br);
         }
     }
     m_inner->forward(ar, ai, V, inner);
     for (std::size_t k = 0; k < m_n; ++k) {
         const T cr = m_chirpRe[k], ci = m_chirpIm[k];
         for (std::size_t l = 0; l < V; ++l) {
-            const T dr = ar[k * V + l], di = ai[k * V + l];
-            re[k * V + l] = cr * dr + ci * di;
-            im[k * V + l] = ci * dr - cr * di;
+            const T dr = ar[k * P + l], di = ai[k * P + l];
+            re[k * P + l] = cr * dr + ci * di;
+            im[k * P + l] = ci * dr - cr * di;
         }
     }
 }

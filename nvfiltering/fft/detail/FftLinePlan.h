@@ -5,9 +5,12 @@
 // threads may run it at once.
 //
 // A plan transforms a block of `lanes` lines held split and interleaved by lane:
-// element k of lane l at re[k * lanes + l], im[k * lanes + l]. Every lane goes
-// through exactly the same operations whatever the number of lanes, so results
-// do not depend on how lines are grouped into blocks.
+// element k of lane l at re[k * pitch(lanes) + l], im[k * pitch(lanes) + l]. The
+// pitch is one more than the lanes (for more than one lane) and the arrays of a
+// block are planeSize() elements apart, so that the power-of-two distances
+// between the values a butterfly reads do not map them all to the same cache
+// sets. Every lane goes through exactly the same operations whatever the number
+// of lanes, so results do not depend on how lines are grouped into blocks.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +25,8 @@ public:
     // Largest prime radix done directly; lengths with a larger prime factor take
     // the chirp-z path.
     static constexpr std::size_t kLargestDirectRadix = 13;
+    // Elements between the real and the imaginary array of a block.
+    static constexpr std::size_t kPlanePad = 24;
 
     explicit FftLinePlan(std::size_t n);
 
@@ -29,6 +34,11 @@ public:
     // Whether the chirp-z path is taken, and its inner length (0 when not).
     bool usesChirp() const { return m_inner != nullptr; }
     std::size_t chirpLength() const { return m_inner ? m_inner->length() : 0; }
+    // Elements from one value of a lane to the next, and the elements of T that
+    // hold one array (real or imaginary parts) of a block of n values per lane.
+    static std::size_t pitch(std::size_t lanes) { return lanes > 1 ? lanes + 1 : 1; }
+    static std::size_t planeSize(std::size_t n, std::size_t lanes) { return n * pitch(lanes) + kPlanePad; }
+
     // Elements of T the scratch of forward() needs for `lanes` lanes.
     std::size_t scratchSize(std::size_t lanes) const;
 
