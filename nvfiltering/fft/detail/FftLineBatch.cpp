@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <vector>
 
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 
 namespace com::norvane::filtering::detail {
@@ -19,6 +20,15 @@ constexpr std::size_t kMaxLanes = 16;
 // Where the lines first .. first + lanes - 1 start.
 void lineStarts(const FftLineLayout& lines, std::size_t first, std::size_t lanes, std::size_t* start) {
     for (std::size_t l = 0; l < lanes; ++l) start[l] = lines.lineStart(first + l);
+}
+
+// Whether the lines of a block are adjacent (columns side by side), so that a
+// row of the block is one run of memory.
+bool adjacentLines(const std::size_t* start, std::size_t lanes) {
+    for (std::size_t l = 1; l < lanes; ++l) {
+        if (start[l] != start[0] + l) return false;
+    }
+    return true;
 }
 
 // A piece of a pass holds at least about this many values.
@@ -42,9 +52,10 @@ void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* ex
             const std::size_t lanes = std::min(width, lineCount - first);
             T* re = buffer.data();
             T* im = re + FftLinePlan<T>::planeSize(n, lanes);
-            gather(first, lanes, FftLinePlan<T>::pitch(lanes), re, im);
+            const std::size_t P = FftLinePlan<T>::pitch(lanes);
+            runWidest([&] { gather(first, lanes, P, re, im); });
             plan.forward(re, im, lanes, buffer.data() + 2 * plane);
-            scatter(first, lanes, FftLinePlan<T>::pitch(lanes), re, im);
+            runWidest([&] { scatter(first, lanes, P, re, im); });
         }
     });
 }
@@ -63,28 +74,61 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
     auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
         std::size_t start[kMaxLanes];
         lineStarts(inLines, first, lanes, start);
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::size_t at = 2 * k * inLines.stride;
+        if (adjacentLines(start, lanes)) {
+            for (std::size_t k = 0; k < n; ++k) {
+                const T* p = src + 2 * (start[0] + k * inLines.stride);
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    re[k * P + l] = p[2 * l];
+                    im[k * P + l] = sign * p[2 * l + 1];
+                }
+            }
+        } else if (inLines.stride == 1) {
             for (std::size_t l = 0; l < lanes; ++l) {
-                re[k * P + l] = src[2 * start[l] + at];
-                im[k * P + l] = sign * src[2 * start[l] + at + 1];
+                const T* p = src + 2 * start[l];
+                for (std::size_t k = 0; k < n; ++k) {
+                    re[k * P + l] = p[2 * k];
+                    im[k * P + l] = sign * p[2 * k + 1];
+                }
+            }
+        } else {
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t at = 2 * k * inLines.stride;
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    re[k * P + l] = src[2 * start[l] + at];
+                    im[k * P + l] = sign * src[2 * start[l] + at + 1];
+                }
             }
         }
     };
     auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
         std::size_t start[kMaxLanes];
         lineStarts(outLines, first, lanes, start);
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::size_t at = 2 * k * outLines.stride;
-            if (scale == T(1)) {
+        // Without scaling the imaginary parts only change sign (1 or -1), which is
+        // the same as multiplying by `sign`: one loop serves both.
+        const T rs = scale == T(1) ? T(1) : scale;
+        const T is = scale == T(1) ? sign : imagScale;
+        if (adjacentLines(start, lanes)) {
+            for (std::size_t k = 0; k < n; ++k) {
+                T* p = dst + 2 * (start[0] + k * outLines.stride);
                 for (std::size_t l = 0; l < lanes; ++l) {
-                    dst[2 * start[l] + at] = re[k * P + l];
-                    dst[2 * start[l] + at + 1] = sign * im[k * P + l];
+                    p[2 * l] = rs * re[k * P + l];
+                    p[2 * l + 1] = is * im[k * P + l];
                 }
-            } else {
+            }
+        } else if (outLines.stride == 1) {
+            for (std::size_t l = 0; l < lanes; ++l) {
+                T* p = dst + 2 * start[l];
+                for (std::size_t k = 0; k < n; ++k) {
+                    p[2 * k] = rs * re[k * P + l];
+                    p[2 * k + 1] = is * im[k * P + l];
+                }
+            }
+        } else {
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t at = 2 * k * outLines.stride;
                 for (std::size_t l = 0; l < lanes; ++l) {
-                    dst[2 * start[l] + at] = scale * re[k * P + l];
-                    dst[2 * start[l] + at + 1] = imagScale * im[k * P + l];
+                    dst[2 * start[l] + at] = rs * re[k * P + l];
+                    dst[2 * start[l] + at + 1] = is * im[k * P + l];
                 }
             }
         }
