@@ -85,7 +85,7 @@ void CnRealFftFilter<T>::executeForwardAxis(const T* in, Complex* out, const std
     const RealCall call = checkRealCall<T>(in, out, true, shape, ndim, axis, axis, m_norm);
     if (call.realCount == 0) return;
     const std::size_t n = shape[axis];
-    const auto plan = cache().get(n);
+    const auto plan = cache().get(detail::realPlanLength(n));
     detail::transformRealLinesForward(*plan, in, detail::axisLines(call.real, ndim, axis), out,
                                       detail::axisLines(call.spectrum, ndim, axis),
                                       detail::fftScale<T>(m_norm, n, false), getExecutor());
@@ -98,7 +98,7 @@ void CnRealFftFilter<T>::executeInverseAxis(const Complex* in, T* out, const std
     const RealCall call = checkRealCall<T>(in, out, false, shape, ndim, axis, axis, m_norm);
     if (call.realCount == 0) return;
     const std::size_t n = shape[axis];
-    const auto plan = cache().get(n);
+    const auto plan = cache().get(detail::realPlanLength(n));
     detail::transformRealLinesInverse(*plan, in, detail::axisLines(call.spectrum, ndim, axis), out,
                                       detail::axisLines(call.real, ndim, axis), detail::fftScale<T>(m_norm, n, true),
                                       getExecutor());
@@ -110,7 +110,8 @@ void CnRealFftFilter<T>::executeForward(const T* in, Complex* out, const std::si
     const RealCall call = checkRealCall<T>(in, out, true, shape, ndim, ndim - rank, ndim - 1, m_norm);
     if (call.realCount == 0) return;
     const std::size_t n = shape[ndim - 1];
-    detail::transformRealLinesForward(*cache().get(n), in, detail::axisLines(call.real, ndim, ndim - 1), out,
+    detail::transformRealLinesForward(*cache().get(detail::realPlanLength(n)), in,
+                                      detail::axisLines(call.real, ndim, ndim - 1), out,
                                       detail::axisLines(call.spectrum, ndim, ndim - 1),
                                       detail::fftScale<T>(m_norm, n, false), getExecutor());
     for (int axis = ndim - 2; axis >= ndim - rank; --axis) {
@@ -140,7 +141,8 @@ void CnRealFftFilter<T>::executeInverse(const Complex* in, T* out, const std::si
         source = copy.data();
     }
     const std::size_t n = shape[ndim - 1];
-    detail::transformRealLinesInverse(*cache().get(n), source, detail::axisLines(call.spectrum, ndim, ndim - 1), out,
+    detail::transformRealLinesInverse(*cache().get(detail::realPlanLength(n)), source,
+                                      detail::axisLines(call.spectrum, ndim, ndim - 1), out,
                                       detail::axisLines(call.real, ndim, ndim - 1),
                                       detail::fftScale<T>(m_norm, n, true), getExecutor());
 }

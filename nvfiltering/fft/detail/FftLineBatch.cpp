@@ -140,8 +140,50 @@ template <class T>
 void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const FftLineLayout& inLines,
                                std::complex<T>* out, const FftLineLayout& outLines, T scale, CnExecutor* executor) {
     T* dst = reinterpret_cast<T*>(out);
-    const std::size_t n = plan.length();
+    const std::size_t n = inLines.length;
     const std::size_t half = outLines.length;
+    if (plan.length() * 2 == n) {
+        // Even n: z(k) = x(2k) + i x(2k + 1) through the transform of length h = n/2,
+        // then X(j) = E(j) + exp(-2 pi i j/n) O(j) with E(j) = (Z(j) + conj Z(h - j)) / 2
+        // and O(j) = (Z(j) - conj Z(h - j)) / 2i, for j = 0 .. h.
+        const std::size_t h = plan.length();
+        const T* wr = plan.halfShiftRe();
+        const T* wi = plan.halfShiftIm();
+        auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
+            std::size_t start[kMaxLanes];
+            lineStarts(inLines, first, lanes, start);
+            const std::size_t s = inLines.stride;
+            for (std::size_t k = 0; k < h; ++k) {
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    re[k * P + l] = in[start[l] + 2 * k * s];
+                    im[k * P + l] = in[start[l] + (2 * k + 1) * s];
+                }
+            }
+        };
+        auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
+            std::size_t start[kMaxLanes];
+            lineStarts(outLines, first, lanes, start);
+            const T halfOne = T(0.5);
+            for (std::size_t j = 0; j <= h; ++j) {
+                const std::size_t a = j == h ? 0 : j;
+                const std::size_t b = j == 0 ? 0 : h - j;
+                const std::size_t at = 2 * j * outLines.stride;
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    const T ar = re[a * P + l], ai = im[a * P + l];
+                    const T br = re[b * P + l], bi = -im[b * P + l];
+                    const T er = (ar + br) * halfOne, ei = (ai + bi) * halfOne;
+                    const T orr = (ai - bi) * halfOne, oi = -((ar - br) * halfOne);
+                    const T xr = er + (wr[j] * orr - wi[j] * oi);
+                    const T xi = ei + (wr[j] * oi + wi[j] * orr);
+                    dst[2 * start[l] + at] = scale * xr;
+                    dst[2 * start[l] + at + 1] = scale * xi;
+                }
+            }
+        };
+        runBlocks(plan, inLines.lines(), executor, gather, scatter);
+        return;
+    }
+    // Odd n: the complex transform of the real line, its first n/2 + 1 values.
     auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
         std::size_t start[kMaxLanes];
         lineStarts(inLines, first, lanes, start);
@@ -158,8 +200,8 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
         for (std::size_t k = 0; k < half; ++k) {
             const std::size_t at = 2 * k * outLines.stride;
             for (std::size_t l = 0; l < lanes; ++l) {
-                dst[2 * start[l] + at] = scale == T(1) ? re[k * P + l] : scale * re[k * P + l];
-                dst[2 * start[l] + at + 1] = scale == T(1) ? im[k * P + l] : scale * im[k * P + l];
+                dst[2 * start[l] + at] = scale * re[k * P + l];
+                dst[2 * start[l] + at + 1] = scale * im[k * P + l];
             }
         }
     };
@@ -170,9 +212,49 @@ template <class T>
 void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>* in, const FftLineLayout& inLines,
                                T* out, const FftLineLayout& outLines, T scale, CnExecutor* executor) {
     const T* src = reinterpret_cast<const T*>(in);
-    const std::size_t n = plan.length();
+    const std::size_t n = outLines.length;
     const std::size_t half = inLines.length;
-    // The inverse as the conjugate of the forward transform of the conjugate; only
+    // The inverse as the conjugate of the forward transform of the conjugate.
+    if (plan.length() * 2 == n) {
+        // Even n: Z(j) = (X(j) + conj X(h - j)) + i (X(j) - conj X(h - j)) exp(+2 pi i j/n)
+        // for j < h = n/2 (with the imaginary parts of X(0) and X(h) left out) is, after
+        // the unscaled inverse of length h, n (x(2k) + i x(2k + 1)).
+        const std::size_t h = plan.length();
+        const T* wr = plan.halfShiftRe();
+        const T* wi = plan.halfShiftIm();
+        auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
+            std::size_t start[kMaxLanes];
+            lineStarts(inLines, first, lanes, start);
+            const std::size_t s = inLines.stride;
+            for (std::size_t j = 0; j < h; ++j) {
+                const bool edge = j == 0;
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    const T* p = src + 2 * start[l];
+                    const T ar = p[2 * j * s], ai = edge ? T(0) : p[2 * j * s + 1];
+                    const T br = p[2 * (h - j) * s], bi = edge ? T(0) : -p[2 * (h - j) * s + 1];
+                    const T er = ar + br, ei = ai + bi;
+                    const T dr = ar - br, di = ai - bi;
+                    const T orr = dr * wr[j] + di * wi[j], oi = di * wr[j] - dr * wi[j];
+                    re[j * P + l] = er - oi;
+                    im[j * P + l] = -(ei + orr);
+                }
+            }
+        };
+        auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
+            std::size_t start[kMaxLanes];
+            lineStarts(outLines, first, lanes, start);
+            const std::size_t s = outLines.stride;
+            for (std::size_t k = 0; k < h; ++k) {
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    out[start[l] + 2 * k * s] = scale * re[k * P + l];
+                    out[start[l] + (2 * k + 1) * s] = -(scale * im[k * P + l]);
+                }
+            }
+        };
+        runBlocks(plan, inLines.lines(), executor, gather, scatter);
+        return;
+    }
+    // Odd n: the conjugate-symmetric extension through the complex transform; only
     // the real part is kept, so the final conjugation is left out.
     auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
         std::size_t start[kMaxLanes];
@@ -192,7 +274,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
         lineStarts(outLines, first, lanes, start);
         for (std::size_t k = 0; k < n; ++k) {
             for (std::size_t l = 0; l < lanes; ++l) {
-                out[start[l] + k * outLines.stride] = scale == T(1) ? re[k * P + l] : scale * re[k * P + l];
+                out[start[l] + k * outLines.stride] = scale * re[k * P + l];
             }
         }
     };

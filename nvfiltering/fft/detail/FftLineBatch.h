@@ -37,15 +37,21 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                            std::complex<T>* out, const FftLineLayout& outLines, bool inverse, T scale,
                            CnExecutor* executor);
 
-// Real lines of length n = plan.length() to their first n/2 + 1 forward transform
-// values (outLines.length), times `scale`.
+// The length of the plan the real transforms of length n run: n/2 for even n
+// (a complex transform of half length and a pass that separates the halves),
+// n for odd n (the complex transform of the real line).
+inline std::size_t realPlanLength(std::size_t n) { return n % 2 == 0 ? n / 2 : n; }
+
+// Real lines of length n = inLines.length to their first n/2 + 1 forward transform
+// values (outLines.length), times `scale`; plan.length() is realPlanLength(n).
 template <class T>
 void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const FftLineLayout& inLines,
                                std::complex<T>* out, const FftLineLayout& outLines, T scale, CnExecutor* executor);
 
 // The inverse of the above: lines of n/2 + 1 values (the rest given by Hermitian
 // symmetry; the imaginary parts of value 0 and, for even n, value n/2 play no
-// part) to real lines of n = plan.length() values, times `scale`.
+// part) to real lines of n = outLines.length values, times `scale`;
+// plan.length() is realPlanLength(n).
 template <class T>
 void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>* in, const FftLineLayout& inLines,
                                T* out, const FftLineLayout& outLines, T scale, CnExecutor* executor);

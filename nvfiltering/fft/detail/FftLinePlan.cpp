@@ -20,6 +20,13 @@ constexpr long double kPi = 3.141592653589793238462643383279502884L;
 template <class T>
 void rootOfUnity(std::size_t num, std::size_t den, T& c, T& s) {
     num %= den;
+    if ((4 * num) % den == 0) {
+        // The quarter turns exactly: 1, -i, -1, i.
+        const std::size_t quarter = (4 * num) / den;
+        c = quarter == 0 ? T(1) : (quarter == 2 ? T(-1) : T(0));
+        s = quarter == 1 ? T(-1) : (quarter == 3 ? T(1) : T(0));
+        return;
+    }
     const long double a = 2.0L * kPi * static_cast<long double>(num) / static_cast<long double>(den);
     c = static_cast<T>(std::cos(a));
     s = static_cast<T>(-std::sin(a));
@@ -41,9 +48,9 @@ struct PassArgs {
     std::size_t pitch;  // elements from one value of a lane to the next
 };
 
-template <class T>
+template <class T, std::size_t FixedLanes>
 void pass2(const PassArgs<T>& a) {
-    const std::size_t m = a.n / 2, V = a.lanes, P = a.pitch, span = a.span;
+    const std::size_t m = a.n / 2, V = FixedLanes ? FixedLanes : a.lanes, P = FixedLanes ? FixedLanes + 1 : a.pitch, span = a.span;
     const T* __restrict xr = a.xr;
     const T* __restrict xi = a.xi;
     T* __restrict yr = a.yr;
@@ -73,9 +80,9 @@ void pass2(const PassArgs<T>& a) {
     }
 }
 
-template <class T>
+template <class T, std::size_t FixedLanes>
 void pass4(const PassArgs<T>& a) {
-    const std::size_t m = a.n / 4, V = a.lanes, P = a.pitch, span = a.span;
+    const std::size_t m = a.n / 4, V = FixedLanes ? FixedLanes : a.lanes, P = FixedLanes ? FixedLanes + 1 : a.pitch, span = a.span;
     const T* __restrict xr = a.xr;
     const T* __restrict xi = a.xi;
     T* __restrict yr = a.yr;
@@ -125,9 +132,9 @@ void pass4(const PassArgs<T>& a) {
     }
 }
 
-template <class T>
+template <class T, std::size_t FixedLanes>
 void pass3(const PassArgs<T>& a) {
-    const std::size_t m = a.n / 3, V = a.lanes, P = a.pitch, span = a.span;
+    const std::size_t m = a.n / 3, V = FixedLanes ? FixedLanes : a.lanes, P = FixedLanes ? FixedLanes + 1 : a.pitch, span = a.span;
     const T* __restrict xr = a.xr;
     const T* __restrict xi = a.xi;
     T* __restrict yr = a.yr;
@@ -169,9 +176,9 @@ void pass3(const PassArgs<T>& a) {
     }
 }
 
-template <class T>
+template <class T, std::size_t FixedLanes>
 void pass5(const PassArgs<T>& a) {
-    const std::size_t m = a.n / 5, V = a.lanes, P = a.pitch, span = a.span;
+    const std::size_t m = a.n / 5, V = FixedLanes ? FixedLanes : a.lanes, P = FixedLanes ? FixedLanes + 1 : a.pitch, span = a.span;
     const T* __restrict xr = a.xr;
     const T* __restrict xi = a.xi;
     T* __restrict yr = a.yr;
@@ -317,6 +324,9 @@ std::size_t FftLinePlan<T>::smooth235AtLeast(std::size_t n) {
 
 template <class T>
 FftLinePlan<T>::FftLinePlan(std::size_t n) : m_n(n) {
+    m_shiftRe.resize(n + 1);
+    m_shiftIm.resize(n + 1);
+    for (std::size_t j = 0; j <= n; ++j) rootOfUnity(j, 2 * n, m_shiftRe[j], m_shiftIm[j]);
     if (n <= 1) return;
     if (!directLength(n)) {
         // Chirp-z: X(j) = c(j) sum_k (x(k) c(k)) conj(c(j - k)), c(k) = exp(-pi i k^2 / n),
@@ -401,11 +411,15 @@ void FftLinePlan<T>::forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) 
     for (const Pass& p : m_passes) {
         const PassArgs<T> args{bufR[cur],   bufI[cur], bufR[1 - cur], bufI[1 - cur], m_n, p.span,
                                m_twRe.data() + p.twiddle, m_twIm.data() + p.twiddle, lanes, pitch(lanes)};
+        // Full blocks (the lane count of the batch drivers) run passes compiled for
+        // that count, whose lane loops the compiler unrolls into whole vectors.
+        constexpr std::size_t kFull = sizeof(T) == 4 ? 16 : 8;
+        const bool full = lanes == kFull;
         switch (p.radix) {
-            case 2: pass2(args); break;
-            case 3: pass3(args); break;
-            case 4: pass4(args); break;
-            case 5: pass5(args); break;
+            case 2: full ? pass2<T, kFull>(args) : pass2<T, 0>(args); break;
+            case 3: full ? pass3<T, kFull>(args) : pass3<T, 0>(args); break;
+            case 4: full ? pass4<T, kFull>(args) : pass4<T, 0>(args); break;
+            case 5: full ? pass5<T, kFull>(args) : pass5<T, 0>(args); break;
             default: {
                 const std::size_t off = m_radixOffset[p.radix] - 1;
                 passOdd(args, p.radix, m_radixCos.data() + off, m_radixSin.data() + off);

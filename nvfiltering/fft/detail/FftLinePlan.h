@@ -46,6 +46,11 @@ public:
     // lane, in place in re / im. scratch holds scratchSize(lanes) elements.
     void forward(T* re, T* im, std::size_t lanes, T* scratch) const;
 
+    // exp(-pi i j / n) for j = 0 .. n: the twiddles that turn this transform of
+    // length n into the real transform of length 2n (real, imaginary parts).
+    const T* halfShiftRe() const { return m_shiftRe.data(); }
+    const T* halfShiftIm() const { return m_shiftIm.data(); }
+
     // Whether n has only prime factors the direct passes handle.
     static bool directLength(std::size_t n);
     // The smallest length >= n whose only prime factors are 2, 3 and 5.
@@ -64,6 +69,7 @@ private:
     std::size_t m_n;
     std::vector<Pass> m_passes;
     std::vector<T> m_twRe, m_twIm;
+    std::vector<T> m_shiftRe, m_shiftIm;
     // cos / sin of 2 pi q / p for the generic odd radices (indexed per radix).
     std::vector<T> m_radixCos, m_radixSin;
     std::vector<std::size_t> m_radixOffset;  // by radix value, into m_radixCos
