@@ -8,12 +8,16 @@
 #include <nvfiltering/fft/detail/FftLineBatch.h>
 #include <nvfiltering/fft/detail/FftPlanCache.h>
 #include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/detail/Parallel.h>
 
 namespace com {
 namespace norvane {
 namespace filtering {
 
 namespace {
+
+// From this many slabs on, two axes within the slabs of a volume run slab by slab.
+constexpr std::size_t kSlabsFrom = 4;
 
 detail::FftLineLayout layoutOf(const CnFftLines& lines) {
     detail::FftLineLayout out;
@@ -109,6 +113,29 @@ void CnComplexFftFilter<T>::executeAxes(const Complex* in, Complex* out, const s
     const bool inverse = direction == -1;
     const Complex* source = in;
     for (int i = 0; i < axisCount; ++i) {
+        if (ndim == 3 && shape[0] >= kSlabsFrom && i + 1 < axisCount && axes[i] != 0 && axes[i + 1] != 0) {
+            // Two axes within the slabs of a volume: both passes on one slab while it
+            // is in cache, a slab per task. Every line gets the same operations as in
+            // two whole-volume passes.
+            const std::size_t slab[2] = {shape[1], shape[2]};
+            const std::size_t slabSize = shape[1] * shape[2];
+            const detail::FftLineLayout first = detail::axisLines(slab, 2, axes[i] - 1);
+            const detail::FftLineLayout second = detail::axisLines(slab, 2, axes[i + 1] - 1);
+            const auto firstPlan = cache().get(first.length);
+            const auto secondPlan = cache().get(second.length);
+            const T firstScale = detail::fftScale<T>(m_norm, first.length, inverse);
+            const T secondScale = detail::fftScale<T>(m_norm, second.length, inverse);
+            detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
+                Complex* target = out + i0 * slabSize;
+                detail::transformComplexLines(*firstPlan, source + i0 * slabSize, first, target, first, inverse,
+                                              firstScale, nullptr);
+                detail::transformComplexLines(*secondPlan, target, second, target, second, inverse, secondScale,
+                                              nullptr);
+            });
+            source = out;
+            ++i;
+            continue;
+        }
         const detail::FftLineLayout layout = detail::axisLines(shape, ndim, axes[i]);
         const auto plan = cache().get(layout.length);
         detail::transformComplexLines(*plan, source, layout, out, layout, inverse,
