@@ -69,6 +69,8 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
     const T* src = reinterpret_cast<const T*>(in);
     T* dst = reinterpret_cast<T*>(out);
     const std::size_t n = plan.length();
+    // Sign changes add zero as well, so that a zero imaginary part stays +0 as in
+    // the direct sums (x + 0 is x for every other value).
     const T sign = inverse ? T(-1) : T(1);
     const T imagScale = inverse ? -scale : scale;
     auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
@@ -79,7 +81,7 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 const T* p = src + 2 * (start[0] + k * inLines.stride);
                 for (std::size_t l = 0; l < lanes; ++l) {
                     re[k * P + l] = p[2 * l];
-                    im[k * P + l] = sign * p[2 * l + 1];
+                    im[k * P + l] = T(0) + sign * p[2 * l + 1];
                 }
             }
         } else if (inLines.stride == 1) {
@@ -87,7 +89,7 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 const T* p = src + 2 * start[l];
                 for (std::size_t k = 0; k < n; ++k) {
                     re[k * P + l] = p[2 * k];
-                    im[k * P + l] = sign * p[2 * k + 1];
+                    im[k * P + l] = T(0) + sign * p[2 * k + 1];
                 }
             }
         } else {
@@ -95,7 +97,7 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 const std::size_t at = 2 * k * inLines.stride;
                 for (std::size_t l = 0; l < lanes; ++l) {
                     re[k * P + l] = src[2 * start[l] + at];
-                    im[k * P + l] = sign * src[2 * start[l] + at + 1];
+                    im[k * P + l] = T(0) + sign * src[2 * start[l] + at + 1];
                 }
             }
         }
@@ -112,7 +114,7 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 T* p = dst + 2 * (start[0] + k * outLines.stride);
                 for (std::size_t l = 0; l < lanes; ++l) {
                     p[2 * l] = rs * re[k * P + l];
-                    p[2 * l + 1] = is * im[k * P + l];
+                    p[2 * l + 1] = T(0) + is * im[k * P + l];
                 }
             }
         } else if (outLines.stride == 1) {
@@ -120,7 +122,7 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 T* p = dst + 2 * start[l];
                 for (std::size_t k = 0; k < n; ++k) {
                     p[2 * k] = rs * re[k * P + l];
-                    p[2 * k + 1] = is * im[k * P + l];
+                    p[2 * k + 1] = T(0) + is * im[k * P + l];
                 }
             }
         } else {
@@ -128,7 +130,7 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 const std::size_t at = 2 * k * outLines.stride;
                 for (std::size_t l = 0; l < lanes; ++l) {
                     dst[2 * start[l] + at] = rs * re[k * P + l];
-                    dst[2 * start[l] + at + 1] = is * im[k * P + l];
+                    dst[2 * start[l] + at + 1] = T(0) + is * im[k * P + l];
                 }
             }
         }
@@ -231,12 +233,12 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
                 for (std::size_t l = 0; l < lanes; ++l) {
                     const T* p = src + 2 * start[l];
                     const T ar = p[2 * j * s], ai = edge ? T(0) : p[2 * j * s + 1];
-                    const T br = p[2 * (h - j) * s], bi = edge ? T(0) : -p[2 * (h - j) * s + 1];
+                    const T br = p[2 * (h - j) * s], bi = edge ? T(0) : T(0) - p[2 * (h - j) * s + 1];
                     const T er = ar + br, ei = ai + bi;
                     const T dr = ar - br, di = ai - bi;
                     const T orr = dr * wr[j] + di * wi[j], oi = di * wr[j] - dr * wi[j];
                     re[j * P + l] = er - oi;
-                    im[j * P + l] = -(ei + orr);
+                    im[j * P + l] = T(0) - (ei + orr);
                 }
             }
         };
@@ -247,7 +249,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             for (std::size_t k = 0; k < h; ++k) {
                 for (std::size_t l = 0; l < lanes; ++l) {
                     out[start[l] + 2 * k * s] = scale * re[k * P + l];
-                    out[start[l] + (2 * k + 1) * s] = -(scale * im[k * P + l]);
+                    out[start[l] + (2 * k + 1) * s] = T(0) - scale * im[k * P + l];
                 }
             }
         };
@@ -265,7 +267,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             const T sign = given ? T(-1) : T(1);
             for (std::size_t l = 0; l < lanes; ++l) {
                 re[k * P + l] = src[2 * start[l] + at];
-                im[k * P + l] = sign * src[2 * start[l] + at + 1];
+                im[k * P + l] = T(0) + sign * src[2 * start[l] + at + 1];
             }
         }
     };

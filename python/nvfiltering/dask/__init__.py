@@ -41,7 +41,7 @@ Examples
 """
 
 from ._convolution import pyramid_down, separable_filter
-from ._fft import fft2, fftn, ifft2, ifftn
+from ._fft import fft2, fftn, ifft2, ifftn, irfft2, irfftn, rfft2, rfftn
 from ._gaussian import gaussian_error_bound, gaussian_filter, gaussian_gradient, gradient_error_bound
 from ._label import label
 from ._morphology import dilate, erode, grey_closing, grey_dilation, grey_erosion, grey_opening, regional_maxima
@@ -49,5 +49,6 @@ from ._morphology import dilate, erode, grey_closing, grey_dilation, grey_erosio
 __all__ = [
     "dilate", "erode", "fft2", "fftn", "gaussian_error_bound", "gaussian_filter", "gaussian_gradient",
     "gradient_error_bound", "grey_closing", "grey_dilation", "grey_erosion", "grey_opening", "ifft2", "ifftn",
+    "irfft2", "irfftn", "rfft2", "rfftn",
     "label", "pyramid_down", "regional_maxima", "separable_filter",
 ]
