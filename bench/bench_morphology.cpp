@@ -185,6 +185,9 @@ BENCHMARK_TEMPLATE(BM_Volume, nvf::CnDilationFilter<unsigned char>, unsigned cha
 BENCHMARK_TEMPLATE(BM_Volume, nvf::CnGreyDilationFilter<unsigned char>, unsigned char)
     ->Name("GreyDilation/u8/256^3")
     ->Apply(straightforwardAndThreads);
+BENCHMARK_TEMPLATE(BM_Volume, nvf::CnDilationFilter<unsigned short>, unsigned short)
+    ->Name("Dilation/u16-noise/256^3")
+    ->Apply(straightforwardAndThreads);
 BENCHMARK_TEMPLATE(BM_Volume, nvf::CnDilationFilter<short>, short)
     ->Name("Dilation/s16-noise/256^3")
     ->Apply(straightforwardAndThreads);

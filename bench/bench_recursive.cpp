@@ -79,6 +79,7 @@ void filterVolume(benchmark::State& state, int derivative) {
 
 void BM_SmoothFloat(benchmark::State& state) { filterVolume<float, float>(state, 0); }
 void BM_SmoothUChar(benchmark::State& state) { filterVolume<unsigned char, float>(state, 0); }
+void BM_SmoothUShort(benchmark::State& state) { filterVolume<unsigned short, float>(state, 0); }
 void BM_SmoothDouble(benchmark::State& state) { filterVolume<double, double>(state, 0); }
 void BM_FirstDerivativeX(benchmark::State& state) { filterVolume<float, float>(state, 1); }
 void BM_FirstDerivativeY(benchmark::State& state) { filterVolume<float, float>(state, 2); }
@@ -167,6 +168,7 @@ void BM_GradientFirstCall(benchmark::State& state) {
 
 BENCHMARK(BM_SmoothFloat)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SmoothUChar)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SmoothUShort)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SmoothDouble)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FirstDerivativeX)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FirstDerivativeY)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();

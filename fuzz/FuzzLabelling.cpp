@@ -1,6 +1,7 @@
 // Connected components for 8-, 16- and 32-bit voxels: class numbers, minimum
-// sizes, component numbers (0, in range, too large, 2^31 and above), 4-, 6- and
-// 8-point connectivity (8-point on volumes too), thin and empty images, in
+// sizes, component numbers (0, in range, too large, 2^31 and above), every
+// connectivity (4, 6, 8, 18 and 26 neighbours, the 8-point call, 4 and 8 on
+// volumes too, values that are not connectivities), thin and empty images, in
 // place, mismatched outputs, and settings carried over to a second run. Checks:
 // the one-sweep path equals the multi-pass reference bit for bit (labels, count
 // and failures); labels are 0 or 1..count, numbered by non-increasing size, and
@@ -19,7 +20,7 @@ namespace {
 // Components of the voxels equal to cls: per voxel the component index (or -1)
 // and per component its size, in raster order of first voxels.
 template <class T>
-void floodFill(const img::Image<T>& in, T cls, bool eight, std::vector<long long>& comp,
+void floodFill(const img::Image<T>& in, T cls, int axes, std::vector<long long>& comp,
                std::vector<std::uint64_t>& sizes) {
     const long long sx = in.getSizeX(), sy = in.getSizeY(), sz = in.getSizeZ();
     comp.assign(in.getNumberOfVoxels(), -1);
@@ -42,7 +43,7 @@ void floodFill(const img::Image<T>& in, T cls, bool eight, std::vector<long long
                 for (long long dy = -1; dy <= 1; ++dy) {
                     for (long long dx = -1; dx <= 1; ++dx) {
                         const int steps = (dx != 0) + (dy != 0) + (dz != 0);
-                        const bool neighbour = steps == 1 || (eight && steps == 2 && dz == 0);
+                        const bool neighbour = steps >= 1 && steps <= axes;
                         const long long nx = x + dx, ny = y + dy, nz = z + dz;
                         if (!neighbour || nx < 0 || ny < 0 || nz < 0 || nx >= sx || ny >= sy || nz >= sz) {
                             continue;
@@ -67,14 +68,32 @@ struct Settings {
     std::uint32_t minimum = 0;
     bool setComponent = false;
     std::uint32_t component = 0;
-    bool eight = false;
+    // 0: unchanged; 1: Set8PointConnectivity(); 2: setConnectivity(connectivity),
+    // which may be a value that is not a connectivity.
+    int connectivityCall = 0;
+    int connectivity = 6;
 
     void apply(flt::CnConnectedComponentFilter<T>& f) const {
         if (setClass) f.SetClassNumber(cls);
         if (setMinimum) f.SetMinimumComponentSize(minimum);
         if (setComponent) f.SetComponentNumber(component);
-        if (eight) f.Set8PointConnectivity();
+        if (connectivityCall == 1) f.Set8PointConnectivity();
+        if (connectivityCall == 2) {
+            const flt::CnConnectivity before = f.getConnectivity();
+            bool threw = false;
+            try {
+                f.setConnectivity(static_cast<flt::CnConnectivity>(connectivity));
+            } catch (const com::norvane::Throwable& e) {
+                threw = true;
+                NVF_FUZZ_CHECK(e.getMessage() == flt::messages::kConnectivityUnknown);
+            }
+            NVF_FUZZ_CHECK_MSG(threw == !known(connectivity), "refuses exactly the values that are not connectivities");
+            NVF_FUZZ_CHECK_MSG(f.getConnectivity() == (threw ? before : static_cast<flt::CnConnectivity>(connectivity)),
+                               "the connectivity in force");
+        }
     }
+
+    static bool known(int c) { return c == 4 || c == 6 || c == 8 || c == 18 || c == 26; }
 };
 
 template <class T>
@@ -88,7 +107,17 @@ Settings<T> settings(FuzzedDataProvider& in, const std::vector<std::uint8_t>& cl
     s.setComponent = in.ConsumeBool();
     s.component = in.ConsumeIntegralInRange<unsigned int>(0, 9) == 9 ? in.ConsumeIntegral<std::uint32_t>()
                                                                      : in.ConsumeIntegralInRange(0u, 6u);
-    s.eight = in.ConsumeIntegralInRange<unsigned int>(0, 3) == 3;
+    const unsigned int pick = in.ConsumeIntegralInRange<unsigned int>(0, 16);
+    static constexpr int kCounts[] = {4, 6, 8, 18, 18, 26, 26};
+    if (pick == 7) {
+        s.connectivityCall = 1;
+    } else if (pick >= 8 && pick < 15) {
+        s.connectivityCall = 2;
+        s.connectivity = kCounts[pick - 8];
+    } else if (pick == 15) {
+        s.connectivityCall = 2;
+        s.connectivity = in.ConsumeIntegral<int>();
+    }
     return s;
 }
 
@@ -96,8 +125,11 @@ Settings<T> settings(FuzzedDataProvider& in, const std::vector<std::uint8_t>& cl
 struct State {
     std::uint64_t minimum = 0;
     std::int32_t components = 0;
-    bool eight = false;
+    int connectivity = 6;
 };
+
+// Along how many axes neighbours may differ.
+int axesOf(int connectivity) { return connectivity == 26 ? 3 : connectivity == 8 || connectivity == 18 ? 2 : 1; }
 
 template <class T>
 void run(FuzzedDataProvider& in) {
@@ -130,7 +162,11 @@ void run(FuzzedDataProvider& in) {
         s.apply(reference);
         if (s.setClass) cls = s.cls;
         if (s.setMinimum) state.minimum = s.minimum;
-        state.eight = state.eight || s.eight;
+        if (s.connectivityCall == 1) {
+            state.connectivity = 8;
+        } else if (s.connectivityCall == 2 && Settings<T>::known(s.connectivity)) {
+            state.connectivity = s.connectivity;
+        }
 
         const img::Image<T> inputBefore(input);
         img::Image<std::uint32_t> separate(x, y + (mismatch ? 1 : 0), z);
@@ -154,11 +190,12 @@ void run(FuzzedDataProvider& in) {
         } catch (const com::norvane::Throwable&) {
             fastThrew = true;
         }
-        const bool reject = mismatch || (state.eight && z != 1);
+        const bool eight = state.connectivity == 8, four = state.connectivity == 4;
+        const bool reject = mismatch || ((eight || four) && z != 1);
         if (reject) {
-            NVF_FUZZ_CHECK_MSG(fastThrew, "a mismatched output or 8-point on a volume is rejected");
+            NVF_FUZZ_CHECK_MSG(fastThrew, "a mismatched output or 4- or 8-point on a volume is rejected");
             NVF_FUZZ_CHECK_MSG(sameImage(output, outputBefore), "a rejected call changed its output");
-            NVF_FUZZ_CHECK_MSG(eightPoint == (!mismatch && state.eight && z != 1) || mismatch, "8-point exception class");
+            NVF_FUZZ_CHECK_MSG(eightPoint == (eight && z != 1), "8-point exception class");
             NVF_FUZZ_CHECK(fast.GetNumberOfComponents() == state.components);
             return;
         }
@@ -178,7 +215,7 @@ void run(FuzzedDataProvider& in) {
         // Against an independent flood fill.
         std::vector<long long> comp;
         std::vector<std::uint64_t> sizes;
-        floodFill(inputBefore, cls, state.eight, comp, sizes);
+        floodFill(inputBefore, cls, axesOf(state.connectivity), comp, sizes);
         std::vector<std::uint64_t> sorted(sizes);
         std::sort(sorted.rbegin(), sorted.rend());
         // The component number in force is the last one set.

@@ -1,11 +1,18 @@
 // The separable filter and the pyramid: any kernels per axis (the pyramid
 // kernel among them), output sizes equal, halved, doubled or arbitrary, thin and
-// empty images. An accepted run must equal the line filter run pass after pass
-// (X, then Y, then Z with float intermediates) bit for bit; a rejected run must
-// be one of the documented cases and leave the output as it was.
+// empty images. An accepted run of 8-bit or vector voxels must equal the line
+// filter run pass after pass (X, then Y, then Z with float intermediates) bit
+// for bit; one of 16-bit, float or double voxels the sums in double pass after
+// pass, kept as the voxel type keeps them (16-bit: rounded half up and clamped
+// once at the end); a rejected run must be one of the documented cases and
+// leave the output as it was.
 #include <FuzzSupport.h>
 
 #include <functional>
+#include <limits>
+#include <type_traits>
+
+#include <nvfiltering/convolution/detail/ConvolutionLine.h>
 
 using namespace nvf_fuzz;
 using flt::CnCoord;
@@ -16,7 +23,7 @@ using flt::ImageIt;
 
 namespace {
 
-template <class In, class Out>
+template <class In, class Out, class = void>
 struct Types;
 template <>
 struct Types<unsigned char, unsigned char> {
@@ -93,6 +100,72 @@ bool tooLong(unsigned int n, unsigned int m) {
     return (std::uint64_t(m) - 1) * down > std::uint64_t(n) * up;
 }
 
+// One axis of the double reference: every line of `src` along `axis` into
+// `dst`, out[j] = up * (0 + sum over taps of tap * padded[j * down + k]) with
+// the padded line of the line filter (mirrored ends, zeros inserted; -0 and +0
+// are told apart, so the terms added are exactly the filter's).
+void referencePass(const CnKernel<float>& kernel, int axis, const std::vector<double>& src, const unsigned int (&sn)[3],
+                   std::vector<double>& dst, const unsigned int (&dn)[3]) {
+    const unsigned int n = sn[axis], m = dn[axis];
+    const flt::detail::LineGeometry g = flt::detail::lineGeometry(n, m, kernel.size());
+    const std::vector<std::int64_t> map = flt::detail::paddedSourceMap(g);
+    const std::size_t sStride = axis == 0 ? 1 : axis == 1 ? sn[0] : std::size_t{sn[0]} * sn[1];
+    const std::size_t dStride = axis == 0 ? 1 : axis == 1 ? dn[0] : std::size_t{dn[0]} * dn[1];
+    for (std::size_t z = 0; z < (axis == 2 ? 1 : dn[2]); ++z) {
+        for (std::size_t y = 0; y < (axis == 1 ? 1 : dn[1]); ++y) {
+            for (std::size_t x = 0; x < (axis == 0 ? 1 : dn[0]); ++x) {
+                const std::size_t s0 = x + sn[0] * (y + std::size_t{sn[1]} * z);
+                const std::size_t d0 = x + dn[0] * (y + std::size_t{dn[1]} * z);
+                for (std::size_t j = 0; j < m; ++j) {
+                    double sum = 0.0;
+                    for (std::size_t k = 0; k < kernel.size(); ++k) {
+                        const std::int64_t at = map[j * g.down + k];
+                        const double tap = static_cast<double>(kernel.begin()[k]);
+                        if (at < 0 && axis > 0 && std::isfinite(tap)) {
+                            continue;  // the Y and Z passes leave out a finite tap times an inserted zero
+                        }
+                        const double v = at >= 0 ? src[s0 + static_cast<std::size_t>(at) * sStride] : 0.0;
+                        sum += tap * v;
+                    }
+                    dst[d0 + j * dStride] = sum * static_cast<double>(g.up);
+                }
+            }
+        }
+    }
+}
+
+template <class T>
+void keepAsIntermediate(std::vector<double>& v) {
+    if (std::is_same_v<T, float>) {
+        for (double& x : v) {
+            x = static_cast<double>(static_cast<float>(x));
+        }
+    }
+}
+
+template <class T>
+T finalValue(double v) {
+    if constexpr (std::is_integral_v<T>) {
+        if (v != v) {
+            return T(0);
+        }
+        const double r = std::floor(v + 0.5);
+        const double lo = std::numeric_limits<T>::min(), hi = std::numeric_limits<T>::max();
+        return static_cast<T>(r < lo ? lo : (r > hi ? hi : r));
+    } else {
+        return static_cast<T>(v);
+    }
+}
+
+template <class T>
+constexpr bool kDoublePasses = std::is_same_v<T, unsigned short> || std::is_same_v<T, short> ||
+                               std::is_same_v<T, float> || std::is_same_v<T, double>;
+template <class T>
+struct Types<T, T, std::enable_if_t<kDoublePasses<T>>> {
+    using Mid = double;
+    using Filter = flt::CnSeparableFilter<T, T, float, float, std::multiplies<float>, std::plus<float>>;
+};
+
 template <class T>
 void run(FuzzedDataProvider& in) {
     using Mid = typename Types<T, T>::Mid;
@@ -146,6 +219,30 @@ void run(FuzzedDataProvider& in) {
         return;
     }
 
+    if constexpr (kDoublePasses<T>) {
+        // The reference: the sums in double, pass after pass.
+        const unsigned int dims[3] = {x, y, z}, afterXDims[3] = {ox, y, z}, afterYDims[3] = {ox, oy, z};
+        const unsigned int outDims[3] = {ox, oy, volume ? oz : 1u};
+        std::vector<double> a(input.getNumberOfVoxels()), b(std::size_t{ox} * y * z), c(std::size_t{ox} * oy * z);
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            a[i] = static_cast<double>(input[i]);
+        }
+        referencePass(kernels[0], 0, a, dims, b, afterXDims);
+        keepAsIntermediate<T>(b);
+        referencePass(kernels[1], 1, b, afterXDims, c, afterYDims);
+        keepAsIntermediate<T>(c);
+        std::vector<double> d = c;
+        if (volume) {
+            d.assign(std::size_t{ox} * oy * oz, 0.0);
+            referencePass(kernels[2], 2, c, afterYDims, d, outDims);
+        }
+        img::Image<T> expected(outputBefore);
+        for (std::size_t i = 0; i < d.size(); ++i) {
+            expected[i] = finalValue<T>(d[i]);
+        }
+        NVF_FUZZ_CHECK_MSG(sameResult(output, expected), "differs from the double sums pass after pass");
+        return;
+    } else {
     // The reference: the line filter along every line, pass after pass.
     using Types2 = Types<T, T>;
     img::Image<Mid> afterX(ox, y, z), afterY(ox, oy, z);
@@ -162,16 +259,20 @@ void run(FuzzedDataProvider& in) {
         std::memcpy(expected.data(), slice.data(), slice.getNumberOfVoxels() * sizeof(T));
     }
     NVF_FUZZ_CHECK_MSG(sameResult(output, expected), "differs from the line filter run pass after pass");
+    }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    if (in.ConsumeIntegralInRange<unsigned int>(0, 3) != 0) {
-        run<unsigned char>(in);
-    } else {
-        run<Vec3f>(in);
+    switch (in.ConsumeIntegralInRange<unsigned int>(0, 7)) {
+        case 0: run<Vec3f>(in); break;
+        case 1: run<unsigned short>(in); break;
+        case 2: run<short>(in); break;
+        case 3: run<float>(in); break;
+        case 4: run<double>(in); break;
+        default: run<unsigned char>(in); break;
     }
     return 0;
 }

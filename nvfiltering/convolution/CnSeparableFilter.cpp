@@ -1,5 +1,5 @@
 // The separable filter: checks, the fused sweep where it is exact, otherwise the
-// X, Y and Z passes (multi-line for 8-bit data, line by line for vectors), each
+// X, Y and Z passes (multi-line for scalar data, line by line for vectors), each
 // pass cut into independent bands of lines for the executor.
 #include <nvfiltering/convolution/CnSeparableFilter.h>
 
@@ -28,11 +28,25 @@ namespace {
 
 using imaging::Image;
 
-// Voxel type of the intermediate volumes: float for scalar data, the vector
-// itself for vector data.
+// Voxel type of the intermediate volumes: float for 8-bit and float data,
+// double for 16-bit data (a float temporary would round sums beyond 2^24) and
+// double data, the
+// vector itself for vector data.
 template <class In>
 struct Intermediate {
     using type = float;
+};
+template <>
+struct Intermediate<unsigned short> {
+    using type = double;
+};
+template <>
+struct Intermediate<short> {
+    using type = double;
+};
+template <>
+struct Intermediate<double> {
+    using type = double;
 };
 template <>
 struct Intermediate<math::CnVector3D<float>> {
@@ -154,6 +168,41 @@ template <class A>
 inline void storeResults(const A* acc, A gain, float* out, std::size_t count) {
     for (std::size_t c = 0; c < count; ++c) {
         out[c] = static_cast<float>(acc[c] * gain);
+    }
+}
+
+template <class A>
+inline void storeResults(const A* acc, A gain, double* out, std::size_t count) {
+    for (std::size_t c = 0; c < count; ++c) {
+        out[c] = static_cast<double>(acc[c] * gain);
+    }
+}
+
+// 16-bit results: rounded half up and clamped to the type's range, as 8-bit
+// results are to 0 ... 255; not-a-number (only from a kernel that is not
+// finite) becomes 0.
+template <class T>
+inline T roundToShort(double v) {
+    constexpr double lo = static_cast<double>(std::numeric_limits<T>::min());
+    constexpr double hi = static_cast<double>(std::numeric_limits<T>::max());
+    if (v != v) {
+        return T(0);
+    }
+    const double r = std::floor(v + 0.5);
+    return static_cast<T>(r > hi ? hi : (r < lo ? lo : r));
+}
+
+template <class A>
+inline void storeResults(const A* acc, A gain, unsigned short* out, std::size_t count) {
+    for (std::size_t c = 0; c < count; ++c) {
+        out[c] = roundToShort<unsigned short>(static_cast<double>(acc[c] * gain));
+    }
+}
+
+template <class A>
+inline void storeResults(const A* acc, A gain, short* out, std::size_t count) {
+    for (std::size_t c = 0; c < count; ++c) {
+        out[c] = roundToShort<short>(static_cast<double>(acc[c] * gain));
     }
 }
 
@@ -435,6 +484,47 @@ private:
     SampleBound m_bound;
 };
 
+// ... and for 16-bit and float voxels, every pass in double (the products and
+// sums the line filter forms), multi-line. 16-bit intermediates are double, so
+// a level is the exact weighted sum, rounded once at the end.
+template <class Acc, class Mul, class Add>
+class DoublePasses {
+public:
+    explicit DoublePasses(CnExecutor* executor) : m_executor(executor) {}
+    template <class Src, class Dst>
+    void x(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        passXBands<double>(k, src.data(), dst.data(), d, m_executor);
+    }
+    template <class Src, class Dst>
+    void y(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        passYFast<double>(k, src, dst, d, m_executor);
+    }
+    template <class Src, class Dst>
+    void z(const CnKernel<float>& k, const Image<Src>& src, Image<Dst>& dst, const Dims& d) {
+        passZFast<double>(k, src, dst, d, m_executor);
+    }
+
+private:
+    CnExecutor* m_executor;
+};
+
+template <class Acc, class Mul, class Add>
+class Passes<unsigned short, Acc, Mul, Add> : public DoublePasses<Acc, Mul, Add> {
+    using DoublePasses<Acc, Mul, Add>::DoublePasses;
+};
+template <class Acc, class Mul, class Add>
+class Passes<short, Acc, Mul, Add> : public DoublePasses<Acc, Mul, Add> {
+    using DoublePasses<Acc, Mul, Add>::DoublePasses;
+};
+template <class Acc, class Mul, class Add>
+class Passes<float, Acc, Mul, Add> : public DoublePasses<Acc, Mul, Add> {
+    using DoublePasses<Acc, Mul, Add>::DoublePasses;
+};
+template <class Acc, class Mul, class Add>
+class Passes<double, Acc, Mul, Add> : public DoublePasses<Acc, Mul, Add> {
+    using DoublePasses<Acc, Mul, Add>::DoublePasses;
+};
+
 // The fused sweep of all passes, for 8-bit data whose passes are all exact in
 // float; false when it does not apply and the passes are to run one by one.
 template <class In, class Out>
@@ -456,6 +546,25 @@ struct Fused<unsigned char, unsigned char> {
         return true;
     }
 };
+
+// 16-bit data whose taps are dyadic and whose sums fit 32-bit integers: the
+// fused sweep in integers, the exact sums rounded once, as the double passes.
+template <class S>
+struct FusedSixteenBit {
+    static bool run(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz, const Dims& d,
+                    const Image<S>& in, Image<S>& out, CnExecutor* executor) {
+        int exponents[3];
+        if (!detail::sixteenBitPlan(kx, ky, kz, d, std::is_signed<S>::value, exponents)) {
+            return false;
+        }
+        detail::runFusedSixteenBit(kx, ky, kz, d, exponents, in.data(), out.data(), executor);
+        return true;
+    }
+};
+template <>
+struct Fused<unsigned short, unsigned short> : FusedSixteenBit<unsigned short> {};
+template <>
+struct Fused<short, short> : FusedSixteenBit<short> {};
 
 void checkAxis(unsigned int n, unsigned int m, const CnKernel<float>& kernel, const char* tooLong) {
     const detail::LineGeometry g = detail::lineGeometry(n, m, kernel.size());
@@ -548,7 +657,7 @@ void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::checkDimensions() const {
     const char* tooLarge = messages::kSeparableTemporaryTooLarge;
     detail::checkedVolume(output.getSizeX(), input.getSizeY(), input.getSizeZ(), sizeof(Tmp), tooLarge);
     detail::checkedVolume(output.getSizeX(), output.getSizeY(), input.getSizeZ(), sizeof(Tmp), tooLarge);
-    if (!std::is_same<In, unsigned char>::value &&
+    if (std::is_same<In, math::CnVector3D<float>>::value &&
         detail::checkedProduct(output.getSizeX(), output.getSizeY(), tooLarge) >
             std::numeric_limits<unsigned int>::max()) {
         throwThrowable(tooLarge);
@@ -591,6 +700,11 @@ void CnSeparableFilter<In, Out, K, Acc, Mul, Add>::executeWithTmp() {
 }
 
 template class CnSeparableFilter<unsigned char, unsigned char, float, float, std::multiplies<float>, std::plus<float>>;
+template class CnSeparableFilter<unsigned short, unsigned short, float, float, std::multiplies<float>,
+                                 std::plus<float>>;
+template class CnSeparableFilter<short, short, float, float, std::multiplies<float>, std::plus<float>>;
+template class CnSeparableFilter<float, float, float, float, std::multiplies<float>, std::plus<float>>;
+template class CnSeparableFilter<double, double, float, float, std::multiplies<float>, std::plus<float>>;
 template class CnSeparableFilter<math::CnVector3D<float>, math::CnVector3D<float>, float, math::CnVector3D<float>,
                                  std::multiplies<float>, std::plus<float>>;
 

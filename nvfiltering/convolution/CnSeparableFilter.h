@@ -20,8 +20,13 @@ namespace filtering {
 // K / 2 of the axis kernel is aligned with the output sample, and an axis whose
 // output dimension differs from the input dimension is resampled by a whole
 // factor (zeros inserted with gain, or samples skipped). Intermediate results
-// are float (vectors of float for the vector instantiation) and are rounded and
-// clamped to 8 bits only by the last pass. A single-slice input (Z dimension 1)
+// are float for 8-bit and float data (vectors of float for the vector
+// instantiation) and double for 16-bit and double data; integer results are rounded half
+// up and clamped to the type's range (0 ... 255, 0 ... 65535, -32768 ... 32767)
+// only by the last pass. Every pass forms its products and sums in double as
+// the line filter does; float data is converted to float after each pass.
+// Instantiated for unsigned char, unsigned short, short, float and double
+// voxels (each to the same type) and for vectors of three floats. A single-slice input (Z dimension 1)
 // is filtered along X and Y only; the Z kernel and the output's Z dimension are
 // then not used. Bands of lines, slices and column blocks run as tasks on the
 // executor (setExecutor); the output does not depend on it.
@@ -65,6 +70,11 @@ private:
 
 extern template class CnSeparableFilter<unsigned char, unsigned char, float, float, std::multiplies<float>,
                                         std::plus<float>>;
+extern template class CnSeparableFilter<unsigned short, unsigned short, float, float, std::multiplies<float>,
+                                        std::plus<float>>;
+extern template class CnSeparableFilter<short, short, float, float, std::multiplies<float>, std::plus<float>>;
+extern template class CnSeparableFilter<float, float, float, float, std::multiplies<float>, std::plus<float>>;
+extern template class CnSeparableFilter<double, double, float, float, std::multiplies<float>, std::plus<float>>;
 extern template class CnSeparableFilter<math::CnVector3D<float>, math::CnVector3D<float>, float,
                                         math::CnVector3D<float>, std::multiplies<float>, std::plus<float>>;
 

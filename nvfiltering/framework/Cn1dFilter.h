@@ -68,6 +68,8 @@ using ImageIt = typename imaging::Image<T>::iterator;
 extern template class Cn1dFilter<unsigned char, unsigned char, ImageConstIt<unsigned char>, ImageIt<unsigned char>>;
 extern template class Cn1dFilter<float, unsigned char, ImageConstIt<float>, ImageIt<unsigned char>>;
 extern template class Cn1dFilter<unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>>;
+extern template class Cn1dFilter<unsigned short, float, ImageConstIt<unsigned short>, ImageIt<float>>;
+extern template class Cn1dFilter<short, float, ImageConstIt<short>, ImageIt<float>>;
 extern template class Cn1dFilter<float, float, ImageConstIt<float>, ImageIt<float>>;
 extern template class Cn1dFilter<double, double, ImageConstIt<double>, ImageIt<double>>;
 extern template class Cn1dFilter<math::CnVector3D<float>, math::CnVector3D<float>, ImageConstIt<math::CnVector3D<float>>,

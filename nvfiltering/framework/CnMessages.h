@@ -99,6 +99,10 @@ constexpr const char* kComponentDoesNotExist =
     "CnConnectedComponentFilter: component selected to keep does not exist.";
 constexpr const char* kEightPointIn3D =
     "8-point connectivity in 3D (really 27-point) is not currently implemented";
+constexpr const char* kConnectivityUnknown =
+    "CnConnectedComponentFilter: connectivity must be 4, 6, 8, 18 or 26 neighbours.";
+constexpr const char* kFourPointIn3D =
+    "CnConnectedComponentFilter: 4-point connectivity needs an image of one slice; a volume takes 6, 18 or 26.";
 // Checks of the images handed to the morphology and labelling filters.
 constexpr const char* kDilationOutputSize = "CnDilationFilter: output image dimensions differ from the input.";
 constexpr const char* kErosionOutputSize = "CnErosionFilter: output image dimensions differ from the input.";

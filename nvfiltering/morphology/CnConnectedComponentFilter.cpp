@@ -46,7 +46,7 @@ CnConnectedComponentFilter<T>::CnConnectedComponentFilter()
       m_classNumber(static_cast<T>(1)),
       m_numberOfComponents(0),
       m_componentNumber(0),
-      m_eightPointConnectivity(false) {}
+      m_connectivity(CnConnectivity::Six) {}
 
 template <class T>
 CnConnectedComponentFilter<T>::~CnConnectedComponentFilter() = default;
@@ -73,7 +73,41 @@ void CnConnectedComponentFilter<T>::SetComponentNumber(std::uint32_t k) {
 
 template <class T>
 void CnConnectedComponentFilter<T>::Set8PointConnectivity() {
-    m_eightPointConnectivity = true;
+    m_connectivity = CnConnectivity::Eight;
+}
+
+template <class T>
+void CnConnectedComponentFilter<T>::setConnectivity(CnConnectivity connectivity) {
+    switch (connectivity) {
+        case CnConnectivity::Four:
+        case CnConnectivity::Six:
+        case CnConnectivity::Eight:
+        case CnConnectivity::Eighteen:
+        case CnConnectivity::TwentySix:
+            m_connectivity = connectivity;
+            return;
+    }
+    throwThrowable(messages::kConnectivityUnknown);
+}
+
+template <class T>
+CnConnectivity CnConnectedComponentFilter<T>::getConnectivity() const {
+    return m_connectivity;
+}
+
+template <class T>
+unsigned int CnConnectedComponentFilter<T>::neighbourAxes() const {
+    switch (m_connectivity) {
+        case CnConnectivity::Eight:
+        case CnConnectivity::Eighteen:
+            return 2;
+        case CnConnectivity::TwentySix:
+            return 3;
+        case CnConnectivity::Four:
+        case CnConnectivity::Six:
+            break;
+    }
+    return 1;
 }
 
 template <class T>
@@ -102,8 +136,11 @@ void CnConnectedComponentFilter<T>::v_execute() {
 template <class T>
 void CnConnectedComponentFilter<T>::checkImages() const {
     const imaging::Image<T>& input = *this->m_input;
-    if (m_eightPointConnectivity && input.getSizeZ() != 1) {
+    if (m_connectivity == CnConnectivity::Eight && input.getSizeZ() != 1) {
         throw EightPointConnectivityIn3DException(messages::kEightPointIn3D, messages::kEightPointClassPath);
+    }
+    if (m_connectivity == CnConnectivity::Four && input.getSizeZ() != 1) {
+        throwThrowable(messages::kFourPointIn3D);
     }
     if (!this->m_output->hasSameDimensions(input)) {
         throwThrowable(messages::kConnectedComponentOutputSize);
@@ -151,8 +188,11 @@ void CnConnectedComponentFilter<T>::rankComponents(const std::vector<std::uint32
 
 // Run-based labelling on raw pointers. Every run of foreground voxels along X
 // gets its provisional label in raster order (the same labels as the row pass
-// above) and is united with the runs it touches in the previous row (diagonals
-// included for 8-point) and in the same row of the previous slice. A union
+// above) and is united with the runs it touches in the rows before it that hold
+// neighbours: the previous row and the same row of the previous slice, with
+// edge neighbours also the rows on either side of that one; runs of these rows
+// touch when they overlap along X, or meet at a corner (reach 1) when a step
+// along X is one more axis the neighbours may differ along. A union
 // always links the larger root under the smaller, so every root is the smallest
 // label of its component whatever the order of the unions, and the components
 // receive the same numbers as by the passes above: the ranking sees the same
@@ -225,7 +265,14 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     const std::unique_ptr<std::uint32_t[]> chain(new std::uint32_t[P + 1]);
     std::uint32_t* parent = chain.get();
     parent[0] = 0;
-    const std::uint32_t reach = m_eightPointConnectivity ? 1u : 0u;
+    // Rows that differ from a row along `axes` of Y and Z hold neighbours of
+    // its runs if axes <= span; their runs touch with reach 1 if a step along
+    // X is allowed as well.
+    const unsigned int span = neighbourAxes();
+    const auto reachAcross = [span](unsigned int axes) { return axes < span ? 1u : 0u; };
+    const std::uint32_t reach = reachAcross(1);
+    const std::uint32_t diagonalReach = reachAcross(2);
+    const bool diagonalRows = span >= 2 && Z > 1;
     std::vector<std::size_t> rootsBefore(slabCount + 1, 0);
     detail::parallelFor(executor, slabCount, [&](std::size_t s) {
         for (std::size_t i = slabFirst[s]; i < slabFirst[s + 1]; ++i) {
@@ -239,7 +286,13 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
                 detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - 1), reach, parent, countLink);
             }
             if (r >= first + Y && Z > 1) {
-                detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - Y), 0, parent, countLink);
+                detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - Y), reach, parent, countLink);
+                if (diagonalRows && r % Y != 0) {
+                    detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - Y - 1), diagonalReach, parent, countLink);
+                }
+                if (diagonalRows && r % Y + 1 < Y) {
+                    detail::mergeRows<true>(runsOf(s, r), runsOf(s, r - Y + 1), diagonalReach, parent, countLink);
+                }
             }
         }
         rootsBefore[s + 1] = slabFirst[s + 1] - slabFirst[s] - links;
@@ -263,7 +316,13 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
         const std::size_t first = slabBegin(s);
         if (Z > 1) {
             for (std::size_t r = first; r < first + Y; ++r) {
-                detail::mergeRows<false>(runsOf(s, r), runsOf(s - 1, r - Y), 0, parent, faceLink);
+                detail::mergeRows<false>(runsOf(s, r), runsOf(s - 1, r - Y), reach, parent, faceLink);
+                if (diagonalRows && r > first) {
+                    detail::mergeRows<false>(runsOf(s, r), runsOf(s - 1, r - Y - 1), diagonalReach, parent, faceLink);
+                }
+                if (diagonalRows && r + 1 < first + Y) {
+                    detail::mergeRows<false>(runsOf(s, r), runsOf(s - 1, r - Y + 1), diagonalReach, parent, faceLink);
+                }
             }
         } else {
             detail::mergeRows<false>(runsOf(s, first), runsOf(s - 1, first - 1), reach, parent, faceLink);
@@ -460,27 +519,31 @@ struct LabellingReference {
             }
         }
 
-        // Diagonal pass (8-point, single slice): join each voxel of the upper row
-        // with the labelled diagonal neighbours of the lower row.
-        if (filter.m_eightPointConnectivity) {
-            for (unsigned int y = 1; y < Y; ++y) {
-                for (unsigned int x = 0; x < X; ++x) {
-                    const std::uint32_t p = output[index(x, y - 1, 0)];
-                    if (p == 0) {
-                        continue;
-                    }
-                    std::uint32_t root = find(p);
-                    const auto merge = [&](std::uint32_t q) {
-                        const std::uint32_t r = find(q);
-                        if (r != root) {
-                            uniteWithRunning(chain.data(), root, r);
+        // Diagonal pass (8-point, and edge neighbours in every slice): join each
+        // voxel of the upper row with the labelled diagonal neighbours of the
+        // lower row.
+        const unsigned int span = filter.neighbourAxes();
+        if (span >= 2) {
+            for (unsigned int z = 0; z < Z; ++z) {
+                for (unsigned int y = 1; y < Y; ++y) {
+                    for (unsigned int x = 0; x < X; ++x) {
+                        const std::uint32_t p = output[index(x, y - 1, z)];
+                        if (p == 0) {
+                            continue;
                         }
-                    };
-                    if (x > 0 && output[index(x - 1, y, 0)] != 0) {
-                        merge(output[index(x - 1, y, 0)]);
-                    }
-                    if (x + 1 < X && output[index(x + 1, y, 0)] != 0) {
-                        merge(output[index(x + 1, y, 0)]);
+                        std::uint32_t root = find(p);
+                        const auto merge = [&](std::uint32_t q) {
+                            const std::uint32_t r = find(q);
+                            if (r != root) {
+                                uniteWithRunning(chain.data(), root, r);
+                            }
+                        };
+                        if (x > 0 && output[index(x - 1, y, z)] != 0) {
+                            merge(output[index(x - 1, y, z)]);
+                        }
+                        if (x + 1 < X && output[index(x + 1, y, z)] != 0) {
+                            merge(output[index(x + 1, y, z)]);
+                        }
                     }
                 }
             }
@@ -511,6 +574,42 @@ struct LabellingReference {
                         uniteWithRunning(chain.data(), root, find(L));
                     }
                     previous = true;
+                }
+            }
+        }
+
+        // Slice pass (edge and corner neighbours of volumes): join each voxel of
+        // the lower slice with the labelled voxels of the upper slice that
+        // differ from it along one or more of X and Y as well, at most along
+        // span - 1 of them (the one straight above is the Z pass's).
+        if (span >= 2) {
+            for (unsigned int z = 1; z < Z; ++z) {
+                for (unsigned int y = 0; y < Y; ++y) {
+                    for (unsigned int x = 0; x < X; ++x) {
+                        const std::uint32_t p = output[index(x, y, z - 1)];
+                        if (p == 0) {
+                            continue;
+                        }
+                        std::uint32_t root = find(p);
+                        for (int dy = -1; dy <= 1; ++dy) {
+                            for (int dx = -1; dx <= 1; ++dx) {
+                                const unsigned int axes = (dx != 0 ? 1u : 0u) + (dy != 0 ? 1u : 0u);
+                                if (axes == 0 || axes + 1 > span || (dx < 0 && x == 0) || (dx > 0 && x + 1 >= X) ||
+                                    (dy < 0 && y == 0) || (dy > 0 && y + 1 >= Y)) {
+                                    continue;
+                                }
+                                const std::uint32_t q = output[index(static_cast<unsigned int>(static_cast<int>(x) + dx),
+                                                                     static_cast<unsigned int>(static_cast<int>(y) + dy), z)];
+                                if (q == 0) {
+                                    continue;
+                                }
+                                const std::uint32_t r = find(q);
+                                if (r != root) {
+                                    uniteWithRunning(chain.data(), root, r);
+                                }
+                            }
+                        }
+                    }
                 }
             }
         }

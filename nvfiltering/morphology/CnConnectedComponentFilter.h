@@ -13,10 +13,32 @@ namespace com {
 namespace norvane {
 namespace filtering {
 
+// The neighbours that join a voxel to its component, named by their number.
+// A voxel's neighbours differ from it by at most one along every axis; the
+// setting bounds along how many axes they may differ:
+// - Six, the default: the 6 sharing a face (one axis); an image of one slice
+//   has 4 of them, the pixels sharing an edge.
+// - Eighteen: faces and edges (one or two axes); in one slice these are the 8
+//   around a pixel.
+// - TwentySix: faces, edges and corners (every neighbour); in one slice the 8.
+// - Four and Eight, for images of one slice only: the 4 sharing an edge, or
+//   all 8 around a pixel.
+// A volume is labelled with 6, 18 or 26 neighbours; an image of one slice with 4
+// or 8, as the slice of a volume would be: Six and Four give 4, Eight, Eighteen
+// and TwentySix give 8.
+enum class CnConnectivity : int {
+    Four = 4,
+    Six = 6,
+    Eight = 8,
+    Eighteen = 18,
+    TwentySix = 26,
+};
+
 // Labels the connected regions of the voxels whose value equals the class
 // number (default 1). Connectivity is 6-point (face neighbours) in three
-// dimensions and 4-point in two; Set8PointConnectivity() selects 8-point, which
-// is only available for images with a single slice.
+// dimensions and 4-point in two unless setConnectivity() chooses other
+// neighbours (see CnConnectivity); Set8PointConnectivity() selects 8-point,
+// which is only available for images with a single slice.
 //
 // After execute(input, output) the output holds 0 for the background and for
 // removed components, and 1..m for the kept components numbered by size, 1
@@ -36,7 +58,9 @@ namespace filtering {
 //
 // Requirements and failures:
 // - 8-point connectivity on an image whose Z dimension is not 1 throws
-//   EightPointConnectivityIn3DException before anything is written.
+//   EightPointConnectivityIn3DException before anything is written; 4-point
+//   connectivity there throws com::norvane::Throwable, also before anything is
+//   written.
 // - The output must have the input's dimensions; otherwise a
 //   com::norvane::Throwable is thrown before anything is written. Its earlier
 //   content does not matter: the filter clears it. For T = std::uint32_t the
@@ -62,8 +86,15 @@ public:
     // Number of components kept by the last completed run (0 before any run).
     virtual std::int32_t GetNumberOfComponents();
     virtual void SetComponentNumber(std::uint32_t k);
-    // Selects 8-point connectivity for two-dimensional images; cannot be undone.
+    // Selects 8-point connectivity for two-dimensional images: the same as
+    // setConnectivity(CnConnectivity::Eight).
     void Set8PointConnectivity();
+    // The neighbours that join voxels (CnConnectivity; Six by default). A value
+    // that is not one of the enumerators throws com::norvane::Throwable and
+    // leaves the setting as it was. Whether the setting suits the image is
+    // checked by execute().
+    void setConnectivity(CnConnectivity connectivity);
+    CnConnectivity getConnectivity() const;
 
 protected:
     void v_execute() override;
@@ -78,8 +109,12 @@ private:
     // itself; raises *maxDepth to the number of steps taken. Changes no entry.
     std::int32_t FirstInChain(std::uint32_t* chain, std::uint32_t label, std::int32_t* maxDepth);
 
-    // The 8-point check and the output's dimensions; throws as documented.
+    // The connectivity's check against the image and the output's dimensions;
+    // throws as documented.
     void checkImages() const;
+    // Along how many axes at most two joined voxels may differ: 1 for Four and
+    // Six, 2 for Eight and Eighteen, 3 for TwentySix.
+    unsigned int neighbourAxes() const;
     void labelFast(const imaging::Image<T>& input, imaging::Image<std::uint32_t>& output);
     // Ranking, selection and removal, shared by both paths. sizes has n + 1
     // entries (entry 0 unused). Returns the final number of every label 1..n
@@ -91,7 +126,7 @@ private:
     T m_classNumber;
     std::int32_t m_numberOfComponents;
     std::uint32_t m_componentNumber;
-    bool m_eightPointConnectivity;
+    CnConnectivity m_connectivity;
 };
 
 extern template class CnConnectedComponentFilter<unsigned char>;

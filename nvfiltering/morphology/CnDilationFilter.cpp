@@ -45,6 +45,7 @@ T CnDilationFilter<T>::dilate_with_checking(typename imaging::Image<T>::const_it
 
 template class CnDilationFilter<unsigned char>;
 template class CnDilationFilter<short>;
+template class CnDilationFilter<unsigned short>;
 template class CnDilationFilter<std::uint32_t>;
 
 namespace detail {
@@ -64,6 +65,9 @@ void executeStraightforward(const CnDilationFilter<T>& /*filter*/, const imaging
 template void executeStraightforward<unsigned char>(const CnDilationFilter<unsigned char>&,
                                                     const imaging::Image<unsigned char>&,
                                                     imaging::Image<unsigned char>&);
+template void executeStraightforward<unsigned short>(const CnDilationFilter<unsigned short>&,
+                                                     const imaging::Image<unsigned short>&,
+                                                     imaging::Image<unsigned short>&);
 template void executeStraightforward<short>(const CnDilationFilter<short>&, const imaging::Image<short>&,
                                             imaging::Image<short>&);
 template void executeStraightforward<std::uint32_t>(const CnDilationFilter<std::uint32_t>&,

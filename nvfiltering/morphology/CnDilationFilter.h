@@ -53,6 +53,7 @@ private:
 
 extern template class CnDilationFilter<unsigned char>;
 extern template class CnDilationFilter<short>;
+extern template class CnDilationFilter<unsigned short>;
 extern template class CnDilationFilter<std::uint32_t>;
 
 }  // namespace filtering

@@ -45,6 +45,7 @@ T CnErosionFilter<T>::erode_with_checking(typename imaging::Image<T>::const_iter
 
 template class CnErosionFilter<unsigned char>;
 template class CnErosionFilter<short>;
+template class CnErosionFilter<unsigned short>;
 template class CnErosionFilter<std::uint32_t>;
 
 namespace detail {
@@ -64,6 +65,9 @@ void executeStraightforward(const CnErosionFilter<T>& /*filter*/, const imaging:
 template void executeStraightforward<unsigned char>(const CnErosionFilter<unsigned char>&,
                                                     const imaging::Image<unsigned char>&,
                                                     imaging::Image<unsigned char>&);
+template void executeStraightforward<unsigned short>(const CnErosionFilter<unsigned short>&,
+                                                     const imaging::Image<unsigned short>&,
+                                                     imaging::Image<unsigned short>&);
 template void executeStraightforward<short>(const CnErosionFilter<short>&, const imaging::Image<short>&,
                                             imaging::Image<short>&);
 template void executeStraightforward<std::uint32_t>(const CnErosionFilter<std::uint32_t>&,

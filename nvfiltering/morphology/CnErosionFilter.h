@@ -53,6 +53,7 @@ private:
 
 extern template class CnErosionFilter<unsigned char>;
 extern template class CnErosionFilter<short>;
+extern template class CnErosionFilter<unsigned short>;
 extern template class CnErosionFilter<std::uint32_t>;
 
 }  // namespace filtering

@@ -84,6 +84,8 @@ private:
 };
 
 extern template class Cn1dRecursiveFilter<unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>>;
+extern template class Cn1dRecursiveFilter<unsigned short, float, ImageConstIt<unsigned short>, ImageIt<float>>;
+extern template class Cn1dRecursiveFilter<short, float, ImageConstIt<short>, ImageIt<float>>;
 extern template class Cn1dRecursiveFilter<float, float, ImageConstIt<float>, ImageIt<float>>;
 extern template class Cn1dRecursiveFilter<double, double, ImageConstIt<double>, ImageIt<double>>;
 extern template class Cn1dRecursiveFilter<math::CnVector3D<float>, math::CnVector3D<float>,

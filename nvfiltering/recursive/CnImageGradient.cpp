@@ -142,6 +142,8 @@ void RecursiveGradient<T>::run(const imaging::Volume<T>& src, imaging::Volume<ma
 }
 
 template class RecursiveGradient<unsigned char>;
+template class RecursiveGradient<unsigned short>;
+template class RecursiveGradient<short>;
 
 }  // namespace detail
 
@@ -173,6 +175,8 @@ void CnImageGradient<T>::execute(const imaging::Volume<T>& src, imaging::Volume<
 }
 
 template class CnImageGradient<unsigned char>;
+template class CnImageGradient<unsigned short>;
+template class CnImageGradient<short>;
 
 }  // namespace filtering
 }  // namespace norvane

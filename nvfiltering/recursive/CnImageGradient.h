@@ -1,4 +1,5 @@
-// Gradient of an 8-bit volume in physical units, by first Gaussian derivatives.
+// Gradient of an integer volume (8 or 16 bits) in physical units, by first
+// Gaussian derivatives.
 #pragma once
 
 #include <nvfiltering/framework/CnExecutor.h>
@@ -16,6 +17,8 @@ namespace filtering {
 // voxels per axis. With sigma 0 there is no smoothing and each component is
 // the central difference (src(x+1) - src(x-1)) / (2 vx), src taken as 0
 // outside the volume. The Z component of a single-slice source is 0.
+// Instantiated for unsigned char, unsigned short and short voxels, read as
+// their integer values (every one exact in float and double).
 template <class T>
 class NVFILTERING_EXPORT CnImageGradient {
 public:
@@ -51,6 +54,8 @@ private:
 };
 
 extern template class CnImageGradient<unsigned char>;
+extern template class CnImageGradient<unsigned short>;
+extern template class CnImageGradient<short>;
 
 }  // namespace filtering
 }  // namespace norvane

@@ -71,6 +71,8 @@ private:
 };
 
 extern template class CnRecursiveFilter<unsigned char, float>;
+extern template class CnRecursiveFilter<unsigned short, float>;
+extern template class CnRecursiveFilter<short, float>;
 extern template class CnRecursiveFilter<float, float>;
 extern template class CnRecursiveFilter<double, double>;
 extern template class CnRecursiveFilter<math::CnVector3D<float>, math::CnVector3D<float>>;

@@ -76,6 +76,8 @@ def native(a, dtype):
     want = np.dtype(dtype).newbyteorder("=")
     if a.dtype == want and a.flags.c_contiguous:
         return a
+    if a.dtype == np.bool_ and want == np.uint8 and a.flags.c_contiguous:
+        return a.view(np.uint8)  # the same bytes: no copy
     return np.ascontiguousarray(a, dtype=want)
 
 
@@ -155,10 +157,23 @@ def check_spacings(spacings, name="spacing"):
 
 # ---------------------------------------------------------------- Gaussian filters
 
+# The integer dtypes the recursive filters read as they are (each value exact
+# in float); bool is read as uint8.
+GAUSSIAN_INTEGER_DTYPES = (np.dtype(np.uint8), np.dtype(np.uint16), np.dtype(np.int16))
+
+
 def gaussian_dtypes(dtype):
-    """The dtype the recursive filters work in for an input dtype, and the one they return."""
-    if dtype == np.uint8:
+    """The dtype the recursive filters work in for an input dtype, and the one
+    they return: bool, uint8, uint16, int16 and int8 (as int16) are read as
+    integers into float32 results, float64 stays float64, everything else is
+    converted to float32 first."""
+    dtype = np.dtype(dtype).newbyteorder("=")
+    if dtype == np.bool_:
         return np.dtype(np.uint8), np.dtype(np.float32)
+    if dtype == np.int8:
+        return np.dtype(np.int16), np.dtype(np.float32)
+    if dtype in GAUSSIAN_INTEGER_DTYPES:
+        return dtype, np.dtype(np.float32)
     if dtype == np.float64:
         return np.dtype(np.float64), np.dtype(np.float64)
     return np.dtype(np.float32), np.dtype(np.float32)
@@ -208,23 +223,62 @@ def kernels_per_axis(kernels, ndim):
     return kernels
 
 
-def separable_input(a):
-    """Whether ``a`` holds float32 three-vectors (else uint8 samples), and the dtype the filter takes."""
-    if a.dtype == np.uint8:
-        check_ndim(a, "input")
-        return False, np.dtype(np.uint8)
-    if a.dtype == np.float32 or a.dtype == np.dtype(np.float32).newbyteorder():
-        check_ndim(a, "input", (2, 3, 4))
+# The dtypes the separable filter and the pyramid filter in as they are.
+CONVOLUTION_DTYPES = (np.dtype(np.uint8), np.dtype(np.uint16), np.dtype(np.int16), np.dtype(np.float32),
+                      np.dtype(np.float64))
+
+
+def convolution_dtype(a):
+    """The dtype the separable filter works in and returns for the scalar image
+    ``a``: uint8, uint16, int16, float32 and float64 as they are; bool as
+    uint8, int8 as int16, float16 as float32, every other integer as float64
+    (exact up to 2**53; one conversion)."""
+    dt = a.dtype.newbyteorder("=")
+    if dt in CONVOLUTION_DTYPES:
+        return dt
+    if dt == np.bool_:
+        return np.dtype(np.uint8)
+    if dt == np.int8:
+        return np.dtype(np.int16)
+    if dt == np.float16:
+        return np.dtype(np.float32)
+    return np.dtype(np.float64)
+
+
+def separable_input(a, vectors=None, batch=False):
+    """Whether ``a`` holds float32 three-vectors (else scalar samples), and the
+    dtype the filter takes. ``vectors`` None keeps the reading of earlier
+    releases (a float32 array of 2 to 4 dimensions whose last axis has length
+    3 is vectors), with a DeprecationWarning when it reads vectors. ``batch``:
+    ``a`` is a batch of images (``axes=``), whose dimensions are checked there."""
+    if vectors is not None and not isinstance(vectors, (bool, np.bool_)):
+        raise TypeError(f"vectors: expected None, True or False, got {type(vectors).__name__}")
+    is_f32 = a.dtype.newbyteorder("=") == np.float32
+    if vectors is None:
+        vectors = is_f32 and (a.ndim >= 2 if batch else a.ndim in (2, 3, 4)) and a.shape[-1] == 3
+        if vectors:
+            import warnings
+            warnings.warn("separable_filter: a float32 array whose last axis has length 3 is read as three-vectors; "
+                          "pass vectors=True to keep this reading, vectors=False for a scalar image (the default "
+                          "in a future release)", DeprecationWarning, stacklevel=3)
+    if vectors:
+        if not is_f32:
+            raise TypeError(f"input: vectors=True takes float32 three-vectors, got {a.dtype}")
+        if not batch:
+            check_ndim(a, "input", (2, 3, 4))
         if a.shape[-1] != 3:
             raise ValueError(f"input: float32 input holds three-vectors (last axis 3), got shape {a.shape}")
         return True, np.dtype(np.float32)
-    raise TypeError(f"input: separable_filter takes uint8 or float32 three-vectors, got {a.dtype}")
+    if not batch:
+        check_ndim(a, "input")
+    return False, convolution_dtype(a)
 
 
-def pyramid_input(a):
-    check_ndim(a, "input")
-    if a.dtype != np.uint8:
-        raise TypeError(f"input: pyramid_down takes uint8, got {a.dtype}")
+def pyramid_input(a, batch=False):
+    """The dtype ``pyramid_down`` works in for ``a``, as :func:`convolution_dtype`."""
+    if not batch:
+        check_ndim(a, "input")
+    return convolution_dtype(a)
 
 
 def output_shape(output, default, ndim, name="output"):
@@ -254,17 +308,19 @@ def nothing_to_resample(in_shape, out_shape):
 
 # ---------------------------------------------------------------- morphology, labelling, maxima
 
-MORPHOLOGY_DTYPES = (np.dtype(np.uint8), np.dtype(np.int16), np.dtype(np.uint32))
+MORPHOLOGY_DTYPES = (np.dtype(np.uint8), np.dtype(np.uint16), np.dtype(np.int16), np.dtype(np.uint32))
 
 
 def morphology_input(a, name="input"):
-    """Whether ``a`` is bool (taken as uint8); any dtype but uint8, int16,
-    uint32 and bool is an error."""
+    """Whether ``a`` is bool (taken as uint8); any dtype but uint8, uint16,
+    int16, uint32 and bool is an error (the bitwise filters combine bits, which
+    floats do not have: grey_dilation and grey_erosion take them)."""
     check_ndim(a, name)
     if a.dtype == np.bool_:
         return True
     if a.dtype.newbyteorder("=") not in MORPHOLOGY_DTYPES:
-        raise TypeError(f"{name}: expected uint8, int16, uint32 or bool, got {a.dtype}")
+        raise TypeError(f"{name}: expected uint8, uint16, int16, uint32 or bool, got {a.dtype} "
+                        "(grey_dilation and grey_erosion take every numeric dtype)")
     return False
 
 
@@ -282,7 +338,8 @@ def label_args(a, connectivity, class_value, min_size, keep):
     was_bool = a.dtype == np.bool_
     if not was_bool and a.dtype.newbyteorder("=") not in LABEL_DTYPES:
         raise TypeError(f"input: expected uint8, uint16, int16, uint32 or bool, got {a.dtype}")
-    allowed = {1: (2,), 2: (4, 8), 3: (6,)}[a.ndim]
+    # Neighbour counts: face neighbours first (the default), then edges, then corners.
+    allowed = {1: (2,), 2: (4, 8), 3: (6, 18, 26)}[a.ndim]
     if connectivity is None:
         connectivity = allowed[0]
     connectivity = integer(connectivity, "connectivity", 0, 26)
@@ -302,29 +359,39 @@ GREY_DTYPES = (np.dtype(np.uint8), np.dtype(np.uint16), np.dtype(np.int16), np.d
                np.dtype(np.float64))
 
 
+def _ordered_dtype(dt):
+    """The dtype, among uint8, uint16, int16, float32 and float64, that holds
+    every value of ``dt`` in the same order: itself, int16 for int8, float32
+    for float16, float64 for the other integers (exact up to 2**53)."""
+    if dt in GREY_DTYPES:
+        return dt
+    if dt == np.int8:
+        return np.dtype(np.int16)
+    if dt == np.float16:
+        return np.dtype(np.float32)
+    return np.dtype(np.float64)
+
+
 def grey_input(a, name="input"):
-    """The dtype (native byte order) the grey filters work in and return for
-    ``a``: uint8, uint16, int16, float32 or float64; anything else is an error
-    (bool masks go to ``dilate`` and ``erode``)."""
+    """The dtype (native byte order) the grey filters return for ``a``: uint8,
+    uint16, int16, float32, float64 and bool (a mask, filtered as uint8: its
+    dilation is the binary one) as they are; other dtypes as
+    :func:`_ordered_dtype` converts them."""
     check_ndim(a, name)
     dt = a.dtype.newbyteorder("=")
-    if dt not in GREY_DTYPES:
-        raise TypeError(f"{name}: expected uint8, uint16, int16, float32 or float64, got {a.dtype}")
-    return dt
+    if dt == np.bool_:
+        return dt
+    return _ordered_dtype(dt)
 
 
 def regional_maxima_dtype(a):
-    """The dtype ``regional_maxima`` works in for the 2-d or 3-d ``a`` (int8
-    becomes int16, bool uint8: the same order of values)."""
+    """The dtype ``regional_maxima`` works in for the 2-d or 3-d ``a`` (bool
+    as uint8, others as :func:`_ordered_dtype`: the same order of values)."""
     check_ndim(a, "input", (2, 3))
     dt = a.dtype.newbyteorder("=")
-    if dt == np.dtype(np.int8):
-        dt = np.dtype(np.int16)
-    elif dt == np.dtype(np.bool_):
-        dt = np.dtype(np.uint8)
-    if dt not in GREY_DTYPES:
-        raise TypeError(f"input: expected uint8, uint16, int16, float32 or float64, got {a.dtype}")
-    return dt
+    if dt == np.dtype(np.bool_):
+        return np.dtype(np.uint8)
+    return _ordered_dtype(dt)
 
 
 # ---------------------------------------------------------------- FFTs

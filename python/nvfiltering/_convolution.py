@@ -10,6 +10,7 @@ dtype and releases the GIL while the library runs.
 import numpy as np
 
 from . import _nvfiltering as _core
+from ._batch import Batch, deliver
 from ._checks import (as_array, check_output, check_vector_output, kernels_per_axis, native, nothing_to_resample,
                       output_shape, pyramid_input, separable_input, to_library, workers_count)
 
@@ -18,11 +19,16 @@ __all__ = ["Kernel", "pyramid_down", "pyramid_kernel", "separable_filter"]
 Kernel = _core.Kernel
 
 
+def _target(shape, dtype):
+    """A fresh output of ``shape`` for one item (it sets the resampling), or None."""
+    return None if shape is None else np.empty(shape, dtype)
+
+
 def _separable(a, vector, kernels, output, workers, default_shape):
     """The checked input ``a`` (native, C-contiguous) filtered with one kernel
     per image axis into ``output`` or a new array of ``default_shape``."""
     lib = to_library(kernels, Kernel([1.0]))
-    dtype = np.float32 if vector else np.uint8
+    dtype = np.float32 if vector else a.dtype
     shape = output_shape(output, default_shape, a.ndim)
     if vector:
         check_vector_output(shape)
@@ -30,34 +36,49 @@ def _separable(a, vector, kernels, output, workers, default_shape):
     w = workers_count(workers)
     if nothing_to_resample(a.shape, shape):
         return out if out is not None else np.empty(shape, dtype)
-    return _core.separable(a, lib[0], lib[1], lib[2], list(shape), out, w)
+    run = _core.separable_vectors if vector else _core.separable
+    return run(a, lib[0], lib[1], lib[2], list(shape), out, w)
 
 
-def pyramid_down(input, *, output=None, workers=None):
+def pyramid_down(input, *, output=None, workers=None, axes=None):
     """One level of an image pyramid: smoothing with the five-tap kernel, then
     every second sample along every axis.
 
     Parameters
     ----------
-    input : array_like of uint8, 1, 2 or 3 dimensions
-        Every axis that is filtered must be at least 5 long (the first axis of a
-        3-d array of length 1 is not filtered).
-    output : ndarray of uint8, optional
+    input : array_like, 1, 2 or 3 dimensions
+        uint8, uint16, int16, float32, float64 or bool (a mask: every value of
+        the level is 0 or 1 again, returned as bool); int8 is read as int16,
+        float16 as float32, other integers as float64. Every axis that is
+        filtered must be at least 5 long (the first axis of a 3-d array of
+        length 1 is not filtered).
+    output : ndarray, optional
         C-contiguous writable array; its shape sets the output size (default
         ``(n + 1) // 2`` per axis; other sizes resample by the whole factor
         nearest to n / m).
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
-    ndarray of uint8
-        Rounded and clamped after the last pass (intermediate values are float).
+    ndarray
+        The dtype the input is read as. Integer levels are the weighted sum
+        rounded half up and clamped to the dtype's range after the last pass
+        (uint8 keeps float intermediates, which are exact for it; 16-bit data
+        keeps double intermediates, so every level value is the exact sum
+        rounded once); float levels are rounded to their dtype after each
+        pass.
 
     Raises
     ------
     TypeError
-        A dtype other than uint8.
+        A complex or non-numeric dtype.
     ValueError
         0-d or 4-d input, a wrong output.
     nvfiltering.Error
@@ -76,10 +97,24 @@ def pyramid_down(input, *, output=None, workers=None):
     (32, 32)
     """
     a = as_array(input, "input")
-    pyramid_input(a)
-    a = native(a, np.uint8)
+    if axes is not None:
+        b = Batch(a, axes)
+        if b.batch:
+            target = None if output is None else b.item_shape(output.shape)
+            work = np.bool_ if a.dtype == np.bool_ else pyramid_input(a, batch=True)
+            return deliver(b.run(lambda item, n: pyramid_down(item, output=_target(target, work), workers=n), a,
+                                 workers_count(workers)), output)
+    work = pyramid_input(a)
     kernels = kernels_per_axis(_core.pyramid_kernel(), a.ndim)
-    return _separable(a, False, kernels, output, workers, tuple((n + 1) // 2 for n in a.shape))
+    shape = tuple((n + 1) // 2 for n in a.shape)
+    if a.dtype == np.bool_:
+        # A mask is smoothed as uint8 (a view, no copy): every level value is
+        # 0 or 1 again (a weighted mean, rounded half up), returned as bool.
+        out = check_output(output, output_shape(output, shape, a.ndim), np.bool_)
+        result = _separable(native(a, np.uint8), False, kernels, None if out is None else out.view(np.uint8),
+                            workers, shape)
+        return out if out is not None else result.view(np.bool_)
+    return _separable(native(a, work), False, kernels, output, workers, shape)
 
 
 def pyramid_kernel():
@@ -100,15 +135,17 @@ def pyramid_kernel():
     return _core.pyramid_kernel()
 
 
-def separable_filter(input, kernels, *, output=None, workers=None):
+def separable_filter(input, kernels, *, output=None, workers=None, vectors=None, axes=None):
     """Separable convolution with one kernel per axis, resampled to the output's shape.
 
     Parameters
     ----------
     input : array_like
-        uint8 of 1, 2 or 3 dimensions, or float32 three-vectors: an array of 2,
-        3 or 4 dimensions whose last axis has length 3 (each component filtered
-        alike).
+        A scalar image of 1, 2 or 3 dimensions: uint8, uint16, int16, float32,
+        float64 (bool read as uint8, int8 as int16, float16 as float32, other
+        integers as float64); or, with ``vectors=True``, float32
+        three-vectors: an array of 2, 3 or 4 dimensions whose last axis has
+        length 3 (each component filtered alike).
     kernels : Kernel or sequence of Kernel
         One for every image axis (array-axis order) or one for all. Tap
         ``len // 2`` is aligned with the output sample (the kernel's
@@ -118,16 +155,30 @@ def separable_filter(input, kernels, *, output=None, workers=None):
         along every axis (default: the input's shape, no resampling).
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
+    vectors : bool, optional
+        True: the last axis holds three-vector components (float32 only).
+        False: a scalar image. None (default): the reading of earlier
+        releases, vectors for a float32 array of 2 to 4 dimensions whose last
+        axis has length 3, with a DeprecationWarning when that reading is
+        taken; pass the flag to choose.
 
     Returns
     -------
     ndarray
-        uint8 (rounded and clamped after the last pass) or float32 vectors.
+        The dtype the input is read as; integers rounded half up and clamped
+        to the dtype's range after the last pass.
 
     Raises
     ------
     TypeError
-        Another dtype, kernels that are not Kernel objects.
+        A complex or non-numeric dtype, vectors=True on another dtype than
+        float32, kernels that are not Kernel objects.
     ValueError
         Wrong dimensions, a vector axis that is not 3, a wrong output.
     nvfiltering.Error
@@ -147,7 +198,17 @@ def separable_filter(input, kernels, *, output=None, workers=None):
     100
     """
     a = as_array(input, "input")
-    vector, work = separable_input(a)
+    if axes is not None:
+        vector, work = separable_input(a, vectors, batch=True)
+        b = Batch(a, axes, tail=1 if vector else 0)
+        kernels = b.per_axis(kernels, "kernels") if not isinstance(kernels, Kernel) else kernels
+        if b.batch:
+            target = None if output is None else b.item_shape(output.shape)
+            return deliver(b.run(lambda item, n: separable_filter(item, kernels, output=_target(target, work),
+                                                                  workers=n, vectors=vector), a,
+                                 workers_count(workers)), output)
+        vectors = vector  # read once: no second warning
+    vector, work = separable_input(a, vectors)
     kernels = kernels_per_axis(kernels, a.ndim - 1 if vector else a.ndim)
     a = native(a, work)
     return _separable(a, vector, kernels, output, workers, a.shape)

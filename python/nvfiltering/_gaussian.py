@@ -10,20 +10,24 @@ dtype and releases the GIL while the library runs.
 import numpy as np
 
 from . import _nvfiltering as _core
+from ._batch import Batch, deliver
 from ._checks import (as_array, check_output, gaussian_filter_args, gaussian_gradient_args, native, to_library,
                       workers_count)
 
 __all__ = ["gaussian_filter", "gaussian_gradient"]
 
 
-def gaussian_filter(input, sigma, order=0, *, output=None, workers=None):
+def gaussian_filter(input, sigma, order=0, *, output=None, workers=None, axes=None):
     """Recursive Gaussian smoothing, or one first or second Gaussian derivative.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8, float32 or float64. Every other real dtype (bool, other
-        integers, float16) is converted to float32 first.
+        uint8, uint16, int16 (read as integers, every value exact: the result
+        equals that of the same values in float32 bit for bit), float32 or
+        float64, without a conversion; bool is read as uint8 and int8 as
+        int16. Every other real dtype (other integers, float16) is converted
+        to float32 first.
     sigma : float or sequence of float
         Standard deviation in samples, one per array axis or one for all;
         finite and >= 0. 0 leaves an axis unfiltered. About 107 or more
@@ -38,11 +42,18 @@ def gaussian_filter(input, sigma, order=0, *, output=None, workers=None):
     workers : int, optional
         Threads: None or 1 one thread, n threads, -1 all cores, -2 all but one.
         The result is the same for every value.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
     ndarray
-        float32 for uint8, float32 and converted input; float64 for float64.
+        float32 for integer, bool, float32 and converted input; float64 for
+        float64.
 
     Raises
     ------
@@ -72,6 +83,12 @@ def gaussian_filter(input, sigma, order=0, *, output=None, workers=None):
     >>> dz = nvf.gaussian_filter(vol, 2.0, order=(1, 0, 0))
     """
     a = as_array(input, "input")
+    if axes is not None:
+        b = Batch(a, axes)
+        sigma, order = b.per_axis(sigma, "sigma"), b.per_axis(order, "order")
+        if b.batch:
+            w = workers_count(workers)
+            return deliver(b.run(lambda item, n: gaussian_filter(item, sigma, order, workers=n), a, w), output)
     sig, orders, work, out_dtype = gaussian_filter_args(a, sigma, order)
     derivative = 0
     for axis, o in enumerate(orders):
@@ -84,13 +101,14 @@ def gaussian_filter(input, sigma, order=0, *, output=None, workers=None):
     return _core.gaussian(a, to_library(sig, 0.0), derivative, out, workers_count(workers))
 
 
-def gaussian_gradient(input, sigma, spacing=1.0, *, output=None, workers=None):
+def gaussian_gradient(input, sigma, spacing=1.0, *, output=None, workers=None, axes=None):
     """Gradient in physical units by first recursive Gaussian derivatives.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8 (the library's gradient), float32 or float64 (the same
+        uint8, uint16, int16 (the library's gradient of integer volumes; bool
+        is read as uint8, int8 as int16), float32 or float64 (the same
         computation on the recursive filter of that type); other real dtypes
         are converted to float32.
     sigma : float
@@ -104,6 +122,12 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, output=None, workers=None):
         and the output dtype.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
@@ -134,6 +158,19 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, output=None, workers=None):
     (16, 16, 16, 3)
     """
     a = as_array(input, "input")
+    if axes is not None:
+        b = Batch(a, axes)
+        spacing = b.per_axis(spacing, "spacing")
+        # The items' components come in array order; out[..., i] is along axes[i].
+        components = [b.filtered.index(ax) for ax in b.given]
+        w = workers_count(workers)
+        if b.batch:
+            result = b.run(lambda item, n: gaussian_gradient(item, sigma, spacing, workers=n), a, w)
+        else:
+            result = gaussian_gradient(a, sigma, spacing, workers=w)
+        if components != sorted(components):
+            result = np.ascontiguousarray(result[..., components])
+        return deliver(result, output)
     sigma, space, work, out_dtype = gaussian_gradient_args(a, sigma, spacing)
     a = native(a, work)
     shape = a.shape + (a.ndim,)
@@ -142,6 +179,6 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, output=None, workers=None):
     if a.size == 0:
         return out if out is not None else np.empty(shape, out_dtype)
     lib_spacing = to_library(space, 1.0)
-    if a.dtype == np.uint8 and a.ndim >= 2:
-        return _core.gradient_u8(a, sigma, lib_spacing, out, w)
+    if a.dtype.kind in "iu" and a.ndim >= 2:
+        return _core.gradient_integer(a, sigma, lib_spacing, out, w)
     return _core.gradient(a, sigma, lib_spacing, out, w)

@@ -9,12 +9,13 @@ dtype and releases the GIL while the library runs.
 import numpy as np
 
 from . import _nvfiltering as _core
+from ._batch import Batch
 from ._checks import as_array, label_args, native, workers_count
 
 __all__ = ["label"]
 
 
-def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None):
+def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None, axes=None):
     """Connected components of the foreground, ranked by size.
 
     Parameters
@@ -22,7 +23,11 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     input : array_like, 1, 2 or 3 dimensions
         uint8, uint16, int16, uint32 or bool.
     connectivity : int, optional
-        3-d: 6 (default); 2-d: 4 (default) or 8; 1-d: 2 (default).
+        The number of neighbours that join a voxel to its component.
+        3-d: 6 (default, the voxels sharing a face), 18 (faces and edges) or
+        26 (faces, edges and corners), as ``scipy.ndimage.label`` with
+        ``generate_binary_structure(3, 1)``, ``(3, 2)`` or ``(3, 3)``; 2-d:
+        4 (default) or 8; 1-d: 2 (default). Any other value is a ValueError.
     class_value : int, optional
         None (default): every non-zero voxel is foreground (True for bool),
         whatever its value, as in ``scipy.ndimage.label``. An int: only the
@@ -35,6 +40,11 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         the keep-th size); more than there are raises :class:`nvfiltering.Error`.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to label (1 to 3 of them); every other axis is a batch axis
+        and each item is labelled on its own, bit for bit as alone (arrays
+        of up to 5 dimensions). The count is then an int64 array of the
+        batch shape holding each item's count.
 
     Returns
     -------
@@ -73,8 +83,16 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     ([[1, 1, 0, 2]], 2)
     >>> nvf.label(np.array([[1, 2, 2, 0, 2]], np.uint16), class_value=2)[0].tolist()
     [[0, 1, 1, 0, 2]]
+    >>> v = np.zeros((2, 2, 2), np.uint8); v[0, 0, 0] = v[1, 1, 1] = 1
+    >>> [nvf.label(v, connectivity=c)[1] for c in (6, 18, 26)]
+    [2, 2, 1]
     """
     a = as_array(input, "input")
+    if axes is not None:
+        b = Batch(a, axes)
+        if b.batch:
+            return b.run(lambda item, n: label(item, connectivity=connectivity, class_value=class_value,
+                                               min_size=min_size, keep=keep, workers=n), a, workers_count(workers))
     was_bool, connectivity, class_value, min_size, keep = label_args(a, connectivity, class_value, min_size, keep)
     if class_value is None:
         # Every non-zero voxel is foreground: a bool mask (the only conversion)
@@ -86,4 +104,5 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     # bool is taken as uint8 (a view, no copy).
     a = native(a, np.bool_).view(np.uint8) if was_bool else native(a, a.dtype)
     w = workers_count(workers)
-    return _core.label(a, class_value, connectivity == 8, min_size, keep, w)
+    # The library counts the neighbours of a 1-d line as those of a row, 4.
+    return _core.label(a, class_value, 4 if connectivity == 2 else connectivity, min_size, keep, w)

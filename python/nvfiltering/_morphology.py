@@ -11,14 +11,29 @@ dtype and releases the GIL while the library runs.
 import numpy as np
 
 from . import _nvfiltering as _core
+from ._batch import Batch, deliver
 from ._checks import (as_array, check_output, grey_input, iterations_count, morphology_input, native,
                       regional_maxima_dtype, workers_count)
 
 __all__ = ["dilate", "erode", "grey_closing", "grey_dilation", "grey_erosion", "grey_opening", "regional_maxima"]
 
 
-def _cross(run, input, iterations, output, workers):
+def _batched(again, a, axes, output, workers):
+    """``again(item, workers)`` over the items of ``a`` split by ``axes``; None
+    when ``axes`` leaves no batch axis (the call goes on as it is)."""
+    b = Batch(a, axes)
+    if not b.batch:
+        return None
+    return deliver(b.run(again, a, workers_count(workers)), output)
+
+
+def _cross(run, input, iterations, output, workers, axes=None):
     a = as_array(input, "input")
+    if axes is not None:
+        again = {_core.dilate: dilate, _core.erode: erode}[run]
+        done = _batched(lambda item, n: again(item, iterations=iterations, workers=n), a, axes, output, workers)
+        if done is not None:
+            return done
     was_bool = morphology_input(a)
     iterations = iterations_count(iterations)
     # bool is taken as uint8 (a view, no copy) and comes back as bool.
@@ -31,19 +46,25 @@ def _cross(run, input, iterations, output, workers):
     return result
 
 
-def dilate(input, *, iterations=1, output=None, workers=None):
+def dilate(input, *, iterations=1, output=None, workers=None, axes=None):
     """Dilation with the cross of face neighbours, bitwise.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8, int16, uint32 or bool (bool comes back as bool).
+        uint8, uint16, int16, uint32 or bool (bool comes back as bool).
     iterations : int, optional
         Number of repetitions, >= 1.
     output : ndarray, optional
         The input's shape and dtype, C-contiguous, writable; may be the input.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
@@ -71,22 +92,28 @@ def dilate(input, *, iterations=1, output=None, workers=None):
     >>> int(nvf.dilate(m).sum())
     5
     """
-    return _cross(_core.dilate, input, iterations, output, workers)
+    return _cross(_core.dilate, input, iterations, output, workers, axes)
 
 
-def erode(input, *, iterations=1, output=None, workers=None):
+def erode(input, *, iterations=1, output=None, workers=None, axes=None):
     """Erosion with the cross of face neighbours, bitwise.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8, int16, uint32 or bool (bool comes back as bool).
+        uint8, uint16, int16, uint32 or bool (bool comes back as bool).
     iterations : int, optional
         Number of repetitions, >= 1.
     output : ndarray, optional
         The input's shape and dtype, C-contiguous, writable; may be the input.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
@@ -111,15 +138,26 @@ def erode(input, *, iterations=1, output=None, workers=None):
     >>> nvf.erode(m).tolist()
     [[1, 1, 1], [1, 1, 1], [1, 1, 1]]
     """
-    return _cross(_core.erode, input, iterations, output, workers)
+    return _cross(_core.erode, input, iterations, output, workers, axes)
 
 
-def _grey(run, input, iterations, output, workers):
+def _grey(run, input, iterations, output, workers, axes=None):
     a = as_array(input, "input")
-    a = native(a, grey_input(a))
+    if axes is not None:
+        again = {_core.grey_dilation: grey_dilation, _core.grey_erosion: grey_erosion,
+                 _core.grey_opening: grey_opening, _core.grey_closing: grey_closing}[run]
+        done = _batched(lambda item, n: again(item, iterations=iterations, workers=n), a, axes, output, workers)
+        if done is not None:
+            return done
+    dt = grey_input(a)
     iterations = iterations_count(iterations)
-    out = check_output(output, a.shape, a.dtype)
-    return run(a, iterations, out, workers_count(workers))
+    out = check_output(output, a.shape, dt)
+    if dt == np.bool_:
+        # A mask is filtered as uint8 (a view, no copy) and comes back as bool.
+        result = run(native(a, np.uint8), iterations, None if out is None else out.view(np.uint8),
+                     workers_count(workers))
+        return out if out is not None else result.view(np.bool_)
+    return run(native(a, dt), iterations, out, workers_count(workers))
 
 
 _GREY_NOTES = """
@@ -130,13 +168,14 @@ _GREY_NOTES = """
     one face step per pass. Zero-size input gives an empty result."""
 
 
-def grey_dilation(input, *, iterations=1, output=None, workers=None):
+def grey_dilation(input, *, iterations=1, output=None, workers=None, axes=None):
     """Grey dilation with the cross of face neighbours: the maximum.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8, uint16, int16, float32 or float64.
+        uint8, uint16, int16, float32, float64 or bool (a mask, returned as
+        bool); other real dtypes are converted once (see the dtype table).
     iterations : int, optional
         Number of passes, >= 1, each on the result of the one before: the
         maximum over the values at most ``iterations`` face steps away.
@@ -144,6 +183,12 @@ def grey_dilation(input, *, iterations=1, output=None, workers=None):
         The input's shape and dtype, C-contiguous, writable; may be the input.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
@@ -168,16 +213,17 @@ def grey_dilation(input, *, iterations=1, output=None, workers=None):
     >>> nvf.grey_dilation(img).tolist()
     [[0, 7, 0, 0], [7, 7, 7, 0], [0, 7, 0, 0]]
     """
-    return _grey(_core.grey_dilation, input, iterations, output, workers)
+    return _grey(_core.grey_dilation, input, iterations, output, workers, axes)
 
 
-def grey_erosion(input, *, iterations=1, output=None, workers=None):
+def grey_erosion(input, *, iterations=1, output=None, workers=None, axes=None):
     """Grey erosion with the cross of face neighbours: the minimum.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8, uint16, int16, float32 or float64.
+        uint8, uint16, int16, float32, float64 or bool (a mask, returned as
+        bool); other real dtypes are converted once (see the dtype table).
     iterations : int, optional
         Number of passes, >= 1: the minimum over the values at most
         ``iterations`` face steps away.
@@ -185,6 +231,12 @@ def grey_erosion(input, *, iterations=1, output=None, workers=None):
         The input's shape and dtype, C-contiguous, writable; may be the input.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
@@ -207,23 +259,30 @@ def grey_erosion(input, *, iterations=1, output=None, workers=None):
     >>> nvf.grey_erosion(line).tolist()
     [3.0, 3.0, -0.0, -0.0, -0.0, 0.0]
     """
-    return _grey(_core.grey_erosion, input, iterations, output, workers)
+    return _grey(_core.grey_erosion, input, iterations, output, workers, axes)
 
 
-def grey_opening(input, *, iterations=1, output=None, workers=None):
+def grey_opening(input, *, iterations=1, output=None, workers=None, axes=None):
     """Grey opening with the cross: ``iterations`` erosion passes, then as
     many dilation passes.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8, uint16, int16, float32 or float64.
+        uint8, uint16, int16, float32, float64 or bool (a mask, returned as
+        bool); other real dtypes are converted once (see the dtype table).
     iterations : int, optional
         Passes of each kind, >= 1.
     output : ndarray, optional
         The input's shape and dtype, C-contiguous, writable; may be the input.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
@@ -247,23 +306,30 @@ def grey_opening(input, *, iterations=1, output=None, workers=None):
     >>> int(nvf.grey_opening(img).max())
     2
     """
-    return _grey(_core.grey_opening, input, iterations, output, workers)
+    return _grey(_core.grey_opening, input, iterations, output, workers, axes)
 
 
-def grey_closing(input, *, iterations=1, output=None, workers=None):
+def grey_closing(input, *, iterations=1, output=None, workers=None, axes=None):
     """Grey closing with the cross: ``iterations`` dilation passes, then as
     many erosion passes.
 
     Parameters
     ----------
     input : array_like, 1, 2 or 3 dimensions
-        uint8, uint16, int16, float32 or float64.
+        uint8, uint16, int16, float32, float64 or bool (a mask, returned as
+        bool); other real dtypes are converted once (see the dtype table).
     iterations : int, optional
         Passes of each kind, >= 1.
     output : ndarray, optional
         The input's shape and dtype, C-contiguous, writable; may be the input.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
@@ -287,7 +353,7 @@ def grey_closing(input, *, iterations=1, output=None, workers=None):
     >>> float(nvf.grey_closing(img).min())
     2.0
     """
-    return _grey(_core.grey_closing, input, iterations, output, workers)
+    return _grey(_core.grey_closing, input, iterations, output, workers, axes)
 
 
 # The four share their notes (docstrings are absent under python -OO).
@@ -297,7 +363,7 @@ for _f in (grey_dilation, grey_erosion, grey_opening, grey_closing):
 del _f
 
 
-def regional_maxima(input, *, output=None, workers=None):
+def regional_maxima(input, *, output=None, workers=None, axes=None):
     """Mask of the regional maxima of a 2-d image or a 3-d volume.
 
     Parameters
@@ -309,6 +375,12 @@ def regional_maxima(input, *, output=None, workers=None):
         The input's shape, C-contiguous, writable.
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
+    axes : int or sequence of int, optional
+        The axes to filter (1 to 3 of them, in any order; per-axis arguments
+        follow that order); every other axis is a batch axis and each item
+        (an index along every batch axis) is filtered on its own, bit for bit
+        as alone (arrays of up to 5 dimensions; items run side by side under
+        ``workers``). Default: every axis (at most 3).
 
     Returns
     -------
@@ -341,6 +413,10 @@ def regional_maxima(input, *, output=None, workers=None):
     [(0, 0, 0), (1, 1, 1)]
     """
     a = as_array(input, "input")
+    if axes is not None:
+        done = _batched(lambda item, n: regional_maxima(item, workers=n), a, axes, output, workers)
+        if done is not None:
+            return done
     a = native(a, regional_maxima_dtype(a))
     out = check_output(output, a.shape, np.uint8)
     return _core.regional_maxima(a, out, workers_count(workers))

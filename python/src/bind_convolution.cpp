@@ -25,8 +25,8 @@ namespace {
 
 using Kernel = flt::CnKernel<float>;
 using Vec3 = com::norvane::math::CnVector3D<float>;
-using SeparableU8 = flt::CnSeparableFilter<std::uint8_t, std::uint8_t, float, float, std::multiplies<float>,
-                                           std::plus<float>>;
+template <class T>
+using Separable = flt::CnSeparableFilter<T, T, float, float, std::multiplies<float>, std::plus<float>>;
 using SeparableVec3 =
     flt::CnSeparableFilter<Vec3, Vec3, float, Vec3, std::multiplies<float>, std::plus<float>>;
 
@@ -75,6 +75,13 @@ std::string kernelRepr(const Kernel& k) {
     return os.str();
 }
 
+template <class T>
+void bindSeparable(nb::module_& m) {
+    using namespace nb::literals;
+    m.def("separable", &separable<Separable<T>, T, T>, "input"_a.noconvert(), "kx"_a, "ky"_a, "kz"_a,
+          "out_shape"_a, "output"_a.noconvert().none(), "workers"_a);
+}
+
 }  // namespace
 
 void bindConvolution(nb::module_& m) {
@@ -102,10 +109,15 @@ void bindConvolution(nb::module_& m) {
         .def("__len__", &Kernel::size)
         .def("__repr__", &kernelRepr);
     m.def("pyramid_kernel", []() { return flt::CnKernelFactory<float>::smooth(0.375f); });
-    m.def("separable", &separable<SeparableU8, std::uint8_t, std::uint8_t>, "input"_a.noconvert(), "kx"_a, "ky"_a,
+    bindSeparable<std::uint8_t>(m);
+    bindSeparable<std::uint16_t>(m);
+    bindSeparable<std::int16_t>(m);
+    bindSeparable<float>(m);
+    bindSeparable<double>(m);
+    // Three-vectors of float32 take their own name: a float32 array is a
+    // scalar image for "separable".
+    m.def("separable_vectors", &separable<SeparableVec3, Vec3, float>, "input"_a.noconvert(), "kx"_a, "ky"_a,
           "kz"_a, "out_shape"_a, "output"_a.noconvert().none(), "workers"_a);
-    m.def("separable", &separable<SeparableVec3, Vec3, float>, "input"_a.noconvert(), "kx"_a, "ky"_a, "kz"_a,
-          "out_shape"_a, "output"_a.noconvert().none(), "workers"_a);
 }
 
 }  // namespace nvfpy

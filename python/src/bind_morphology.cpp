@@ -66,7 +66,7 @@ nb::object grey(In<T> input, unsigned int iterations, std::optional<Out<T>> outp
 }
 
 template <class T>
-std::pair<nb::object, std::int32_t> label(In<T> input, T classValue, bool eightPoint, std::uint32_t minSize,
+std::pair<nb::object, std::int32_t> label(In<T> input, T classValue, int connectivity, std::uint32_t minSize,
                                           std::uint32_t keep, int workers) {
     const Dims d = dimsOf(input);
     const std::vector<std::size_t> shape = shapeOf(input);
@@ -82,9 +82,8 @@ std::pair<nb::object, std::int32_t> label(In<T> input, T classValue, bool eightP
         filter.SetClassNumber(classValue);
         filter.SetMinimumComponentSize(minSize);
         filter.SetComponentNumber(keep);
-        if (eightPoint) {
-            filter.Set8PointConnectivity();
-        }
+        // A neighbour count (4, 6, 8, 18 or 26); the filter refuses any other.
+        filter.setConnectivity(static_cast<flt::CnConnectivity>(connectivity));
         filter.setExecutor(pool.get());
         filter.execute(*image, *result);
         count = filter.GetNumberOfComponents();
@@ -121,15 +120,7 @@ void bindCross(nb::module_& m) {
           "output"_a.noconvert().none(), "workers"_a);
     m.def("erode", &cross<flt::CnErosionFilter<T>, T>, "input"_a.noconvert(), "iterations"_a,
           "output"_a.noconvert().none(), "workers"_a);
-    m.def("label", &label<T>, "input"_a.noconvert(), "class_value"_a, "eight"_a, "min_size"_a, "keep"_a,
-          "workers"_a);
-}
-
-// Labelling only: the bitwise filters take no 16-bit unsigned input.
-template <class T>
-void bindLabel(nb::module_& m) {
-    using namespace nb::literals;
-    m.def("label", &label<T>, "input"_a.noconvert(), "class_value"_a, "eight"_a, "min_size"_a, "keep"_a,
+    m.def("label", &label<T>, "input"_a.noconvert(), "class_value"_a, "connectivity"_a, "min_size"_a, "keep"_a,
           "workers"_a);
 }
 
@@ -159,7 +150,7 @@ void bindMorphology(nb::module_& m) {
     bindCross<std::uint8_t>(m);
     bindCross<std::int16_t>(m);
     bindCross<std::uint32_t>(m);
-    bindLabel<std::uint16_t>(m);
+    bindCross<std::uint16_t>(m);
     bindGrey<std::uint8_t>(m);
     bindGrey<std::uint16_t>(m);
     bindGrey<std::int16_t>(m);

@@ -58,24 +58,25 @@ O* gradientTarget(std::optional<Out<O>>& output, Result<O>& fresh, const std::ve
     return fresh.data();
 }
 
-// The library's gradient of an 8-bit image or volume (arrays of 2 or 3
-// dimensions). Without `output` the components are put into array order inside
+// The library's gradient of an integer (8- or 16-bit) image or volume (arrays
+// of 2 or 3 dimensions). Without `output` the components are put into array order inside
 // the library's own result, which is then handed over: no second volume.
-nb::object gradientU8(In<std::uint8_t> input, double sigma, std::array<double, 3> spacing,
+template <class T>
+nb::object gradientInteger(In<T> input, double sigma, std::array<double, 3> spacing,
                       std::optional<Out<float>> output, int workers) {
     const Dims d = dimsOf(input);
     const std::size_t ndim = input.ndim();
     std::vector<std::size_t> shape = shapeOf(input);
     shape.push_back(ndim);
-    const std::uint8_t* src = input.data();
+    const T* src = input.data();
     float* target = output ? output->data() : nullptr;
     auto vectors = std::make_unique<img::Volume<Vec3>>(d.x, d.y, d.z);
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
-        const auto volume = imageFrom<img::Volume<std::uint8_t>>(src, d);
-        volume->setVoxelSize(img::Volume<std::uint8_t>::Vector(spacing[0], spacing[1], spacing[2]));
-        flt::CnImageGradient<std::uint8_t> gradient;
+        const auto volume = imageFrom<img::Volume<T>>(src, d);
+        volume->setVoxelSize(typename img::Volume<T>::Vector(spacing[0], spacing[1], spacing[2]));
+        flt::CnImageGradient<T> gradient;
         gradient.setSigma(sigma);
         gradient.setExecutor(pool.get());
         gradient.execute(*volume, *vectors);
@@ -156,12 +157,24 @@ void bindRecursive(nb::module_& m) {
     using namespace nb::literals;
     m.def("gaussian", &gaussian<std::uint8_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
           "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<std::uint16_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<std::int16_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
+          "output"_a.noconvert().none(), "workers"_a);
     m.def("gaussian", &gaussian<float, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
           "output"_a.noconvert().none(), "workers"_a);
     m.def("gaussian", &gaussian<double, double>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
           "output"_a.noconvert().none(), "workers"_a);
-    m.def("gradient_u8", &gradientU8, "input"_a.noconvert(), "sigma"_a, "spacing"_a, "output"_a.noconvert().none(),
-          "workers"_a);
+    m.def("gradient_integer", &gradientInteger<std::uint8_t>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gradient_integer", &gradientInteger<std::uint16_t>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gradient_integer", &gradientInteger<std::int16_t>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gradient", &gradientRecursive<std::uint16_t, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
+          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gradient", &gradientRecursive<std::int16_t, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
+          "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient", &gradientRecursive<std::uint8_t, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
           "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient", &gradientRecursive<float, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,

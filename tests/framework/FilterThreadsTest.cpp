@@ -197,6 +197,8 @@ void PrintTo(const FilterCase& c, std::ostream* os) { *os << c.name; }
 using ByteSeparable =
     nvf::CnSeparableFilter<unsigned char, unsigned char, float, float, std::multiplies<float>, std::plus<float>>;
 using VecSeparable = nvf::CnSeparableFilter<Vec3f, Vec3f, float, Vec3f, std::multiplies<float>, std::plus<float>>;
+template <class T>
+using ScalarSeparable = nvf::CnSeparableFilter<T, T, float, float, std::multiplies<float>, std::plus<float>>;
 
 struct Resampling {
     Size3 in, out;
@@ -609,13 +611,13 @@ FilterCase regionalMaximumCase(const std::string& name) {
 }
 
 struct LabellingSettings {
-    bool eightPoint;
+    nvf::CnConnectivity connectivity;
     std::uint32_t minimumSize;
     std::uint32_t componentNumber;
 };
 
 std::string describe(const LabellingSettings& l) {
-    return std::string(l.eightPoint ? "8-point" : "face neighbours") + ", minimum size " +
+    return std::to_string(static_cast<int>(l.connectivity)) + " neighbours, minimum size " +
            std::to_string(l.minimumSize) + ", component number " + std::to_string(l.componentNumber);
 }
 
@@ -627,9 +629,7 @@ Run<Labels> labelling(const Image<T>& in, const LabellingSettings& l) {
             f.setExecutor(e);
             f.SetMinimumComponentSize(l.minimumSize);
             f.SetComponentNumber(l.componentNumber);
-            if (l.eightPoint) {
-                f.Set8PointConnectivity();
-            }
+            f.setConnectivity(l.connectivity);
             f.execute(in, out.image);
             out.count = f.GetNumberOfComponents();
         });
@@ -651,7 +651,9 @@ FilterCase labellingCase(const std::string& name, const std::vector<Size3>& size
                         const Image<T> in = randomMask<T>(s, rng, density, T(1));
                         for (const LabellingSettings& l : settings) {
                             // Slabs hold at least 2^14 voxels; 8-point images are cut by rows.
-                            const bool split = l.eightPoint ? s.y > 1 : in.getNumberOfVoxels() >= 2 * 16384;
+                            const bool split = l.connectivity == nvf::CnConnectivity::Eight
+                                                   ? s.y > 1
+                                                   : in.getNumberOfVoxels() >= 2 * 16384;
                             check.expectSameBits(
                                 describe(s) + " density " + std::to_string(density) + ", " + describe(l),
                                 labelling(in, l), !failing && split);
@@ -668,9 +670,14 @@ std::vector<Size3> eightPointSizes() { return {{301, 257, 1}, {1, 40001, 1}, {40
 template <class T>
 void addLabellingOf(std::vector<FilterCase>& table, const std::string& type) {
     const std::vector<Size3> sizes = {{41, 47, 1}, {301, 257, 1}, {67, 53, 41}, {2, 181, 101}, {1, 3001, 1}};
-    table.push_back(labellingCase<T>("Labelling" + type, sizes, {{false, 2, 0}, {false, 0, 3}}, {0.3}));
+    const nvf::CnConnectivity six = nvf::CnConnectivity::Six, eight = nvf::CnConnectivity::Eight;
+    table.push_back(labellingCase<T>("Labelling" + type, sizes, {{six, 2, 0}, {six, 0, 3}}, {0.3}));
     table.push_back(labellingCase<T>("Labelling" + type + "EightPoint", {{301, 257, 1}, {17, 3001, 1}},
-                                     {{true, 0, 0}, {true, 0, 2}}, {0.4}));
+                                     {{eight, 0, 0}, {eight, 0, 2}}, {0.4}));
+    // Edge and corner neighbours across the slab faces.
+    table.push_back(labellingCase<T>("Labelling" + type + "EdgesAndCorners", {{67, 53, 41}, {2, 181, 101}},
+                                     {{nvf::CnConnectivity::Eighteen, 0, 0}, {nvf::CnConnectivity::TwentySix, 0, 2}},
+                                     {0.2}));
 }
 
 // ---------------------------------------------------------------------------
@@ -694,6 +701,16 @@ std::vector<FilterCase> everyFilter() {
         separableShapes(), 200000));
     table.push_back(
         separableCase<VecSeparable, Vec3f>("SeparableVector", Factory::smooth(0.4f), separableShapes(), 100000));
+    // 16-bit and real images: every pass multi-line in double.
+    table.push_back(separableCase<ScalarSeparable<unsigned short>, unsigned short>(
+        "SeparableUnsignedShortPyramid", Factory::smooth(0.375f), separableShapes(), 200000));
+    table.push_back(separableCase<ScalarSeparable<short>, short>(
+        "SeparableShortOtherTaps", nvf::CnKernel<float>(std::vector<float>{0.3183099f, -0.4142136f, 1.0958904f}),
+        separableShapes(), 200000));
+    table.push_back(separableCase<ScalarSeparable<float>, float>("SeparableFloat", Factory::smooth(0.4f),
+                                                                 separableShapes(), 200000));
+    table.push_back(separableCase<ScalarSeparable<double>, double>("SeparableDouble", Factory::smooth(0.375f),
+                                                                   separableShapes(), 200000));
 
     table.push_back(lineCase<unsigned char, unsigned char, float>("LineByteToByte"));
     table.push_back(lineCase<unsigned char, float, float>("LineByteToFloat"));
@@ -705,6 +722,10 @@ std::vector<FilterCase> everyFilter() {
         table.push_back(recursiveCase<unsigned char, float>("ByteToFloat", d));
         table.push_back(recursiveCase<float, float>("Float", d));
         table.push_back(recursiveCase<double, double>("Double", d));
+    }
+    for (int d : {0, 1, 5}) {
+        table.push_back(recursiveCase<unsigned short, float>("UnsignedShortToFloat", d));
+        table.push_back(recursiveCase<short, float>("ShortToFloat", d));
     }
     table.push_back(recursiveCase<Vec3f, Vec3f>("Vector", 0));
     table.push_back(recursiveInPlaceCase<float>("Float"));
@@ -734,25 +755,36 @@ std::vector<FilterCase> everyFilter() {
     table.push_back(crossCase<nvf::CnDilationFilter, unsigned char>("DilationByte"));
     table.push_back(crossCase<nvf::CnDilationFilter, short>("DilationShort"));
     table.push_back(crossCase<nvf::CnDilationFilter, std::uint32_t>("DilationUInt32"));
+    table.push_back(crossCase<nvf::CnDilationFilter, unsigned short>("DilationUnsignedShort"));
     table.push_back(crossCase<nvf::CnErosionFilter, unsigned char>("ErosionByte"));
     table.push_back(crossCase<nvf::CnErosionFilter, short>("ErosionShort"));
     table.push_back(crossCase<nvf::CnErosionFilter, std::uint32_t>("ErosionUInt32"));
+    table.push_back(crossCase<nvf::CnErosionFilter, unsigned short>("ErosionUnsignedShort"));
     table.push_back(regionalMaximumCase<short>("RegionalMaximumShort"));
     table.push_back(regionalMaximumCase<float>("RegionalMaximumFloat"));
     table.push_back(regionalMaximumCase<double>("RegionalMaximumDouble"));
 
     // Labelling in two dimensions (4-point) and three (face neighbours), with
     // and without a minimum size; 8-point in two dimensions with selections.
-    const std::vector<LabellingSettings> faces = {{false, 0, 0}, {false, 3, 0}};
-    const std::vector<LabellingSettings> eight = {{true, 0, 0}, {true, 0, 1}, {true, 0, 5}};
+    const nvf::CnConnectivity six = nvf::CnConnectivity::Six, eightPoint = nvf::CnConnectivity::Eight;
+    const std::vector<LabellingSettings> faces = {{six, 0, 0}, {six, 3, 0}};
+    const std::vector<LabellingSettings> eight = {{eightPoint, 0, 0}, {eightPoint, 0, 1}, {eightPoint, 0, 5}};
     table.push_back(labellingCase<unsigned char>("LabellingByte", morphologySizes(), faces, {0.05, 0.3, 0.6}));
     table.push_back(labellingCase<unsigned char>("LabellingByteEightPoint", eightPointSizes(), eight, {0.4}));
+    // Edge neighbours (18) and every neighbour (26): densities below and
+    // around the lower percolation thresholds of these neighbourhoods.
+    for (const nvf::CnConnectivity c : {nvf::CnConnectivity::Eighteen, nvf::CnConnectivity::TwentySix}) {
+        table.push_back(labellingCase<unsigned char>("LabellingByte" + std::to_string(static_cast<int>(c)),
+                                                     morphologySizes(), {{c, 0, 0}, {c, 3, 0}},
+                                                     {0.05, 0.15, 0.3}));
+    }
     addLabellingOf<short>(table, "Short");
     addLabellingOf<std::uint32_t>(table, "UInt32");
     // A component number beyond the count throws after the output holds the
     // components in raster order; that output does not depend on the executor.
     table.push_back(labellingCase<unsigned char>("LabellingMissingComponent", {{61, 59, 23}, {301, 257, 1}},
-                                                 {{false, 0, 1000000}}, {0.2}, true));
+                                                 {{six, 0, 1000000}, {nvf::CnConnectivity::TwentySix, 0, 1000000}},
+                                                 {0.2}, true));
     return table;
 }
 
@@ -811,7 +843,7 @@ std::vector<Job> mixedJobs() {
             f.execute(*mask, out);
         });
     }));
-    jobs.push_back(job<Labels>([mask](Executor* e) { return labelling(*mask, {false, 0, 0})(e); }));
+    jobs.push_back(job<Labels>([mask](Executor* e) { return labelling(*mask, {nvf::CnConnectivity::Six, 0, 0})(e); }));
     const auto smooth = std::make_shared<const Image<float>>(randomImage<float>({45, 37, 29}, 804));
     jobs.push_back(job<Image<float>>([smooth](Executor* e) {
         return capture(Image<float>(45, 37, 29), [&](Image<float>& out) {

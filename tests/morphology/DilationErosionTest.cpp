@@ -64,7 +64,7 @@ Image<T> bitwiseComplement(const Image<T>& in) {
 template <class T>
 class DilationErosion : public ::testing::Test {};
 
-using VoxelTypes = ::testing::Types<unsigned char, short, std::uint32_t>;
+using VoxelTypes = ::testing::Types<unsigned char, unsigned short, short, std::uint32_t>;
 TYPED_TEST_SUITE(DilationErosion, VoxelTypes);
 
 // Random bit patterns and random masks, every awkward size: the fast path and

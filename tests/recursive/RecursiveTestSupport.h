@@ -36,8 +36,8 @@ struct Pair {
     using Out = Out_;
     using Filter = nvf::CnRecursiveFilter<In, Out>;
 };
-using Pairs = ::testing::Types<Pair<unsigned char, float>, Pair<float, float>, Pair<double, double>,
-                               Pair<Vec3f, Vec3f>>;
+using Pairs = ::testing::Types<Pair<unsigned char, float>, Pair<unsigned short, float>, Pair<short, float>,
+                               Pair<float, float>, Pair<double, double>, Pair<Vec3f, Vec3f>>;
 
 // Sample conversions for every voxel type: a scalar test value v becomes an
 // input sample (vectors get three different, proportional components, so that

@@ -26,6 +26,7 @@ namespace detail {
 namespace {
 
 constexpr double kFloatExactLimit = 16777216.0;  // 2^24
+constexpr double kInt32ExactLimit = 2147483647.0;  // 2^31 - 1
 constexpr int kExponentLimit = 60;
 // The last result v is rounded as floor(v + 0.5); with v a multiple of 2^-E in
 // 0 ... 255, v + 0.5 needs at most 8 + E significant bits, exact in float for E <= 16.
@@ -146,23 +147,10 @@ inline __attribute__((always_inline)) void weightedSumAny(const T* const* src, c
 }
 
 // out[i] = sum over r < nrows of w[r] * src[r][i], for i < count; 0 when nrows is 0.
-// out must not overlap any source row.
-NVF_ISA_BODY void weightedSumBody(const float* const* src, const float* w, std::size_t nrows, std::size_t count,
-                                  float* __restrict out) {
-    weightedSumAny(src, w, nrows, count, out);
-}
-
-void weightedSum(const float* const* src, const float* w, std::size_t nrows, std::size_t count, float* __restrict out) {
-    runWidest([&] { weightedSumBody(src, w, nrows, count, out); });
-}
-NVF_ISA_BODY void weightedSumBody(const std::uint16_t* const* src, const std::uint16_t* w, std::size_t nrows,
-                                  std::size_t count, std::uint16_t* __restrict out) {
-    weightedSumAny(src, w, nrows, count, out);
-}
-
-void weightedSum(const std::uint16_t* const* src, const std::uint16_t* w, std::size_t nrows, std::size_t count,
-                 std::uint16_t* __restrict out) {
-    runWidest([&] { weightedSumBody(src, w, nrows, count, out); });
+// out must not overlap any source row. T: float, std::uint16_t or std::int32_t.
+template <class T>
+void weightedSum(const T* const* src, const T* w, std::size_t nrows, std::size_t count, T* __restrict out) {
+    runWidest([&] { weightedSumAny(src, w, nrows, count, out); });
 }
 
 // 8-bit results from exact float values: above 255 gives 255, below 0 gives 0,
@@ -197,52 +185,50 @@ void storeBytes(const std::uint16_t* v, std::size_t count, int shift, unsigned c
     runWidest([&] { storeBytesBody(v, count, shift, out); });
 }
 
-template <class T>
-inline __attribute__((always_inline)) void widenAny(const unsigned char* in, std::size_t count, T* __restrict out) {
+// 16-bit results from integers n standing for v = n * 2^-shift: floor(v + 0.5)
+// is (n + 2^(shift - 1)) >> shift (an arithmetic shift: the floor for negative
+// n too), clamped to Out's range. The 16-bit plan keeps n + 2^(shift - 1) within
+// std::int32_t.
+template <class Out>
+NVF_ISA_BODY void storeShortsBody(const std::int32_t* v, std::size_t count, int shift, Out* __restrict out) {
+    const std::int32_t half = shift > 0 ? (std::int32_t{1} << (shift - 1)) : 0;
+    constexpr std::int32_t lo = std::numeric_limits<Out>::min(), hi = std::numeric_limits<Out>::max();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t q = (v[i] + half) >> shift;
+        out[i] = static_cast<Out>(q < lo ? lo : (q > hi ? hi : q));
+    }
+}
+
+template <class Out>
+void storeBytes(const std::int32_t* v, std::size_t count, int shift, Out* __restrict out) {
+    runWidest([&] { storeShortsBody(v, count, shift, out); });
+}
+
+template <class S, class T>
+inline __attribute__((always_inline)) void widenAny(const S* in, std::size_t count, T* __restrict out) {
     for (std::size_t i = 0; i < count; ++i) {
         out[i] = static_cast<T>(in[i]);
     }
 }
-NVF_ISA_BODY void widenBody(const unsigned char* in, std::size_t count, float* __restrict out) {
-    widenAny(in, count, out);
-}
 
-void widen(const unsigned char* in, std::size_t count, float* __restrict out) {
-    runWidest([&] { widenBody(in, count, out); });
-}
-NVF_ISA_BODY void widenBody(const unsigned char* in, std::size_t count, std::uint16_t* __restrict out) {
-    widenAny(in, count, out);
-}
-
-void widen(const unsigned char* in, std::size_t count, std::uint16_t* __restrict out) {
-    runWidest([&] { widenBody(in, count, out); });
+template <class S, class T>
+void widen(const S* in, std::size_t count, T* __restrict out) {
+    runWidest([&] { widenAny(in, count, out); });
 }
 
 // even[i] = in[2i], odd[i] = in[2i + 1] for i < pairs.
-template <class T>
-inline __attribute__((always_inline)) void splitPairsAny(const unsigned char* in, std::size_t pairs, T* __restrict even,
+template <class S, class T>
+inline __attribute__((always_inline)) void splitPairsAny(const S* in, std::size_t pairs, T* __restrict even,
                                                          T* __restrict odd) {
     for (std::size_t i = 0; i < pairs; ++i) {
         even[i] = static_cast<T>(in[2 * i]);
         odd[i] = static_cast<T>(in[2 * i + 1]);
     }
 }
-NVF_ISA_BODY void splitPairsBody(const unsigned char* in, std::size_t pairs, float* __restrict even,
-                                 float* __restrict odd) {
-    splitPairsAny(in, pairs, even, odd);
-}
 
-void splitPairs(const unsigned char* in, std::size_t pairs, float* __restrict even, float* __restrict odd) {
-    runWidest([&] { splitPairsBody(in, pairs, even, odd); });
-}
-NVF_ISA_BODY void splitPairsBody(const unsigned char* in, std::size_t pairs, std::uint16_t* __restrict even,
-                                 std::uint16_t* __restrict odd) {
-    splitPairsAny(in, pairs, even, odd);
-}
-
-void splitPairs(const unsigned char* in, std::size_t pairs, std::uint16_t* __restrict even,
-                std::uint16_t* __restrict odd) {
-    runWidest([&] { splitPairsBody(in, pairs, even, odd); });
+template <class S, class T>
+void splitPairs(const S* in, std::size_t pairs, T* __restrict even, T* __restrict odd) {
+    runWidest([&] { splitPairsAny(in, pairs, even, odd); });
 }
 
 // Weight of a tap in the arithmetic T: tap * gain in float; the integer
@@ -257,14 +243,19 @@ template <>
 std::uint16_t weightOf<std::uint16_t>(float tap, std::uint64_t gain, int exponent) {
     return static_cast<std::uint16_t>(std::ldexp(static_cast<double>(tap), exponent) * static_cast<double>(gain));
 }
+template <>
+std::int32_t weightOf<std::int32_t>(float tap, std::uint64_t gain, int exponent) {
+    return static_cast<std::int32_t>(std::ldexp(static_cast<double>(tap), exponent) * static_cast<double>(gain));
+}
 
 // --- X: one row at a time -----------------------------------------------------------
 
-// Filters rows of n bytes into rows of m samples. The padded line (mirrored
+// Filters rows of n input samples (S: bytes or 16-bit integers) into rows of m
+// samples. The padded line (mirrored
 // ends, zeros of the up-sampling) is built in T; when down > 1 it is kept as
 // `down` phases (phase r holds padded indices r, r + down, ...), so that for
 // every tap the window of outputs 0 ... m - 1 is one contiguous run.
-template <class T>
+template <class S, class T>
 class RowFilter {
 public:
     RowFilter(const CnKernel<float>& kernel, std::size_t n, std::size_t m, int exponent)
@@ -287,7 +278,7 @@ public:
     RowFilter(const RowFilter&) = delete;
     RowFilter& operator=(const RowFilter&) = delete;
 
-    void run(const unsigned char* in, T* out) {
+    void run(const S* in, T* out) {
         T* buf = m_buffer.data();
         if (m_down == 1 && m_up == 1) {
             widen(in, m_n, buf + m_h);
@@ -309,7 +300,7 @@ public:
 
 private:
     // Padded indices [begin, end) from the source map.
-    void fill(const unsigned char* in, std::size_t begin, std::size_t end) {
+    void fill(const S* in, std::size_t begin, std::size_t end) {
         T* buf = m_buffer.data();
         for (std::size_t p = begin; p < end; ++p) {
             const std::int64_t s = m_map[p];
@@ -395,7 +386,7 @@ private:
 
 // X and Y of one slice: output row j of the slice is formed from the X-filtered
 // input rows its Y window reads, which are filtered on first use into a ring.
-template <class T>
+template <class S, class T>
 class SliceFilter {
 public:
     // y: the Y terms of the slice (axisTerms of ky), shared by every task.
@@ -403,7 +394,7 @@ public:
         : m_d(d), m_x(kx, d.iX, d.oX, ex), m_y(y), m_rows(m_y.slots, d.oX), m_sources(m_y.widest) {}
 
     // Starts a new slice: the ring's rows belong to the previous one.
-    void begin(const unsigned char* slice) {
+    void begin(const S* slice) {
         m_slice = slice;
         m_rows.clear();
     }
@@ -425,23 +416,23 @@ public:
 
 private:
     SeparableDims m_d;
-    RowFilter<T> m_x;
+    RowFilter<S, T> m_x;
     const AxisTerms<T>& m_y;
     Ring<T> m_rows;
     std::vector<const T*> m_sources;
-    const unsigned char* m_slice = nullptr;
+    const S* m_slice = nullptr;
 };
 
 // A single slice, rows in T, each output row stored as bytes (shift: see
 // storeBytes). Bands of output rows run as separate tasks, each with its own
 // ring of X rows; the few rows two bands share are filtered by both, with the
 // same arithmetic.
-template <class T>
+template <class T, class S, class Out>
 void runImage(const CnKernel<float>& kx, const CnKernel<float>& ky, const SeparableDims& d, int ex, int ey,
-              const unsigned char* in, unsigned char* out, CnExecutor* executor) {
+              const S* in, Out* out, CnExecutor* executor) {
     const AxisTerms<T> yTerms = axisTerms<T>(ky, d.iY, d.oY, ey);
     const auto band = [&](std::size_t begin, std::size_t end) {
-        SliceFilter<T> xy(kx, yTerms, d, ex);
+        SliceFilter<S, T> xy(kx, yTerms, d, ex);
         std::vector<T> row(d.oX);
         xy.begin(in);
         for (std::size_t j = begin; j < end; ++j) {
@@ -485,10 +476,12 @@ bool integerPlan(const CnKernel<float>& kx, const CnKernel<float>& ky, const Sep
 // then the Z sums of the round's output slices, one task per piece of kChunk
 // samples. The ring holds the widest round's slices, so the slices two rounds
 // share are filtered once.
+template <class T, class S, class Out>
 void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz, const SeparableDims& d,
-               const unsigned char* in, unsigned char* out, CnExecutor* executor) {
+               const int (&exponents)[3], const S* in, Out* out, CnExecutor* executor) {
     const std::size_t inSlice = d.iX * d.iY, outSlice = d.oX * d.oY;
-    const AxisTerms<float> zt = axisTerms<float>(kz, d.iZ, d.oZ, 0);
+    const int shift = exponents[0] + exponents[1] + exponents[2];
+    const AxisTerms<T> zt = axisTerms<T>(kz, d.iZ, d.oZ, exponents[2]);
     // Input slices read by output slices [z0, z1): samples lo .. hi.
     const auto reach = [&zt](std::size_t z0, std::size_t z1, std::size_t& lo, std::size_t& hi) {
         lo = std::numeric_limits<std::size_t>::max();
@@ -506,8 +499,8 @@ void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKer
             widest = std::max(widest, hi - lo + 1);
         }
     }
-    Ring<float> slices(std::min(widest, d.iZ), outSlice);
-    const AxisTerms<float> yTerms = axisTerms<float>(ky, d.iY, d.oY, 0);
+    Ring<T> slices(std::min(widest, d.iZ), outSlice);
+    const AxisTerms<T> yTerms = axisTerms<T>(ky, d.iY, d.oY, exponents[1]);
     std::vector<std::size_t> missing;
     const std::size_t chunks = (outSlice + kChunk - 1) / kChunk;
     for (std::size_t z0 = 0; z0 < d.oZ; z0 += kRoundSlices) {
@@ -523,8 +516,8 @@ void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKer
         }
         parallelFor(executor, missing.size(), [&](std::size_t i) {
             const std::size_t s = missing[i];
-            SliceFilter<float> xy(kx, yTerms, d, 0);
-            float* slot = slices.slot(s);
+            SliceFilter<S, T> xy(kx, yTerms, d, exponents[0]);
+            T* slot = slices.slot(s);
             xy.begin(in + s * inSlice);
             for (std::size_t j = 0; j < d.oY; ++j) {
                 xy.row(j, slot + j * d.oX);
@@ -537,13 +530,13 @@ void runVolume(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKer
             const std::size_t z = z0 + task / chunks, c0 = (task % chunks) * kChunk;
             const std::size_t b = zt.first[z], count = zt.first[z + 1] - b;
             const std::size_t w = std::min(kChunk, outSlice - c0);
-            std::vector<const float*> sources(count);
-            std::vector<float> chunk(w);
+            std::vector<const T*> sources(count);
+            std::vector<T> chunk(w);
             for (std::size_t t = 0; t < count; ++t) {
                 sources[t] = slices.slot(zt.sample[b + t]) + c0;
             }
             weightedSum(sources.data(), zt.weight.data() + b, count, w, chunk.data());
-            storeBytes(chunk.data(), w, 0, out + z * outSlice + c0);
+            storeBytes(chunk.data(), w, shift, out + z * outSlice + c0);
         });
     }
 }
@@ -604,8 +597,49 @@ void runFusedSeparable(const CnKernel<float>& kx, const CnKernel<float>& ky, con
         }
         return;
     }
-    runVolume(kx, ky, kz, d, in, out, executor);
+    const int none[3] = {0, 0, 0};
+    runVolume<float>(kx, ky, kz, d, none, in, out, executor);
 }
+
+bool sixteenBitPlan(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
+                    const SeparableDims& d, bool isSigned, int (&exponents)[3]) {
+    // Every sample n * 2^-E with |n| <= bound; each pass multiplies the bound
+    // by the sum of its integer taps (gain included) and adds its exponent.
+    double bound = isSigned ? 32768.0 : 65535.0;
+    const auto axis = [&](const CnKernel<float>& k, std::size_t n, std::size_t m, int& e) {
+        const DyadicTaps taps = dyadicTaps(k);
+        const LineGeometry g = lineGeometry(static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(m), k.size());
+        bound *= taps.sumAbs * static_cast<double>(g.up);
+        e = taps.exponent;
+        return taps.ok && e >= 0 && bound <= kInt32ExactLimit;
+    };
+    exponents[0] = exponents[1] = exponents[2] = 0;
+    if (!axis(kx, d.iX, d.oX, exponents[0]) || !axis(ky, d.iY, d.oY, exponents[1])) {
+        return false;
+    }
+    if (d.iZ > 1 && !axis(kz, d.iZ, d.oZ, exponents[2])) {
+        return false;
+    }
+    const int shift = exponents[0] + exponents[1] + exponents[2];
+    return shift <= 30 && bound + (shift > 0 ? std::ldexp(1.0, shift - 1) : 0.0) <= kInt32ExactLimit;
+}
+
+template <class S>
+void runFusedSixteenBit(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
+                        const SeparableDims& d, const int (&exponents)[3], const S* in, S* out,
+                        CnExecutor* executor) {
+    if (d.iZ <= 1) {
+        runImage<std::int32_t>(kx, ky, d, exponents[0], exponents[1], in, out, executor);
+        return;
+    }
+    runVolume<std::int32_t>(kx, ky, kz, d, exponents, in, out, executor);
+}
+
+template void runFusedSixteenBit<unsigned short>(const CnKernel<float>&, const CnKernel<float>&,
+                                                 const CnKernel<float>&, const SeparableDims&, const int (&)[3],
+                                                 const unsigned short*, unsigned short*, CnExecutor*);
+template void runFusedSixteenBit<short>(const CnKernel<float>&, const CnKernel<float>&, const CnKernel<float>&,
+                                        const SeparableDims&, const int (&)[3], const short*, short*, CnExecutor*);
 
 }  // namespace detail
 }  // namespace filtering

@@ -61,6 +61,30 @@ bool fusedSeparableApplies(const CnKernel<float>& kx, const CnKernel<float>& ky,
 void runFusedSeparable(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
                        const SeparableDims& d, const unsigned char* in, unsigned char* out, CnExecutor* executor);
 
+// 16-bit images and volumes whose taps are integers times powers of two
+// (after the gain), such as the pyramid kernel: whether every product and sum
+// of the passes, as integers n standing for n * 2^-E, stays within
+// std::int32_t (|samples| up to 65535, or 32768 when signed), the final n plus
+// half a step included, with E = the sum of the exponents at most 30. Sets the
+// exponent of each axis when it does.
+bool sixteenBitPlan(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
+                    const SeparableDims& d, bool isSigned, int (&exponents)[3]);
+
+// The fused sweep in those integers: every level value is the exact weighted
+// sum, rounded half up and clamped once, as the double pass-by-pass run gives
+// it. Requires sixteenBitPlan(...) to have returned true for these arguments.
+template <class S>
+void runFusedSixteenBit(const CnKernel<float>& kx, const CnKernel<float>& ky, const CnKernel<float>& kz,
+                        const SeparableDims& d, const int (&exponents)[3], const S* in, S* out,
+                        CnExecutor* executor);
+extern template void runFusedSixteenBit<unsigned short>(const CnKernel<float>&, const CnKernel<float>&,
+                                                        const CnKernel<float>&, const SeparableDims&,
+                                                        const int (&)[3], const unsigned short*, unsigned short*,
+                                                        CnExecutor*);
+extern template void runFusedSixteenBit<short>(const CnKernel<float>&, const CnKernel<float>&,
+                                               const CnKernel<float>&, const SeparableDims&, const int (&)[3],
+                                               const short*, short*, CnExecutor*);
+
 }  // namespace detail
 }  // namespace filtering
 }  // namespace norvane

@@ -9,6 +9,8 @@
 
 #define NVF_LINE_FILTER_TYPES(F)                                                                   \
     F(unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>)                           \
+    F(unsigned short, float, ImageConstIt<unsigned short>, ImageIt<float>)                         \
+    F(short, float, ImageConstIt<short>, ImageIt<float>)                                           \
     F(float, float, ImageConstIt<float>, ImageIt<float>)                                           \
     F(double, double, ImageConstIt<double>, ImageIt<double>)                                       \
     F(math::CnVector3D<float>, math::CnVector3D<float>, ImageConstIt<math::CnVector3D<float>>,     \

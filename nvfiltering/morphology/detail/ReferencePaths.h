@@ -51,7 +51,8 @@ template <class T>
 void executeStraightforward(const CnRegionalMaximumFilter<T>& filter, const imaging::Image<T>& input,
                             imaging::Image<unsigned char>& output);
 
-// Labelling: row labels, Y, diagonal and Z merges, chain resolution by pointer
+// Labelling: row labels, Y, diagonal (in-slice edge neighbours), Z and
+// slice-to-slice edge and corner merges, chain resolution by pointer
 // jumping, numbering and ranking, every voxel through the image access; sets the
 // filter's number of components (and minimum size, for a selection) as execute() does.
 template <class T>

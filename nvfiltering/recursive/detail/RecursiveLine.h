@@ -47,8 +47,10 @@ inline RecursiveCoefficients makeCoefficients(double B, double a1, double a2, do
     return c;
 }
 
-// Sample conversions: input samples widen to double (8-bit values unscaled).
+// Sample conversions: input samples widen to double (integer values unscaled).
 inline double loadSample(unsigned char v) { return static_cast<double>(v); }
+inline double loadSample(unsigned short v) { return static_cast<double>(v); }
+inline double loadSample(short v) { return static_cast<double>(v); }
 inline double loadSample(float v) { return static_cast<double>(v); }
 inline double loadSample(double v) { return v; }
 inline Vec3d loadSample(const math::CnVector3D<float>& v) {

@@ -69,6 +69,12 @@ NVF_AVX2_INLINE __m256 loadEight(const float* p) { return _mm256_loadu_ps(p); }
 NVF_AVX2_INLINE __m256 loadEight(const unsigned char* p) {
     return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
 }
+NVF_AVX2_INLINE __m256 loadEight(const unsigned short* p) {
+    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
+NVF_AVX2_INLINE __m256 loadEight(const short* p) {
+    return _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
 
 NVF_AVX2_INLINE void transpose8(__m256 (&r)[8]) {
     const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
@@ -322,6 +328,10 @@ template <class Isa>
 constexpr KernelTable makeKernelTable() {
     return KernelTable{{&Isa::template rows<unsigned char, float, 0>, &Isa::template rows<unsigned char, float, 1>,
                         &Isa::template rows<unsigned char, float, 2>},
+                       {&Isa::template rows<unsigned short, float, 0>, &Isa::template rows<unsigned short, float, 1>,
+                        &Isa::template rows<unsigned short, float, 2>},
+                       {&Isa::template rows<short, float, 0>, &Isa::template rows<short, float, 1>,
+                        &Isa::template rows<short, float, 2>},
                        {&Isa::template rows<float, float, 0>, &Isa::template rows<float, float, 1>,
                         &Isa::template rows<float, float, 2>},
                        {&Isa::template rows<double, double, 0>, &Isa::template rows<double, double, 1>,

@@ -74,6 +74,8 @@ using GradientZEntry = void (*)(float* dst, std::size_t width, std::size_t rows,
 // The entry points of one kernel version, by derivative order.
 struct KernelTable {
     RowsEntry<unsigned char, float> rowsU8[3];
+    RowsEntry<unsigned short, float> rowsU16[3];
+    RowsEntry<short, float> rowsI16[3];
     RowsEntry<float, float> rowsF[3];
     RowsEntry<double, double> rowsD[3];
     ColumnsEntry<float> columnsF[3];
@@ -84,6 +86,10 @@ struct KernelTable {
     RowsEntry<SIn, SOut> rows(unsigned int order) const {
         if constexpr (std::is_same_v<SIn, unsigned char>) {
             return rowsU8[order];
+        } else if constexpr (std::is_same_v<SIn, unsigned short>) {
+            return rowsU16[order];
+        } else if constexpr (std::is_same_v<SIn, short>) {
+            return rowsI16[order];
         } else if constexpr (std::is_same_v<SIn, float>) {
             return rowsF[order];
         } else {

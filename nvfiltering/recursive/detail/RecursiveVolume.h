@@ -21,6 +21,8 @@ namespace detail {
 // NVF_RECURSIVE_VOLUME_TYPES(F), which expands F(In, Out) once per pair.
 #define NVF_RECURSIVE_VOLUME_TYPES(F) \
     F(unsigned char, float)           \
+    F(unsigned short, float)          \
+    F(short, float)                   \
     F(float, float)                   \
     F(double, double)                 \
     F(math::CnVector3D<float>, math::CnVector3D<float>)
@@ -43,10 +45,14 @@ public:
 };
 
 extern template class RecursiveVolume<unsigned char, float>;
+extern template class RecursiveVolume<unsigned short, float>;
+extern template class RecursiveVolume<short, float>;
 extern template class RecursiveVolume<float, float>;
 extern template class RecursiveVolume<double, double>;
 extern template class RecursiveVolume<math::CnVector3D<float>, math::CnVector3D<float>>;
 extern template class RecursiveGradient<unsigned char>;
+extern template class RecursiveGradient<unsigned short>;
+extern template class RecursiveGradient<short>;
 
 }  // namespace detail
 }  // namespace filtering

@@ -13,7 +13,10 @@ laptop, worker processes of a ``dask.distributed`` cluster elsewhere.
 ``workers=`` is accepted (and checked) for the same signatures and does not
 change that. ``output=`` takes no array: store the result with
 ``dask.array.store`` or ``to_zarr``; for the resampling filters it may give
-the output's shape.
+the output's shape. ``axes=`` (every filter) names the axes to filter, as in
+:mod:`nvfiltering`: the other axes are batch axes, each item is filtered on
+its own (no halo along a batch axis), and the result equals the in-memory
+function's on the whole array.
 
 What is exact (bit for bit the whole-array result, for any chunking):
 :func:`separable_filter`, :func:`pyramid_down`, :func:`dilate`, :func:`erode`,
@@ -40,11 +43,24 @@ Examples
 (dtype('float32'), dtype('uint32'))
 """
 
-from ._convolution import pyramid_down, separable_filter
+from . import _convolution, _gaussian, _label, _morphology
+from ._batch import batched
 from ._fft import fft2, fftn, ifft2, ifftn, irfft2, irfftn, rfft2, rfftn
-from ._gaussian import gaussian_error_bound, gaussian_filter, gaussian_gradient, gradient_error_bound
-from ._label import label
-from ._morphology import dilate, erode, grey_closing, grey_dilation, grey_erosion, grey_opening, regional_maxima
+from ._gaussian import gaussian_error_bound, gradient_error_bound
+
+# Every filter takes axes= (batches of images: see _batch).
+gaussian_filter = batched(_gaussian.gaussian_filter, per_axis=("sigma", "order"))
+gaussian_gradient = batched(_gaussian.gaussian_gradient, per_axis=("spacing",), components=True)
+separable_filter = batched(_convolution.separable_filter, per_axis=("kernels",), output_shape=True, vectors=True)
+pyramid_down = batched(_convolution.pyramid_down, output_shape=True)
+dilate = batched(_morphology.dilate)
+erode = batched(_morphology.erode)
+grey_dilation = batched(_morphology.grey_dilation)
+grey_erosion = batched(_morphology.grey_erosion)
+grey_opening = batched(_morphology.grey_opening)
+grey_closing = batched(_morphology.grey_closing)
+regional_maxima = batched(_morphology.regional_maxima)
+label = batched(_label.label, pair=True)
 
 __all__ = [
     "dilate", "erode", "fft2", "fftn", "gaussian_error_bound", "gaussian_filter", "gaussian_gradient",

@@ -111,16 +111,17 @@ def _resample(x, kernels, out_shape, vector, call):
     return _blocks.with_halo(x, depth, run, dtype=x.dtype, out_chunks=out_chunks)
 
 
-def separable_filter(input, kernels, *, output=None, workers=None):
+def separable_filter(input, kernels, *, output=None, workers=None, vectors=None):
     """Separable convolution of a chunked image or volume with one kernel per
     axis, resampled to the output's shape.
 
     Parameters
     ----------
     input : dask array or array_like
-        uint8 of 1, 2 or 3 dimensions, or float32 three-vectors: an array of 2,
-        3 or 4 dimensions whose last axis has length 3 (each component filtered
-        alike).
+        A scalar image of 1, 2 or 3 dimensions of the dtypes of
+        :func:`nvfiltering.separable_filter`, or (``vectors=True``) float32
+        three-vectors: an array of 2, 3 or 4 dimensions whose last axis has
+        length 3 (each component filtered alike).
     kernels : Kernel or sequence of Kernel
         One for every image axis (array-axis order) or one for all. Tap
         ``len // 2`` is aligned with the output sample.
@@ -132,11 +133,14 @@ def separable_filter(input, kernels, *, output=None, workers=None):
     workers : int, optional
         Checked as in :func:`nvfiltering.separable_filter`; every chunk task
         runs on one thread.
+    vectors : bool, optional
+        As in :func:`nvfiltering.separable_filter` (None: the earlier reading,
+        with its DeprecationWarning when it reads vectors).
 
     Returns
     -------
     dask array
-        uint8 (rounded and clamped after the last pass) or float32 vectors, bit
+        The dtype :func:`nvfiltering.separable_filter` returns, bit
         for bit :func:`nvfiltering.separable_filter` of the whole array. Chunk
         boundaries are moved to multiples of the down-sampling factor and
         chunks merged to hold the kernels' halo.
@@ -166,32 +170,33 @@ def separable_filter(input, kernels, *, output=None, workers=None):
     """
     import dask.array as da
     x = as_array(input, "input", convert=da.asarray)
-    vector, work = separable_input(x)
+    vector, work = separable_input(x, vectors)
     spatial = x.ndim - 1 if vector else x.ndim
     kernels = kernels_per_axis(kernels, spatial)
     out_shape = lazy_output_shape(output, x.shape[:spatial])
     workers_count(workers)
     if x.dtype != work:
-        x = x.astype(work)  # byte-swapped float32: the library's own byte order
+        x = x.astype(work)  # the dtype the library reads, in its own byte order
 
     # The tasks carry the kernels as values and centres (a Kernel does not pickle).
     taps = tuple((list(k.values), k.center) for k in kernels)
 
     def call(block, out):
         rebuilt = tuple(_memory.Kernel(values, center=center) for values, center in taps)
-        _memory.separable_filter(block, rebuilt, output=out, workers=1)
+        _memory.separable_filter(block, rebuilt, output=out, workers=1, vectors=vector)
 
     return _resample(x, kernels, out_shape, vector, call)
 
 
 def pyramid_down(input, *, output=None, workers=None):
-    """One level of an image pyramid of a chunked uint8 image or volume:
+    """One level of an image pyramid of a chunked image or volume:
     smoothing with the five-tap kernel, then every second sample along every axis.
 
     Parameters
     ----------
-    input : dask array or array_like of uint8, 1, 2 or 3 dimensions
-        Every axis that is filtered must be at least 5 long.
+    input : dask array or array_like, 1, 2 or 3 dimensions
+        The dtypes of :func:`nvfiltering.pyramid_down`. Every axis that is
+        filtered must be at least 5 long.
     output : tuple of int, optional
         The output's shape (default ``(n + 1) // 2`` per axis; other sizes
         resample by the whole factor nearest to n / m). The result is lazy: an
@@ -202,16 +207,17 @@ def pyramid_down(input, *, output=None, workers=None):
 
     Returns
     -------
-    dask array of uint8
-        Bit for bit :func:`nvfiltering.pyramid_down` of the whole array; chunk
+    dask array
+        The dtype :func:`nvfiltering.pyramid_down` returns; bit for bit
+        :func:`nvfiltering.pyramid_down` of the whole array; chunk
         boundaries lie on even input positions.
 
     Raises
     ------
     TypeError, ValueError
-        What :func:`nvfiltering.pyramid_down` refuses (a dtype other than
-        uint8, 0-d or 4-d input), with its messages, when the function is
-        called.
+        What :func:`nvfiltering.pyramid_down` refuses (a complex or
+        non-numeric dtype, 0-d or 4-d input), with its messages, when the
+        function is called.
     nvfiltering.Error
         An axis shorter than the kernel, or an output too long for its input:
         the library's own error, when the function is called.
@@ -225,7 +231,9 @@ def pyramid_down(input, *, output=None, workers=None):
     """
     import dask.array as da
     x = as_array(input, "input", convert=da.asarray)
-    pyramid_input(x)
+    work = pyramid_input(x)
+    if x.dtype != work and x.dtype != np.bool_:
+        x = x.astype(work)  # the dtype the library reads, in its own byte order (bool stays bool)
     kernels = kernels_per_axis(_memory.pyramid_kernel(), x.ndim)
     out_shape = lazy_output_shape(output, tuple((n + 1) // 2 for n in x.shape))
     workers_count(workers)

@@ -102,21 +102,38 @@ def _pairs(a, b):
     return (key >> np.uint64(32)).astype(np.int64), (key & np.uint64(0xFFFFFFFF)).astype(np.int64)
 
 
-def face_pairs(low, high, ids, diagonal):
-    """Label pairs of voxels that touch across one boundary: `low` is the last
-    slab of the chunk before it, `high` the first slab of the chunk after it."""
-    la, lb = [low], [high]
-    if diagonal:  # 8-connected images: the boundary is a line, neighbours one step along it touch too
-        la += [low[:-1], low[1:]]
-        lb += [high[1:], high[:-1]]
-    a, b = _pairs(np.concatenate([v.ravel() for v in la]), np.concatenate([v.ravel() for v in lb]))
+# Neighbours differ along at most this many axes, per neighbour count.
+NEIGHBOUR_AXES = {2: 1, 4: 1, 6: 1, 8: 2, 18: 2, 26: 3}
+
+
+def contact(faces, axis, side, steps):
+    """The voxels of a chunk that face a neighbouring chunk: its face `side`
+    (0 first, 1 last) across `axis`, narrowed along each later axis of `steps`
+    (axis, side) to its first or last slab there: a face, an edge or a corner
+    of the chunk. `steps` are in increasing order, past `axis`."""
+    part = faces[2 * axis + side]
+    for a, sd in reversed(steps):  # the face lacks `axis`: the later axes are one lower
+        part = np.take(part, -1 if sd else 0, axis=a - 1)
+    return np.asarray(part)
+
+
+def contact_pairs(low, high, ids, free):
+    """Label pairs of voxels that touch across where two chunks meet: `low`
+    and `high` are the two chunks' facing voxels (a face, an edge or a corner,
+    the same coordinates along the axes they span); a voxel of `low` touches
+    the one of `high` at the same place and, along up to `free` of the spanned
+    axes, those one step away."""
+    low, high = np.asarray(low), np.asarray(high)
+    la, lb = [], []
+    for shift in itertools.product((-1, 0, 1), repeat=low.ndim):
+        if sum(1 for t in shift if t) > free:
+            continue
+        cut_a = tuple(slice(None, -1) if t > 0 else slice(1, None) if t < 0 else slice(None) for t in shift)
+        cut_b = tuple(slice(1, None) if t > 0 else slice(None, -1) if t < 0 else slice(None) for t in shift)
+        la.append(low[cut_a].ravel())
+        lb.append(high[cut_b].ravel())
+    a, b = _pairs(np.concatenate(la), np.concatenate(lb))
     return ids[0], ids[1], a, b
-
-
-def corner_pair(a, b, ids):
-    """The diagonal pair of two chunks of an 8-connected image that meet at a point."""
-    keep = np.array([a > 0 and b > 0])
-    return ids[0], ids[1], np.array([a], np.int64)[keep], np.array([b], np.int64)[keep]
 
 
 # The join runs on a tree of boxes of chunks: a leaf is one chunk, a node's box
@@ -414,7 +431,8 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     input : dask array or array_like, 1, 2 or 3 dimensions
         uint8, uint16, int16, uint32 or bool.
     connectivity : int, optional
-        3-d: 6 (default); 2-d: 4 (default) or 8; 1-d: 2 (default).
+        As in :func:`nvfiltering.label`: 3-d: 6 (default), 18 or 26; 2-d: 4
+        (default) or 8; 1-d: 2 (default).
     class_value : int, optional
         As in :func:`nvfiltering.label`: None (default), every non-zero voxel
         is foreground (each chunk is turned into its mask ``chunk != 0`` in
@@ -454,7 +472,8 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     Notes
     -----
     Every chunk is labelled on its own, the labels meeting across chunk faces
-    are merged on a tree of boxes of chunks (a task's memory grows with what
+    (and, with 8, 18 or 26 neighbours, across the edges and corners where
+    chunks meet) are merged on a tree of boxes of chunks (a task's memory grows with what
     touches the faces of its box, not with the volume or the number of
     components), and every chunk is read and labelled a second time to write
     the final labels, so no task holds more than one chunk.
@@ -482,7 +501,7 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         # No voxel, no component (whatever keep asks), as in memory.
         return da.zeros(x.shape, dtype=np.uint32, chunks=x.chunks), da.zeros((), dtype=np.int64)
     x = _graph.graph_array(x)
-    diagonal = connectivity == 8
+    reach = NEIGHBOUR_AXES[connectivity]
     shape = [int(s) for s in x.shape]
     grid = x.numblocks
     starts = [np.concatenate([[0], np.cumsum(c[:-1])]).astype(np.int64) for c in x.chunks]
@@ -512,20 +531,23 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     def add_pair(a, b, func, *args):
         crossing[root.meeting(a, b).id].append(ref(dsk.add(key(func.__name__, len(dsk)), func, *args)))
 
+    # Every chunk meets the chunks one step away along up to `reach` axes (its
+    # face, edge and corner neighbours, as far as the connectivity joins
+    # voxels across them); each pair once, with the step's first axis forward.
+    steps = [d for d in itertools.product((-1, 0, 1), repeat=x.ndim)
+             if any(d) and d[next(a for a, t in enumerate(d) if t)] > 0 and sum(1 for t in d if t) <= reach]
     for idx, n in number.items():
-        for axis in range(x.ndim):
-            if idx[axis] + 1 < grid[axis]:
-                nxt = idx[:axis] + (idx[axis] + 1,) + idx[axis + 1:]
-                m = number[nxt]
-                add_pair(idx, nxt, face_pairs, call(pick, at("faces", n), 2 * axis + 1),
-                         call(pick, at("faces", m), 2 * axis), [n, m], diagonal)
-    if diagonal:
-        for i, j in itertools.product(range(grid[0] - 1), range(grid[1] - 1)):
-            tl, tr, bl, br = (i, j), (i, j + 1), (i + 1, j), (i + 1, j + 1)
-            add_pair(tl, br, corner_pair, call(pick, at("faces", number[tl]), 1, -1),
-                     call(pick, at("faces", number[br]), 0, 0), [number[tl], number[br]])
-            add_pair(tr, bl, corner_pair, call(pick, at("faces", number[tr]), 1, 0),
-                     call(pick, at("faces", number[bl]), 0, -1), [number[tr], number[bl]])
+        for d in steps:
+            nxt = tuple(i + t for i, t in zip(idx, d))
+            if not all(0 <= i < g for i, g in zip(nxt, grid)):
+                continue
+            m = number[nxt]
+            axes = [a for a, t in enumerate(d) if t]
+            first, rest = axes[0], axes[1:]
+            add_pair(idx, nxt, contact_pairs,
+                     call(contact, at("faces", n), first, 1, [[a, int(d[a] > 0)] for a in rest]),
+                     call(contact, at("faces", m), first, 0, [[a, int(d[a] < 0)] for a in rest]),
+                     [n, m], reach - len(axes))
     # A leaf's steps are cheap and run inside the chunk's own tasks (computed
     # twice where two need them) rather than as tasks of their own.
     box = lambda node: [list(node.lo), list(node.hi), list(grid)]

@@ -40,7 +40,7 @@ def dilate(input, *, iterations=1, output=None, workers=None):
     Parameters
     ----------
     input : dask array or array_like, 1, 2 or 3 dimensions
-        uint8, int16, uint32 or bool (bool comes back as bool).
+        uint8, uint16, int16, uint32 or bool (bool comes back as bool).
     iterations : int, optional
         Number of repetitions, >= 1; also the halo each chunk takes from its
         neighbours.
@@ -86,7 +86,7 @@ def erode(input, *, iterations=1, output=None, workers=None):
     Parameters
     ----------
     input : dask array or array_like, 1, 2 or 3 dimensions
-        uint8, int16, uint32 or bool (bool comes back as bool).
+        uint8, uint16, int16, uint32 or bool (bool comes back as bool).
     iterations : int, optional
         Number of repetitions, >= 1; also the halo of every chunk.
     output : None
@@ -147,7 +147,8 @@ def grey_dilation(input, *, iterations=1, output=None, workers=None):
     Parameters
     ----------
     input : dask array or array_like, 1, 2 or 3 dimensions
-        uint8, uint16, int16, float32 or float64.
+        uint8, uint16, int16, float32, float64 or bool (a mask, returned as
+        bool); other real dtypes are converted once (see the dtype table).
     iterations : int, optional
         Number of passes, >= 1; also the halo each chunk takes from its
         neighbours.
@@ -193,7 +194,8 @@ def grey_erosion(input, *, iterations=1, output=None, workers=None):
     Parameters
     ----------
     input : dask array or array_like, 1, 2 or 3 dimensions
-        uint8, uint16, int16, float32 or float64.
+        uint8, uint16, int16, float32, float64 or bool (a mask, returned as
+        bool); other real dtypes are converted once (see the dtype table).
     iterations : int, optional
         Number of passes, >= 1; also the halo of every chunk.
     output : None
@@ -234,7 +236,8 @@ def grey_opening(input, *, iterations=1, output=None, workers=None):
     Parameters
     ----------
     input : dask array or array_like, 1, 2 or 3 dimensions
-        uint8, uint16, int16, float32 or float64.
+        uint8, uint16, int16, float32, float64 or bool (a mask, returned as
+        bool); other real dtypes are converted once (see the dtype table).
     iterations : int, optional
         Passes of each kind, >= 1; the halo of every chunk is twice as wide.
     output : None
@@ -275,7 +278,8 @@ def grey_closing(input, *, iterations=1, output=None, workers=None):
     Parameters
     ----------
     input : dask array or array_like, 1, 2 or 3 dimensions
-        uint8, uint16, int16, float32 or float64.
+        uint8, uint16, int16, float32, float64 or bool (a mask, returned as
+        bool); other real dtypes are converted once (see the dtype table).
     iterations : int, optional
         Passes of each kind, >= 1; the halo of every chunk is twice as wide.
     output : None

@@ -1650,6 +1650,31 @@ void labelling(const std::string& name) {
         img::Image<std::uint32_t> volumeLabels(3, 3, 2);
         expectException([&] { g.execute(volume, volumeLabels); }, kEightPointMessage, kEightPointPath,
                         what + ": 8-point on two slices");
+        // Other neighbours: a corner pair of a volume joins with 26, not with 6 or
+        // 18; 4 on a volume and values that are no connectivity are refused.
+        img::Image<T> corners(2, 2, 2);
+        corners(0, 0, 0) = T(1);
+        corners(1, 1, 1) = T(1);
+        ProbeLabels<T> probe;
+        check(probe.getConnectivity() == nvf::CnConnectivity::Six, what + ": 6 neighbours by default");
+        for (const nvf::CnConnectivity c :
+             {nvf::CnConnectivity::Six, nvf::CnConnectivity::Eighteen, nvf::CnConnectivity::TwentySix}) {
+            probe.setConnectivity(c);
+            img::Image<std::uint32_t> out(2, 2, 2);
+            probe.execute(corners, out);
+            check(probe.getConnectivity() == c, what + ": the connectivity set");
+            check(probe.GetNumberOfComponents() == (c == nvf::CnConnectivity::TwentySix ? 1 : 2),
+                  what + ": a corner pair joins with 26 neighbours only");
+        }
+        expectThrowable([&] { probe.setConnectivity(static_cast<nvf::CnConnectivity>(7)); },
+                        "CnConnectedComponentFilter: connectivity must be 4, 6, 8, 18 or 26 neighbours.", kThrowablePath,
+                        what + ": 7 neighbours");
+        probe.setConnectivity(nvf::CnConnectivity::Four);
+        img::Image<std::uint32_t> fourOut(2, 2, 2);
+        expectThrowable([&] { probe.execute(corners, fourOut); },
+                        "CnConnectedComponentFilter: 4-point connectivity needs an image of one slice; a volume takes "
+                        "6, 18 or 26.",
+                        kThrowablePath, what + ": 4-point on two slices");
         img::Image<T> background(3, 3, 1);
         img::Image<std::uint32_t> none(3, 3, 1);
         ProbeLabels<T> h;

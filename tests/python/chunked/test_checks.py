@@ -19,11 +19,8 @@ BOOL_2D = np.zeros((12, 10), bool)
 I16_2D = np.zeros((12, 10), np.int16)
 U32_3D = np.zeros((6, 8, 10), np.uint32)
 U16_3D = np.zeros((6, 8, 10), np.uint16)
-I8_2D = np.zeros((12, 10), np.int8)
-F16_2D = np.zeros((12, 10), np.float16)
 F32_2D = np.zeros((12, 10), np.float32)
 F32_VEC = np.zeros((12, 10, 3), np.float32)
-F32_VEC_BAD = np.zeros((12, 10, 4), np.float32)
 F64_3D = np.zeros((6, 8, 10))
 C64_2D = np.zeros((12, 10), np.complex64)
 C64_3D = np.zeros((4, 6, 8), np.complex64)
@@ -74,15 +71,9 @@ REFUSED = [
     ("separable_filter", U8_2D, ([1.0, 2.0],), {}),
     ("separable_filter", U8_2D, ("ab",), {}),
     ("separable_filter", U8_2D, (lambda: [kernel()] * 3,), {}),
-    ("separable_filter", I16_2D, (kernel,), {}),
-    ("separable_filter", F64_3D, (kernel,), {}),
-    ("separable_filter", F32_2D, (kernel,), {}),
-    ("separable_filter", F32_VEC_BAD, (kernel,), {}),
     ("separable_filter", U8_4D, (kernel,), {}),
     ("separable_filter", C64_2D, (kernel,), {}),
     ("separable_filter", U8_2D, (kernel,), {"workers": 0}),
-    ("pyramid_down", F32_2D, (), {}),
-    ("pyramid_down", BOOL_2D, (), {}),
     ("pyramid_down", U8_4D, (), {}),
     ("pyramid_down", SCALAR, (), {}),
     ("pyramid_down", TEXT_2D, (), {}),
@@ -103,31 +94,28 @@ REFUSED = [
     ("erode", SCALAR, (), {}),
     ("grey_dilation", U16_3D, (), {"iterations": 0}),
     ("grey_dilation", F32_2D, (), {"iterations": 2**31}),
-    ("grey_dilation", BOOL_2D, (), {}),
-    ("grey_dilation", U32_3D, (), {}),
     ("grey_dilation", U8_4D, (), {}),
     ("grey_dilation", C64_2D, (), {}),
     ("grey_dilation", TEXT_2D, (), {}),
-    ("grey_erosion", I8_2D, (), {}),
     ("grey_erosion", F64_3D, (), {"iterations": 1.0}),
     ("grey_erosion", SCALAR, (), {}),
     ("grey_erosion", I16_2D, (), {"workers": 0}),
-    ("grey_opening", F16_2D, (), {}),
     ("grey_opening", U8_3D, (), {"iterations": True}),
     ("grey_opening", U8_1D, (), {"workers": "1"}),
-    ("grey_closing", np.zeros((12, 10), np.int32), (), {}),
     ("grey_closing", F32_2D, (), {"iterations": -3}),
     ("grey_closing", U8_4D, (), {}),
     ("regional_maxima", U8_4D, (), {}),
     ("regional_maxima", U8_1D, (), {}),
-    ("regional_maxima", np.zeros((8, 8), np.uint32), (), {}),
-    ("regional_maxima", np.zeros((4, 5, 6), np.int32), (), {}),
-    ("regional_maxima", F16_2D, (), {}),
     ("regional_maxima", C64_2D, (), {}),
     ("regional_maxima", F32_2D, (), {"workers": 1.0}),
     # Labelling
     ("label", U8_3D, (), {"connectivity": 8}),
-    ("label", U8_3D, (), {"connectivity": 26}),
+    ("label", U8_3D, (), {"connectivity": 4}),
+    ("label", U8_3D, (), {"connectivity": 27}),
+    ("label", U8_3D, (), {"connectivity": 10}),
+    ("label", U8_2D, (), {"connectivity": 18}),
+    ("label", U8_2D, (), {"connectivity": 26}),
+    ("label", U8_1D, (), {"connectivity": 26}),
     ("label", U8_2D, (), {"connectivity": 6}),
     ("label", U8_2D, (), {"connectivity": 27}),
     ("label", U8_2D, (), {"connectivity": 4.0}),
@@ -313,8 +301,8 @@ def _resampling_call(nv, nvd, shape, taps, out_shape):
         default = tuple((n + 1) // 2 for n in shape)
     else:
         kernels = [nv.Kernel([1.0 / k] * k) for k in taps]
-        memory = lambda output: nv.separable_filter(data, kernels, output=output)
-        chunked = lambda output: nvd.separable_filter(da.from_array(data, chunks=4), kernels, output=output)
+        memory = lambda output: nv.separable_filter(data, kernels, output=output, vectors=vector)
+        chunked = lambda output: nvd.separable_filter(da.from_array(data, chunks=4), kernels, output=output, vectors=vector)
         default = shape[:2] if vector else shape
     out = None if out_shape is None else np.empty(out_shape + ((3,) if vector else ()), data.dtype)
     return memory, chunked, out, out_shape, default

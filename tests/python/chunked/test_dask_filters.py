@@ -146,8 +146,8 @@ def test_separable_resampling_exact(nv, nvd):
 def test_separable_vectors_exact(nv, nvd):
     x = RNG.normal(size=(25, 27, 3)).astype(np.float32)
     kernels = [nv.Kernel([0.25, 0.5, 0.25]), nv.Kernel([0.1, 0.2, 0.4, 0.2, 0.1])]
-    whole = nv.separable_filter(x, kernels, output=np.empty((13, 27, 3), np.float32))
-    lazy = nvd.separable_filter(da.from_array(x, chunks=(6, 8, 3)), kernels, output=(13, 27))
+    whole = nv.separable_filter(x, kernels, vectors=True, output=np.empty((13, 27, 3), np.float32))
+    lazy = nvd.separable_filter(da.from_array(x, chunks=(6, 8, 3)), kernels, vectors=True, output=(13, 27))
     np.testing.assert_array_equal(threaded(lazy), whole)
 
 

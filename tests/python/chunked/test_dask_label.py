@@ -1,6 +1,7 @@
 """Chunked labelling against the whole-array labelling: the same label image
 (ranking and order of equal sizes included) and count, for components that
-cross chunk faces in every direction."""
+cross chunk faces in every direction, and chunk edges and corners with 8, 18
+and 26 neighbours."""
 
 import dask
 import dask.callbacks
@@ -177,7 +178,7 @@ def test_label_join_sees_only_faces(nvd):
     assert len(joins) == 10  # what each of the 2 x 2 x 2 chunks passes up, the node that joins them
     for k in joins:
         for d in get_dependencies(graph, k):
-            assert name(d).startswith(("boundary", "join-open", "join-up", "face_pairs", "corner_pair")), d
+            assert name(d).startswith(("boundary", "join-open", "join-up", "contact_pairs")), d
 
 
 @pytest.mark.parametrize("seed", [1, 2, 3])
@@ -268,3 +269,54 @@ def test_label_grids_of_every_shape(nv, nvd, shape, chunks):
     check(nv, nvd, x, chunks)
     if x.ndim == 2:
         check(nv, nvd, x, chunks, connectivity=8)
+
+
+# Edge (18) and corner (26) neighbours: voxels that touch across the edges and
+# corners where chunks meet must merge too. Densities near each
+# neighbourhood's percolation threshold give components through many chunks.
+DENSITY = {6: 0.3, 18: 0.16, 26: 0.11}
+
+
+@pytest.mark.parametrize("connectivity", [6, 18, 26])
+@pytest.mark.parametrize("shape, chunks", [
+    ((30, 31, 40), (9, 10, 11)),
+    ((7, 8, 9), (1, 3, 2)),                    # chunks of one and two voxels: every voxel is on a face
+    ((7, 6, 9), (2, 1, 4)),
+    ((11, 7, 9), (5, 2, 1)),
+    ((13, 11, 17), ((1, 4, 2, 6), (2, 1, 5, 3), (7, 1, 2, 6, 1))),   # uneven, ones and twos among them
+    ((1, 23, 29), (1, 4, 5)),                  # one slice: labelled as an image
+    ((17, 1, 19), (3, 1, 2)),
+])
+def test_label_3d_every_connectivity_exact(nv, nvd, connectivity, shape, chunks):
+    rng = np.random.default_rng(connectivity + sum(shape))
+    for density in (DENSITY[connectivity], DENSITY[connectivity] / 3):
+        x = (rng.random(shape) < density).astype(np.uint8)
+        check(nv, nvd, x, chunks, connectivity=connectivity)
+    check(nv, nvd, x, chunks, connectivity=connectivity, min_size=2)
+
+
+@pytest.mark.parametrize("chunks", [(3, 3, 3), (2, 3, 4), (1, 4, 5), (4, 1, 3)])
+def test_label_chains_through_chunk_edges_and_corners(nv, nvd, chunks):
+    # Chains of voxels each one step from the last along two axes (joined with
+    # 18 and 26 neighbours) or three (joined with 26 only), many of them
+    # crossing from chunk to chunk where only an edge or a corner is shared.
+    x = np.zeros((12, 12, 12), np.uint8)
+    for k in range(12):
+        x[k, k, k] = 1                   # along the main diagonal: corners only
+        x[k, 11 - k, 5] = 1              # a diagonal in one plane: edges
+        x[3, k, (k + 4) % 12] = 1        # another plane
+        x[(2 * k) % 12, 7, (2 * k + 1) % 12] = 1
+    x[::4, ::4, ::4] |= 1
+    counts = {c: check(nv, nvd, x, chunks, connectivity=c) for c in (6, 18, 26)}
+    assert counts[6] > counts[18] > counts[26]
+    check(nv, nvd, x, chunks, connectivity=26, keep=3)
+
+
+def test_label_3d_ties_across_edges_and_corners(nv, nvd):
+    # Many components of a few equal sizes, joined only across edges and
+    # corners, so the order of equal sizes must come out as in memory.
+    rng = np.random.default_rng(26)
+    x = (rng.random((19, 21, 23)) < 0.05).astype(np.uint8)
+    for connectivity in (18, 26):
+        assert check(nv, nvd, x, (4, 5, 3), connectivity=connectivity) > 200
+        check(nv, nvd, x, ((1, 6, 12), (2, 9, 10), (23,)), connectivity=connectivity)
