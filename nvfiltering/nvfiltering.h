@@ -27,6 +27,8 @@
 #include <nvfiltering/fft/Cn1dFftFilter.h>
 #include <nvfiltering/fft/Cn2dFftFilter.h>
 #include <nvfiltering/fft/Cn3dFftFilter.h>
+#include <nvfiltering/fft/CnComplexFftFilter.h>
+#include <nvfiltering/fft/CnRealFftFilter.h>
 
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>

@@ -79,6 +79,20 @@ constexpr const char* kFftSizeTooLarge = "FFT: the element count of the data doe
 constexpr const char* kFftNullArgument = "Cn1dFftFilter: a GPFA argument pointer is null.";
 constexpr const char* kFftRadixPower = "Cn1dFftFilter: the radix power does not divide the transform length.";
 constexpr const char* kFftZeroNegativePower = "Cn1dFftFilter: pow_ii of zero to a negative power.";
+// The interleaved complex and real transforms (CnComplexFftFilter, CnRealFftFilter).
+constexpr const char* kFftLengthZero = "FFT: a transformed length is 0.";
+constexpr const char* kFftArrayNull = "FFT: data array is null.";
+constexpr const char* kFftDirection = "FFT: direction must be +1 or -1.";
+constexpr const char* kFftNormalization = "FFT: unknown normalisation.";
+constexpr const char* kFftDimensionCount = "FFT: the array must have 1, 2 or 3 dimensions.";
+constexpr const char* kFftAxis = "FFT: an axis is outside the array or given twice.";
+constexpr const char* kFftShapeNull = "FFT: the shape or the axes are null.";
+constexpr const char* kFftLinesOutsideArray = "FFT: the lines reach outside the array.";
+constexpr const char* kFftLinesOverlap = "FFT: the lines overlap one another.";
+constexpr const char* kFftArraysOverlap = "FFT: input and output overlap without being the same array.";
+constexpr const char* kFftRealArraysOverlap = "CnRealFftFilter: input and output overlap.";
+constexpr const char* kFftRealRank =
+    "CnRealFftFilter: the number of transformed axes must be between 1 and the number of dimensions.";
 
 // --- Morphology and labelling ------------------------------------------------
 constexpr const char* kComponentDoesNotExist =

@@ -464,11 +464,64 @@ def fft_ndim(ndim, two_d, name):
 
 
 def fft_length(n, name):
+    """A transformed length: any length of at least 1."""
     if n < 1:
         raise ValueError(f"{name}: an axis of length {n} has nothing to transform")
+
+
+def fft_fast_length(n, name):
+    """A length the split transforms take: 2^p 3^q 5^r."""
+    fft_length(n, name)
     if not is_fast_length(n):
         raise ValueError(f"{name}: length {n} is not of the form 2^p 3^q 5^r; "
                          f"the next such length is {fast_length_at_least(n)}")
+
+
+def fft_norm(norm):
+    """scipy.fft's ``norm``: the code the extension takes (0 backward, 1 ortho, 2 forward)."""
+    if norm is None:
+        return 0
+    if not isinstance(norm, str):
+        raise TypeError(f"norm: expected None or a str, got {type(norm).__name__}")
+    codes = {"backward": 0, "ortho": 1, "forward": 2}
+    if norm not in codes:
+        raise ValueError(f'norm: expected "backward", "ortho" or "forward", got {norm!r}')
+    return codes[norm]
+
+
+def fft_axes(axes, ndim, default):
+    """The transformed axes as distinct non-negative ints (``default`` when None)."""
+    if axes is None:
+        return list(default)
+    if isinstance(axes, (bool, np.bool_)) or isinstance(axes, numbers.Integral):
+        axes = (axes,)
+    try:
+        axes = list(axes)
+    except TypeError:
+        raise TypeError(f"axes: expected a sequence of ints, got {type(axes).__name__}") from None
+    if not axes:
+        raise ValueError("axes: at least one axis")
+    out = [fft_axis(a, ndim) for a in axes]
+    if len(set(out)) != len(out):
+        raise ValueError(f"axes: {tuple(axes)} names an axis twice")
+    return out
+
+
+def fft_sizes(s, count, name="s"):
+    """``n`` (count 1) or ``s``: None or one positive int per transformed axis."""
+    if s is None:
+        return None
+    if count == 1 and name == "n":
+        return [length_arg(s, "n")]
+    if isinstance(s, numbers.Integral) and not isinstance(s, (bool, np.bool_)):
+        s = (s,)
+    try:
+        s = list(s)
+    except TypeError:
+        raise TypeError(f"{name}: expected a sequence of ints, got {type(s).__name__}") from None
+    if len(s) != count:
+        raise ValueError(f"{name}: {len(s)} lengths for {count} transformed axes")
+    return [length_arg(n, name) for n in s]
 
 
 def fft_size(count, name):

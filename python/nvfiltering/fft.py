@@ -1,25 +1,33 @@
-"""Complex FFTs of lengths 2^p 3^q 5^r with NumPy's signs and normalisation.
+"""FFTs of any length with NumPy's signs, layouts and normalisations.
 
-The forward transform is unscaled with exp(-2 pi i jk / n); the inverse is
-scaled by 1 / n. complex64 stays complex64, complex128 stays complex128; real
-input becomes complex of its precision (float32 -> complex64; float64 and
-integers -> complex128). The library works on split real / imaginary arrays:
-the functions here split the input into such a pair once and interleave the
-result into the returned array once (both without the GIL); ``fftn_split``
-transforms split arrays in place without any copy.
+Complex transforms (``fft``, ``ifft``, ``fft2``, ``ifft2``, ``fftn``, ``ifftn``)
+and real ones with the half spectrum (``rfft``, ``irfft``, ``rfft2``,
+``irfft2``, ``rfftn``, ``irfftn``), with scipy.fft's ``n`` / ``s``, ``axes``,
+``norm`` and ``workers``. The forward transform is exp(-2 pi i jk / n); with
+``norm="backward"`` (the default) it is unscaled and the inverse is scaled by
+1 / n, ``"ortho"`` scales both by 1 / sqrt(n), ``"forward"`` the forward one by
+1 / n. complex64 stays complex64, complex128 stays complex128; real input
+becomes complex of its precision (float32 -> complex64; float64 and integers
+-> complex128), and the inverse real transforms give float32 / float64. The
+library transforms NumPy's interleaved complex arrays directly (no split into
+real and imaginary arrays); ``fftn_split`` transforms split arrays in place.
 """
 
 import numpy as np
 
 from . import _nvfiltering as _core
-from ._checks import (check_output, fast_length_at_least, fft_axis, fft_input, fft_length, fft_ndim, fft_size,
-                      length_arg, native, split_arrays, workers_count)
+from ._checks import (check_output, fast_length_at_least, fft_axes, fft_axis, fft_fast_length, fft_input,
+                      fft_length, fft_ndim, fft_norm, fft_size, fft_sizes, length_arg, native, split_arrays,
+                      workers_count)
 
-__all__ = ["fft", "ifft", "fft2", "ifft2", "fftn", "ifftn", "next_fast_len", "fftn_split"]
+__all__ = ["fft", "ifft", "fft2", "ifft2", "fftn", "ifftn", "rfft", "irfft", "rfft2", "irfft2", "rfftn", "irfftn",
+           "next_fast_len", "fftn_split"]
 
 
 def next_fast_len(n):
     """The smallest length >= n of the form 2^p 3^q 5^r.
+
+    Every length is accepted; these ones run fastest.
 
     Parameters
     ----------
@@ -46,56 +54,113 @@ def next_fast_len(n):
     return fast_length_at_least(length_arg(n, "n"))
 
 
-def _values(a, is_complex, complex_type, real_type):
-    """C-contiguous values for the extension: complex ones as interleaved reals
-    (a view, no copy when ``a`` already is C-contiguous of the dtype)."""
-    if is_complex:
-        return native(a, complex_type).view(real_type)
-    return native(a, real_type)
+def _pass(shape, axis):
+    """Axis ``axis`` of a C-contiguous array of ``shape`` as pre x n x post."""
+    pre = int(np.prod(shape[:axis], dtype=np.int64))
+    post = int(np.prod(shape[axis + 1:], dtype=np.int64))
+    return [pre, int(shape[axis]), post]
 
 
-def _transform(x, kind, output, workers, direction, axis=None):
-    w = workers_count(workers)
-    a, is_complex, ct, rt = fft_input(x, "x")
-    if output is not None:
-        check_output(output, a.shape, ct)
-    moved = a
-    if axis is not None:
-        axis = fft_axis(axis, a.ndim)
-        if axis != a.ndim - 1:
-            moved = np.moveaxis(a, axis, -1)
-    shape = moved.shape
+def _resized(a, axes, sizes):
+    """``a`` cut or padded with zeros to ``sizes`` along ``axes``."""
+    if sizes is None or all(a.shape[ax] == n for ax, n in zip(axes, sizes)):
+        return a
+    shape = list(a.shape)
+    for ax, n in zip(axes, sizes):
+        shape[ax] = n
+    out = np.zeros(shape, a.dtype)
+    common = tuple(slice(0, min(a.shape[d], shape[d])) for d in range(a.ndim))
+    out[common] = a[common]
+    return out
+
+
+def _axes_of(a, axes, s, kind):
+    """The transformed axes: kind 1 one axis, 2 two (default the last two), 3 every axis."""
     if kind == 1:
-        for_lib = [shape[-1], moved.size // shape[-1] if shape[-1] else 0, 0]
-        lengths = shape[-1:]
-    elif kind == 2:
-        fft_ndim(a.ndim, True, "x")
-        plane = shape[-2] * shape[-1]
-        for_lib = [shape[-2], shape[-1], moved.size // plane if plane else 0]
-        lengths = shape[-2:]
-    else:
-        fft_ndim(a.ndim, False, "x")
-        kind = a.ndim
-        for_lib = [shape[0], 1, 0] if kind == 1 else ([shape[0], shape[1], 1] if kind == 2 else list(shape))
-        lengths = shape
-    for n in lengths:
-        fft_length(n, "x")
-    fft_size(moved.size, "x")
-    data = _values(moved, is_complex, ct, rt)
-    direct = moved is a
+        return [fft_axis(axes, a.ndim)]
+    if axes is None:
+        if s is not None:
+            count = len(s) if not np.isscalar(s) else 1
+            return list(range(a.ndim - count, a.ndim)) if count <= a.ndim else fft_axes(range(count), a.ndim, ())
+        fft_ndim(a.ndim, kind == 2, "x")
+        return [a.ndim - 2, a.ndim - 1] if kind == 2 else list(range(a.ndim))
+    return fft_axes(axes, a.ndim, ())
+
+
+def _complex(x, kind, axes, s, norm, output, workers, direction):
+    w = workers_count(workers)
+    code = fft_norm(norm)
+    a, _, ct, rt = fft_input(x, "x")
+    axes = _axes_of(a, axes, s, kind)
+    sizes = fft_sizes(s, len(axes), "n" if kind == 1 else "s")
+    a = _resized(a, axes, sizes)
+    for ax in axes:
+        fft_length(a.shape[ax], "x")
+    check_output(output, a.shape, ct)
     out = output if output is not None else np.empty(a.shape, ct)
-    target = out if direct else np.empty(shape, ct)
-    if moved.size:
-        scratch = np.empty((2, moved.size), rt)
-        _core.transform(data, is_complex, target.view(rt), scratch[0], scratch[1], kind, for_lib, direction, w)
-    if not direct:
-        np.moveaxis(out, axis, -1)[...] = target
+    if a.size:
+        data = native(a, ct)
+        passes = [_pass(a.shape, ax) for ax in reversed(axes)]
+        _core.complex_passes(data.view(rt), out.view(rt), passes, direction, code, w)
+    return out
+
+
+def _real_input(x, name="x"):
+    a, is_complex, ct, rt = fft_input(x, name)
+    if is_complex:
+        raise TypeError(f"{name}: complex input (dtype {a.dtype}) to a real transform; use fft / fftn")
+    return a, ct, rt
+
+
+def _rforward(x, kind, axes, s, norm, output, workers):
+    w = workers_count(workers)
+    code = fft_norm(norm)
+    a, ct, rt = _real_input(x)
+    axes = _axes_of(a, axes, s, kind)
+    sizes = fft_sizes(s, len(axes), "n" if kind == 1 else "s")
+    a = _resized(a, axes, sizes)
+    for ax in axes:
+        fft_length(a.shape[ax], "x")
+    halved = axes[-1]
+    shape = list(a.shape)
+    shape[halved] = a.shape[halved] // 2 + 1
+    check_output(output, shape, ct)
+    out = output if output is not None else np.empty(shape, ct)
+    if a.size:
+        data = native(a, rt)
+        passes = [_pass(shape, ax) for ax in reversed(axes[:-1])]
+        _core.real_forward(data, out.view(rt), _pass(a.shape, halved), passes, code, w)
+    return out
+
+
+def _rinverse(x, kind, axes, s, norm, output, workers):
+    w = workers_count(workers)
+    code = fft_norm(norm)
+    a, _, ct, rt = fft_input(x, "x")
+    axes = _axes_of(a, axes, s, kind)
+    sizes = fft_sizes(s, len(axes), "n" if kind == 1 else "s")
+    halved = axes[-1]
+    if sizes is None:
+        sizes = [a.shape[ax] for ax in axes[:-1]] + [2 * (a.shape[halved] - 1)]
+    for ax, n in zip(axes, sizes):
+        fft_length(n, "x")
+    # The spectrum: the other axes at their output lengths, n/2 + 1 values along the halved one.
+    spectrum_sizes = list(sizes[:-1]) + [sizes[-1] // 2 + 1]
+    a = _resized(a, axes, spectrum_sizes)
+    shape = list(a.shape)
+    shape[halved] = sizes[-1]
+    check_output(output, shape, rt)
+    out = output if output is not None else np.empty(shape, rt)
+    if out.size:
+        spectrum = np.array(a, dtype=ct, order="C", copy=True)
+        passes = [_pass(a.shape, ax) for ax in reversed(axes[:-1])]
+        _core.real_inverse(spectrum.view(rt), out, _pass(shape, halved), passes, code, w)
     return out
 
 
 def _fftn_split_core(re, im, direction, w):
     for n in re.shape:
-        fft_length(n, "x")
+        fft_fast_length(n, "x")
     fft_size(re.size, "x")
     if re.ndim == 1:
         _core.fft1(re, im, re.shape[0], 1, direction, w)
@@ -105,15 +170,68 @@ def _fftn_split_core(re, im, direction, w):
         _core.fft3(re, im, re.shape[0], re.shape[1], re.shape[2], direction, w)
 
 
+def fft(x, axis=-1, *, n=None, norm=None, output=None, workers=None):
+    return _complex(x, 1, axis, n, norm, output, workers, 1)
+
+
+def ifft(x, axis=-1, *, n=None, norm=None, output=None, workers=None):
+    return _complex(x, 1, axis, n, norm, output, workers, -1)
+
+
+def fft2(x, *, s=None, axes=None, norm=None, output=None, workers=None):
+    return _complex(x, 2, axes, s, norm, output, workers, 1)
+
+
+def ifft2(x, *, s=None, axes=None, norm=None, output=None, workers=None):
+    return _complex(x, 2, axes, s, norm, output, workers, -1)
+
+
+def fftn(x, *, s=None, axes=None, norm=None, output=None, workers=None):
+    return _complex(x, 3, axes, s, norm, output, workers, 1)
+
+
+def ifftn(x, *, s=None, axes=None, norm=None, output=None, workers=None):
+    return _complex(x, 3, axes, s, norm, output, workers, -1)
+
+
+def rfft(x, axis=-1, *, n=None, norm=None, output=None, workers=None):
+    return _rforward(x, 1, axis, n, norm, output, workers)
+
+
+def irfft(x, axis=-1, *, n=None, norm=None, output=None, workers=None):
+    return _rinverse(x, 1, axis, n, norm, output, workers)
+
+
+def rfft2(x, *, s=None, axes=None, norm=None, output=None, workers=None):
+    return _rforward(x, 2, axes, s, norm, output, workers)
+
+
+def irfft2(x, *, s=None, axes=None, norm=None, output=None, workers=None):
+    return _rinverse(x, 2, axes, s, norm, output, workers)
+
+
+def rfftn(x, *, s=None, axes=None, norm=None, output=None, workers=None):
+    return _rforward(x, 3, axes, s, norm, output, workers)
+
+
+def irfftn(x, *, s=None, axes=None, norm=None, output=None, workers=None):
+    return _rinverse(x, 3, axes, s, norm, output, workers)
+
+
 _SHARED_DOC = """
     Parameters
     ----------
     x : array_like
-        {shape}. complex64 / float32 (and float16) give complex64; complex128,
-        float64 and integers give complex128.{axis}
+        {shape}{axis}
+    {size}
+    norm : {{None, "backward", "ortho", "forward"}}, optional
+        The scaling (per transformed axis of length n): "backward" (None)
+        leaves the forward transform unscaled and scales the inverse by 1/n,
+        "ortho" scales both by 1/sqrt(n), "forward" the forward one by 1/n.
     output : ndarray, optional
-        C-contiguous writable complex array of the input's shape and the
-        result dtype; written and returned.
+        C-contiguous writable array of the result's shape and dtype; written
+        and returned. For the complex transforms it may be the input itself
+        (in place) when that already has the result's dtype and layout.
     workers : int, optional
         None or 1: one thread; n: n threads; -1: all cores. The result is
         the same for every value.
@@ -126,63 +244,77 @@ _SHARED_DOC = """
     Raises
     ------
     ValueError
-        A transformed length that is not 2^p 3^q 5^r (the message names the
-        next good length, see :func:`next_fast_len`) or is 0, a wrong number
-        of dimensions, more than 2^31 - 1 elements, a wrong output.
+        A transformed length of 0, a bad axis or size, a wrong number of
+        dimensions, an unknown ``norm``, a wrong output.
     TypeError
-        A non-numeric input, a wrong output dtype.
+        A non-numeric input, {complex_input}a wrong output dtype.
 
     Notes
     -----
-    Accuracy: see the library's FFT documentation (relative RMS error about
-    1e-7 in single and 1e-15 in double precision for these sizes). NaN and
-    inf spread over the transformed lines.
+    Any length is accepted; lengths whose prime factors are at most 13 take
+    the mixed-radix path, the others the chirp-z path (see the library's FFT
+    documentation for the accuracy of each, about 1e-7 log2(n) in single and
+    2e-16 log2(n) in double precision relative RMS). NaN and inf spread over
+    the transformed lines.
 """
 
+_C = dict(shape="complex64 / float32 (and float16) give complex64; complex128, float64 and integers give "
+                "complex128. ", complex_input="")
+_CI = dict(shape="Complex (or real) spectrum; complex64 / float32 give float32, the others float64. ",
+           complex_input="")
+_R = dict(shape="Real input: float32 (and float16) give complex64, float64 and integers complex128. ",
+          complex_input="complex input, ")
+_ONE = dict(axis="At least 1 dimension; every other axis is a batch.\n    axis : int, optional\n"
+                 "        The axis to transform (default: the last).",
+            size="n : int, optional\n        The length transformed along ``axis``: the input is cut or "
+                 "padded with zeros to it.")
+_ONE_INV = dict(axis=_ONE["axis"],
+                size="n : int, optional\n        The length of the output along ``axis`` (default "
+                     "2 (m - 1) for m input values); the input is cut or padded to n // 2 + 1.")
+_MANY = dict(axis="{dims}\n    axes : sequence of int, optional\n        The transformed axes, each once "
+                  "({default}); the last one is halved in the real transforms.",
+             size="s : sequence of int, optional\n        The lengths along ``axes``: the input is cut or "
+                  "padded with zeros to them (for the inverse real transforms the output lengths, the input "
+                  "taking s[-1] // 2 + 1 values along the last axis).")
+_TWO = dict(dims="At least 2 dimensions when ``axes`` is None; the other axes are a batch.",
+            default="default: the last two")
+_ALL = dict(dims="1, 2 or 3 dimensions when ``axes`` is None (every axis transformed); any number with "
+                 "``axes``.", default="default: every axis")
 
-def fft(x, axis=-1, *, output=None, workers=None):
-    return _transform(x, 1, output, workers, 1, axis)
-
-
-def ifft(x, axis=-1, *, output=None, workers=None):
-    return _transform(x, 1, output, workers, -1, axis)
-
-
-def fft2(x, *, output=None, workers=None):
-    return _transform(x, 2, output, workers, 1)
-
-
-def ifft2(x, *, output=None, workers=None):
-    return _transform(x, 2, output, workers, -1)
-
-
-def fftn(x, *, output=None, workers=None):
-    return _transform(x, 3, output, workers, 1)
-
-
-def ifftn(x, *, output=None, workers=None):
-    return _transform(x, 3, output, workers, -1)
-
-
-_ONE = dict(shape="At least 1 dimension; every other axis is a batch",
-            axis="\n    axis : int, optional\n        The axis to transform (default: the last).")
-_TWO = dict(shape="At least 2 dimensions; the last two are transformed, the others are a batch", axis="")
-_ALL = dict(shape="1, 2 or 3 dimensions, all transformed", axis="")
-for _f, _args, _summary, _what, _example in (
-        (fft, _ONE, "Forward FFT along one axis.", "The forward transform along ``axis``.",
+for _f, _kind, _many, _summary, _what, _example in (
+        (fft, _C, None, "Forward FFT along one axis.", "The forward transform along ``axis``.",
          "complex(fft(np.ones(8))[0])\n    (8+0j)"),
-        (ifft, _ONE, "Inverse FFT along one axis.", "The inverse transform (scaled by 1/n) along ``axis``.",
-         "complex(ifft(np.ones(8))[0])\n    (1+0j)"),
-        (fft2, _TWO, "Forward FFT of the last two axes.", "The forward transform of the last two axes.",
+        (ifft, _C, None, "Inverse FFT along one axis.", "The inverse transform along ``axis``.",
+         "complex(ifft(np.ones(7))[0])\n    (1+0j)"),
+        (fft2, _C, _TWO, "Forward FFT of two axes.", "The forward transform of ``axes``.",
          "complex(fft2(np.ones((4, 6)))[0, 0])\n    (24+0j)"),
-        (ifft2, _TWO, "Inverse FFT of the last two axes.",
-         "The inverse transform of the last two axes (scaled by 1/(n1 n2)).",
+        (ifft2, _C, _TWO, "Inverse FFT of two axes.", "The inverse transform of ``axes``.",
          "complex(ifft2(np.ones((4, 6)))[0, 0])\n    (1+0j)"),
-        (fftn, _ALL, "Forward FFT over every axis.", "The forward transform over every axis.",
+        (fftn, _C, _ALL, "Forward FFT over several axes.", "The forward transform over ``axes``.",
          "complex(fftn(np.ones((2, 3, 4)))[0, 0, 0])\n    (24+0j)"),
-        (ifftn, _ALL, "Inverse FFT over every axis.", "The inverse transform over every axis (scaled by 1/size).",
-         "complex(ifftn(np.ones((2, 3, 4)))[0, 0, 0])\n    (1+0j)")):
-    _f.__doc__ = (_summary + "\n" + _SHARED_DOC.format(what=_what, **_args)
+        (ifftn, _C, _ALL, "Inverse FFT over several axes.", "The inverse transform over ``axes``.",
+         "complex(ifftn(np.ones((2, 3, 4)))[0, 0, 0])\n    (1+0j)"),
+        (rfft, _R, None, "Forward FFT of real input along one axis, the half spectrum.",
+         "n // 2 + 1 values along ``axis``: X(0) .. X(n // 2).", "rfft(np.ones(7)).shape\n    (4,)"),
+        (irfft, _CI, None, "Inverse of :func:`rfft`: real output of length n along one axis.",
+         "The real inverse transform along ``axis``.", "irfft(np.array([5.0, 0, 0]), n=5).tolist()\n"
+         "    [1.0, 1.0, 1.0, 1.0, 1.0]"),
+        (rfft2, _R, _TWO, "Forward FFT of real input over two axes, the last halved.",
+         "The transform over ``axes``, with n // 2 + 1 values along the last.",
+         "rfft2(np.ones((4, 6))).shape\n    (4, 4)"),
+        (irfft2, _CI, _TWO, "Inverse of :func:`rfft2`.", "The real inverse transform over ``axes``.",
+         "irfft2(rfft2(np.ones((4, 6)))).shape\n    (4, 6)"),
+        (rfftn, _R, _ALL, "Forward FFT of real input over several axes, the last halved.",
+         "The transform over ``axes``, with n // 2 + 1 values along the last.",
+         "rfftn(np.ones((3, 5, 9))).shape\n    (3, 5, 5)"),
+        (irfftn, _CI, _ALL, "Inverse of :func:`rfftn`.", "The real inverse transform over ``axes``.",
+         "irfftn(rfftn(np.ones((3, 5, 9))), s=(3, 5, 9)).shape\n    (3, 5, 9)")):
+    if _many is None:
+        _args = _ONE_INV if _f.__name__ == "irfft" else _ONE
+        _axis, _size = _args["axis"], _args["size"]
+    else:
+        _axis, _size = _MANY["axis"].format(**_many), _MANY["size"]
+    _f.__doc__ = (_summary + "\n" + _SHARED_DOC.format(what=_what, axis=_axis, size=_size, **_kind)
                   + "\n    Examples\n    --------\n    >>> import numpy as np\n"
                   + f"    >>> from nvfiltering.fft import {_f.__name__}\n    >>> {_example}\n")
 

@@ -1,15 +1,21 @@
-// Bindings of the FFT filters on split real / imaginary arrays, in place: a
-// batch of vectors (1-D), a batch of planes (2-D) and one volume (3-D).
+// Bindings of the FFT filters: the interleaved complex and real transforms of
+// any length that nvfiltering.fft uses, and the split real / imaginary filters
+// in place (a batch of vectors, a batch of planes, one volume) behind fftn_split.
 #include "common.h"
 
 #include <nanobind/stl/array.h>
+#include <nanobind/stl/vector.h>
 
 #include <array>
+#include <complex>
 #include <cstdint>
+#include <vector>
 
 #include <nvfiltering/fft/Cn1dFftFilter.h>
 #include <nvfiltering/fft/Cn2dFftFilter.h>
 #include <nvfiltering/fft/Cn3dFftFilter.h>
+#include <nvfiltering/fft/CnComplexFftFilter.h>
+#include <nvfiltering/fft/CnRealFftFilter.h>
 
 namespace nvfpy {
 namespace {
@@ -55,57 +61,92 @@ void fft3(Out<T> re, Out<T> im, int nz, int ny, int nx, int direction, int worke
     filter.executeWith(r, i, r, i, nx, ny, nz, direction);
 }
 
-// The NumPy form: `input` holds `count` values, complex (interleaved real and
-// imaginary parts) or real; they are split into the two scratch arrays (NumPy's:
-// its large blocks sit on huge pages, which the strided passes need), transformed
-// there (kind 1: shape[0] = length, shape[1] = vector count; kind 2: n1, n2,
-// batch; kind 3: nz, ny, nx) and interleaved into `output`.
+// One axis of a C-contiguous array seen as pre x n x post.
+using AxisPass = std::array<std::size_t, 3>;
+
+flt::CnFftNorm normOf(int code) {
+    return code == 1 ? flt::CnFftNorm::Ortho : (code == 2 ? flt::CnFftNorm::Forward : flt::CnFftNorm::Backward);
+}
+
+// Complex arrays come as their interleaved real view (the Python layer checked
+// the dtypes and layouts).
 template <class T>
-void transform(In<T> input, bool complexInput, Out<T> output, Out<T> realScratch, Out<T> imagScratch, int kind,
-               std::array<std::int64_t, 3> shape, int direction, int workers) {
-    const T* in = input.data();
-    T* out = output.data();
-    T* re = realScratch.data();
-    T* im = imagScratch.data();
-    const std::size_t count = output.size() / 2;
+const std::complex<T>* complexIn(const In<T>& a) {
+    return reinterpret_cast<const std::complex<T>*>(a.data());
+}
+template <class T>
+std::complex<T>* complexOut(Out<T>& a) {
+    return reinterpret_cast<std::complex<T>*>(a.data());
+}
+
+// The complex transform along each pass in turn: the first reads `input`, the
+// others work in place in `output` (which may be `input`).
+template <class T>
+void complexPasses(In<T> input, Out<T> output, std::vector<AxisPass> passes, int direction, int norm, int workers) {
+    const std::complex<T>* in = complexIn<T>(input);
+    std::complex<T>* out = complexOut<T>(output);
     nb::gil_scoped_release release;
-    for (std::size_t k = 0; k < count; ++k) {
-        re[k] = complexInput ? in[2 * k] : in[k];
-        im[k] = complexInput ? in[2 * k + 1] : T(0);
-    }
     Workers pool(workers);
-    if (kind == 1) {
-        flt::Cn1dFftFilter<T> filter;
-        filter.setExecutor(pool.get());
-        filter.executeWith(re, im, re, im, static_cast<std::int32_t>(shape[0]),
-                           static_cast<std::int32_t>(shape[1]), direction);
-    } else if (kind == 2) {
-        flt::Cn2dFftFilter<T> filter;
-        filter.setExecutor(pool.get());
-        const std::size_t plane = static_cast<std::size_t>(shape[0] * shape[1]);
-        for (std::int64_t b = 0; b < shape[2]; ++b) {
-            T* r = re + b * plane;
-            T* i = im + b * plane;
-            filter.executeWith(r, i, r, i, static_cast<std::int32_t>(shape[0]), static_cast<std::int32_t>(shape[1]),
-                               direction);
-        }
-    } else {
-        flt::Cn3dFftFilter<T> filter;
-        filter.setExecutor(pool.get());
-        filter.executeWith(re, im, re, im, static_cast<int>(shape[2]),
-                           static_cast<int>(shape[1]), static_cast<int>(shape[0]), direction);
+    flt::CnComplexFftFilter<T> filter;
+    filter.setExecutor(pool.get());
+    filter.setNormalization(normOf(norm));
+    const std::complex<T>* source = in;
+    for (const AxisPass& p : passes) {
+        filter.executeAxis(source, out, p.data(), 3, 1, direction);
+        source = out;
     }
-    for (std::size_t k = 0; k < count; ++k) {
-        out[2 * k] = re[k];
-        out[2 * k + 1] = im[k];
+}
+
+// The real forward transform along `halved` (the real array as pre x n x post),
+// then the complex passes in place in the spectrum.
+template <class T>
+void realForward(In<T> input, Out<T> output, AxisPass halved, std::vector<AxisPass> passes, int norm, int workers) {
+    const T* in = input.data();
+    std::complex<T>* out = complexOut<T>(output);
+    nb::gil_scoped_release release;
+    Workers pool(workers);
+    flt::CnRealFftFilter<T> real;
+    real.setExecutor(pool.get());
+    real.setNormalization(normOf(norm));
+    real.executeForwardAxis(in, out, halved.data(), 3, 1);
+    flt::CnComplexFftFilter<T> filter;
+    filter.setExecutor(pool.get());
+    filter.setNormalization(normOf(norm));
+    for (const AxisPass& p : passes) {
+        filter.executeAxis(out, out, p.data(), 3, 1, 1);
     }
+}
+
+// The inverse: the complex passes in place in `spectrum` (a scratch copy the
+// caller owns), then the real inverse along `halved` (the real output as
+// pre x n x post) into `output`.
+template <class T>
+void realInverse(Out<T> spectrum, Out<T> output, AxisPass halved, std::vector<AxisPass> passes, int norm,
+                 int workers) {
+    std::complex<T>* data = complexOut<T>(spectrum);
+    T* out = output.data();
+    nb::gil_scoped_release release;
+    Workers pool(workers);
+    flt::CnComplexFftFilter<T> filter;
+    filter.setExecutor(pool.get());
+    filter.setNormalization(normOf(norm));
+    for (const AxisPass& p : passes) {
+        filter.executeAxis(data, data, p.data(), 3, 1, -1);
+    }
+    flt::CnRealFftFilter<T> real;
+    real.setExecutor(pool.get());
+    real.setNormalization(normOf(norm));
+    real.executeInverseAxis(data, out, halved.data(), 3, 1);
 }
 
 template <class T>
 void bindType(nb::module_& m) {
-    m.def("transform", &transform<T>, "input"_a.noconvert(), "complex_input"_a, "output"_a.noconvert(),
-          "real_scratch"_a.noconvert(), "imag_scratch"_a.noconvert(), "kind"_a,
-          "shape"_a, "direction"_a, "workers"_a);
+    m.def("complex_passes", &complexPasses<T>, "input"_a.noconvert(), "output"_a.noconvert(), "passes"_a,
+          "direction"_a, "norm"_a, "workers"_a);
+    m.def("real_forward", &realForward<T>, "input"_a.noconvert(), "output"_a.noconvert(), "halved"_a, "passes"_a,
+          "norm"_a, "workers"_a);
+    m.def("real_inverse", &realInverse<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "halved"_a,
+          "passes"_a, "norm"_a, "workers"_a);
     m.def("fft1", &fft1<T>, "re"_a.noconvert(), "im"_a.noconvert(), "length"_a, "count"_a, "direction"_a,
           "workers"_a);
     m.def("fft2", &fft2<T>, "re"_a.noconvert(), "im"_a.noconvert(), "n1"_a, "n2"_a, "batch"_a, "direction"_a,

@@ -22,11 +22,14 @@
 #include <thread>
 #include <type_traits>
 #include <utility>
+#include <complex>
 #include <vector>
 
 #include <nvcore/Throwable.h>
 #include <nvfiltering/convolution/CnKernelFactory.h>
 #include <nvfiltering/convolution/CnSeparableFilter.h>
+#include <nvfiltering/fft/CnComplexFftFilter.h>
+#include <nvfiltering/fft/CnRealFftFilter.h>
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>
 #include <nvfiltering/morphology/CnErosionFilter.h>
@@ -87,6 +90,12 @@ struct Spectrum {
 
 template <class T>
 ::testing::AssertionResult same(const Image<T>& a, const Image<T>& b) {
+    return sameBits(a, b);
+}
+
+// Interleaved complex arrays as their real and imaginary parts one after another.
+template <class T>
+::testing::AssertionResult same(const std::vector<T>& a, const std::vector<T>& b) {
     return sameBits(a, b);
 }
 
@@ -490,6 +499,54 @@ FilterCase fft3dCase(const std::string& name) {
             }};
 }
 
+// The interleaved complex transforms over every axis of row-major arrays (in
+// place and out of place), and the real ones over the last axes, forward then
+// inverse; sizes with prime factors above 13 take the chirp-z path.
+template <class T>
+FilterCase interleavedFftCase(const std::string& name) {
+    return {name, [](EveryExecutor& check) {
+                const std::size_t shapes[][3] = {{1, 1, 1}, {3, 5, 7}, {64, 60, 45}, {9, 101, 40}, {2, 3, 4099},
+                                                 {17, 256, 12}};
+                for (const auto& s : shapes) {
+                    const std::size_t m = s[0] * s[1] * s[2];
+                    const bool split = m >= 100000;
+                    const std::vector<T> in = randomArray<T>(2 * m, static_cast<std::uint32_t>(m), -1.0, 1.0);
+                    for (const int dir : {1, -1}) {
+                        for (const bool inPlace : {false, true}) {
+                            const Run<std::vector<T>> run = [&](Executor* e) {
+                                return capture(inPlace ? in : std::vector<T>(2 * m), [&](std::vector<T>& out) {
+                                    nvf::CnComplexFftFilter<T> f;
+                                    f.setExecutor(e);
+                                    auto* o = reinterpret_cast<std::complex<T>*>(out.data());
+                                    const auto* i = inPlace ? o : reinterpret_cast<const std::complex<T>*>(in.data());
+                                    f.execute3d(i, o, s[0], s[1], s[2], dir);
+                                });
+                            };
+                            check.expectSameBits(std::to_string(s[0]) + "x" + std::to_string(s[1]) + "x" +
+                                                     std::to_string(s[2]) + " direction " + std::to_string(dir) +
+                                                     (inPlace ? " in place" : ""),
+                                                 run, split);
+                        }
+                    }
+                    for (const int rank : {1, 2, 3}) {
+                        const Run<std::vector<T>> run = [&](Executor* e) {
+                            const std::size_t half = s[0] * s[1] * (s[2] / 2 + 1);
+                            return capture(std::vector<T>(2 * half + m), [&](std::vector<T>& out) {
+                                nvf::CnRealFftFilter<T> f;
+                                f.setExecutor(e);
+                                auto* spectrum = reinterpret_cast<std::complex<T>*>(out.data());
+                                f.executeForward(in.data(), spectrum, s, 3, rank);
+                                f.executeInverse(spectrum, out.data() + 2 * half, s, 3, rank);
+                            });
+                        };
+                        check.expectSameBits("real " + std::to_string(s[0]) + "x" + std::to_string(s[1]) + "x" +
+                                                 std::to_string(s[2]) + " rank " + std::to_string(rank),
+                                             run, m >= 100000 && rank == 3);
+                    }
+                }
+            }};
+}
+
 // ---------------------------------------------------------------------------
 // Morphology.
 
@@ -692,6 +749,8 @@ std::vector<FilterCase> everyFilter() {
     table.push_back(fft2dCase<double>("Fft2dDouble"));
     table.push_back(fft3dCase<float>("Fft3dFloat"));
     table.push_back(fft3dCase<double>("Fft3dDouble"));
+    table.push_back(interleavedFftCase<float>("FftInterleavedFloat"));
+    table.push_back(interleavedFftCase<double>("FftInterleavedDouble"));
 
     table.push_back(crossCase<nvf::CnDilationFilter, unsigned char>("DilationByte"));
     table.push_back(crossCase<nvf::CnDilationFilter, short>("DilationShort"));

@@ -45,7 +45,7 @@ Examples
 
 from . import _convolution, _gaussian, _label, _morphology
 from ._batch import batched
-from ._fft import fft2, fftn, ifft2, ifftn
+from ._fft import fft2, fftn, ifft2, ifftn, irfft2, irfftn, rfft2, rfftn
 from ._gaussian import gaussian_error_bound, gradient_error_bound
 
 # Every filter takes axes= (batches of images: see _batch).
@@ -65,5 +65,6 @@ label = batched(_label.label, pair=True)
 __all__ = [
     "dilate", "erode", "fft2", "fftn", "gaussian_error_bound", "gaussian_filter", "gaussian_gradient",
     "gradient_error_bound", "grey_closing", "grey_dilation", "grey_erosion", "grey_opening", "ifft2", "ifftn",
+    "irfft2", "irfftn", "rfft2", "rfftn",
     "label", "pyramid_down", "regional_maxima", "separable_filter",
 ]

@@ -7,14 +7,80 @@ from __future__ import annotations
 import numpy as np
 
 from .. import fft as _memory
-from .._checks import chunk_bytes_arg, fft_input, fft_length, fft_ndim, lazy_fft_ndim, workers_count
+from .._checks import chunk_bytes_arg, fft_input, fft_length, fft_ndim, fft_sizes, lazy_fft_ndim, workers_count
 
-__all__ = ["fft2", "fftn", "ifft2", "ifftn"]
+__all__ = ["fft2", "fftn", "ifft2", "ifftn", "irfft2", "irfftn", "rfft2", "rfftn"]
 
 
 def _along(block, axis, inverse):
     f = _memory.ifft if inverse else _memory.fft
     return f(block, axis=axis, workers=1)
+
+
+def _real_along(block, n, inverse):
+    if inverse:
+        return _memory.irfft(block, axis=-1, n=n, workers=1)
+    return _memory.rfft(block, axis=-1, workers=1)
+
+
+def _complex_passes(x, axes, inverse, dtype, chunk_bytes):
+    for axis in reversed(axes):
+        # Whole along this axis; the others split as finely as the chunk budget asks.
+        target_chunks = {a: ("auto" if a in axes else x.chunks[a]) for a in range(x.ndim)}
+        target_chunks[axis] = -1
+        x = x.rechunk(target_chunks, block_size_limit=chunk_bytes)
+        x = x.map_blocks(_along, axis, inverse, dtype=dtype, meta=np.empty((0,) * x.ndim, dtype))
+    return x
+
+
+def _real_transform(input, two_d, inverse, s, workers, chunk_bytes):
+    """The real transforms: the last axis halved, the others complex passes."""
+    import dask.array as da
+    workers_count(workers)
+    x, is_complex, ct, rt = fft_input(input, "input", convert=da.asarray)
+    if not inverse and is_complex:
+        raise TypeError(f"input: complex input (dtype {x.dtype}) to a real transform; use fft / fftn")
+    fft_ndim(x.ndim, two_d, "input")
+    lazy_fft_ndim(x.ndim, "input")
+    axes = (x.ndim - 2, x.ndim - 1) if two_d else tuple(range(x.ndim))
+    sizes = fft_sizes(s, len(axes))
+    if sizes is None:
+        sizes = [x.shape[a] for a in axes]
+        if inverse:
+            sizes[-1] = 2 * (x.shape[-1] - 1)
+    for a, n in zip(axes, sizes):
+        fft_length(x.shape[a], "input")
+        fft_length(n, "input")
+        if a != x.ndim - 1 and n != x.shape[a]:
+            raise ValueError(f"input: the chunked transforms take s equal to the input's lengths along "
+                             f"axis {a}, got {n}")
+    n = sizes[-1]
+    if inverse and x.shape[-1] != n // 2 + 1:
+        raise ValueError(f"input: {x.shape[-1]} values along the last axis, not n // 2 + 1 = {n // 2 + 1}")
+    if not inverse and n != x.shape[-1]:
+        raise ValueError(f"input: the chunked transforms take s equal to the input's lengths, got {n}")
+    chunk_bytes = chunk_bytes_arg(chunk_bytes)
+    if chunk_bytes is None:
+        chunk_bytes = max(int(np.prod(x.chunksize)) * ct.itemsize, 1 << 20)
+    others = axes[:-1]
+    last = x.ndim - 1
+    if inverse:
+        if x.dtype != ct:
+            x = x.astype(ct)
+        x = _complex_passes(x, others, True, ct, chunk_bytes)
+    elif x.dtype != rt:
+        x = x.astype(rt)
+    target_chunks = {a: ("auto" if a in axes else x.chunks[a]) for a in range(x.ndim)}
+    target_chunks[last] = -1
+    x = x.rechunk(target_chunks, block_size_limit=chunk_bytes)
+    out_type = rt if inverse else ct
+    length = n if inverse else n // 2 + 1
+    chunks = x.chunks[:-1] + ((length,),)
+    x = x.map_blocks(_real_along, n, inverse, dtype=out_type, chunks=chunks,
+                     meta=np.empty((0,) * x.ndim, out_type))
+    if not inverse:
+        x = _complex_passes(x, others, False, ct, chunk_bytes)
+    return x
 
 
 def _transform(input, two_d, inverse, workers, chunk_bytes):
@@ -31,13 +97,7 @@ def _transform(input, two_d, inverse, workers, chunk_bytes):
         chunk_bytes = max(int(np.prod(x.chunksize)) * dtype.itemsize, 1 << 20)
     if x.dtype != dtype:
         x = x.astype(dtype)
-    for axis in reversed(axes):
-        # Whole along this axis; the others split as finely as the chunk budget asks.
-        target_chunks = {a: ("auto" if a in axes else x.chunks[a]) for a in range(x.ndim)}
-        target_chunks[axis] = -1
-        x = x.rechunk(target_chunks, block_size_limit=chunk_bytes)
-        x = x.map_blocks(_along, axis, inverse, dtype=dtype, meta=np.empty((0,) * x.ndim, dtype))
-    return x
+    return _complex_passes(x, axes, inverse, dtype, chunk_bytes)
 
 
 _SHARED_DOC = """
@@ -45,8 +105,8 @@ _SHARED_DOC = """
     ----------
     input : dask array or array_like
         {shape}. complex64 / float32 (and float16) give complex64; complex128,
-        float64 and integers give complex128. Every transformed length must be
-        2^p 3^q 5^r.
+        float64 and integers give complex128. Any transformed length of at
+        least 1.
     workers : int, optional
         Checked as in :func:`nvfiltering.fft.{memory}`; every chunk task runs
         on one thread and the scheduler supplies the parallelism.
@@ -64,10 +124,10 @@ _SHARED_DOC = """
     Raises
     ------
     ValueError
-        What :func:`nvfiltering.fft.{memory}` refuses (a length that is not
-        2^p 3^q 5^r or is 0, with the next good length named; a wrong number of
-        dimensions), with its messages naming ``input``, when the function is
-        called; 1-d input (the chunked transforms take 2 or 3 dimensions).
+        What :func:`nvfiltering.fft.{memory}` refuses (a transformed length of
+        0, a wrong number of dimensions), with its messages naming ``input``,
+        when the function is called; 1-d input (the chunked transforms take 2
+        or 3 dimensions).
     TypeError
         A non-numeric input.
 
@@ -75,8 +135,7 @@ _SHARED_DOC = """
     -----
     Conventions as :func:`nvfiltering.fft.{memory}` (NumPy's signs and
     normalisation). The result agrees with the whole-array transform to its
-    rounding: relative RMS error below 5e-7 log2(n) in single and 1e-15
-    log2(n) in double precision, for each of the two.
+    rounding (see the library's FFT documentation for the bounds).
 """
 
 
@@ -115,3 +174,82 @@ for _f, _shape, _summary, _what, _example in (
                                                        one="ifft" if _f.__name__.startswith("i") else "fft")
                   + "\n    Examples\n    --------\n    >>> import dask.array as da, nvfiltering.dask as nvd\n"
                   + f"    >>> {_example}\n")
+
+
+def rfftn(input, *, workers=None, chunk_bytes=None):
+    """Forward FFT of a real chunked image or volume over every axis, the last halved.
+
+    Parameters
+    ----------
+    input : dask array or array_like
+        2 or 3 dimensions of real values (float32 gives complex64, float64 and
+        integers complex128; complex input is a TypeError).
+    workers, chunk_bytes : as in :func:`fftn`.
+
+    Returns
+    -------
+    dask array
+        The transform, with n // 2 + 1 values along the last axis: first
+        :func:`nvfiltering.fft.rfft` along the last axis (whole in every
+        chunk), then one complex pass per other axis as in :func:`fftn`.
+
+    Examples
+    --------
+    >>> import dask.array as da, nvfiltering.dask as nvd
+    >>> nvd.rfftn(da.ones((4, 6), chunks=2)).shape
+    (4, 4)
+    """
+    return _real_transform(input, False, False, None, workers, chunk_bytes)
+
+
+def irfftn(input, *, s=None, workers=None, chunk_bytes=None):
+    """Inverse of :func:`rfftn`: a real chunked image or volume.
+
+    Parameters
+    ----------
+    input : dask array or array_like
+        2 or 3 dimensions of the half spectrum (complex64 / float32 give
+        float32, the others float64).
+    s : sequence of int, optional
+        The output shape (default: the input's, with 2 (m - 1) along the last
+        axis); every length but the last must equal the input's, and the input
+        must hold s[-1] // 2 + 1 values along the last axis.
+    workers, chunk_bytes : as in :func:`fftn`.
+
+    Returns
+    -------
+    dask array
+        The complex inverse passes of the other axes, then
+        :func:`nvfiltering.fft.irfft` along the last axis.
+
+    Examples
+    --------
+    >>> import dask.array as da, nvfiltering.dask as nvd
+    >>> float(nvd.irfftn(nvd.rfftn(da.ones((4, 6), chunks=2)), s=(4, 6))[1, 2].compute())
+    1.0
+    """
+    return _real_transform(input, False, True, s, workers, chunk_bytes)
+
+
+def rfft2(input, *, workers=None, chunk_bytes=None):
+    """As :func:`rfftn` over the last two axes (an image, or every slice of a volume).
+
+    Examples
+    --------
+    >>> import dask.array as da, nvfiltering.dask as nvd
+    >>> nvd.rfft2(da.ones((3, 4, 6), chunks=2)).shape
+    (3, 4, 4)
+    """
+    return _real_transform(input, True, False, None, workers, chunk_bytes)
+
+
+def irfft2(input, *, s=None, workers=None, chunk_bytes=None):
+    """As :func:`irfftn` over the last two axes; ``s`` has two lengths.
+
+    Examples
+    --------
+    >>> import dask.array as da, nvfiltering.dask as nvd
+    >>> nvd.irfft2(nvd.rfft2(da.ones((3, 4, 6), chunks=2)), s=(4, 6)).shape
+    (3, 4, 6)
+    """
+    return _real_transform(input, True, True, s, workers, chunk_bytes)

@@ -136,16 +136,18 @@ REFUSED = [
     ("label", C64_2D, (), {}),
     ("label", U8_2D, (), {"workers": 0}),
     # FFTs (the message names each function's own argument: x in memory, input chunked)
-    ("fft.fftn", np.zeros((8, 14), np.complex64), (), {}),
-    ("fft.fftn", np.zeros((7, 8), np.float32), (), {}),
+    ("fft.fftn", np.zeros((8, 0), np.complex64), (), {}),
     ("fft.fftn", np.zeros((0, 8), np.float32), (), {}),
     ("fft.fftn", C64_4D, (), {}),
     ("fft.fftn", TEXT_2D, (), {}),
     ("fft.fftn", C64_3D, (), {"workers": 0}),
-    ("fft.ifftn", np.zeros((10, 8, 22)), (), {}),
+    ("fft.ifftn", np.zeros((10, 0, 22)), (), {}),
     ("fft.fft2", np.zeros(16, np.complex64), (), {}),
-    ("fft.fft2", np.zeros((3, 8, 21), np.complex64), (), {}),
+    ("fft.fft2", np.zeros((3, 8, 0), np.complex64), (), {}),
     ("fft.ifft2", C64_2D, (), {"workers": 1.5}),
+    ("fft.rfftn", np.zeros((8, 6), np.complex64), (), {}),
+    ("fft.rfft2", np.zeros((3, 8, 0), np.float32), (), {}),
+    ("fft.irfftn", np.zeros((8, 1), np.complex64), (), {}),
 ]
 
 
@@ -218,6 +220,10 @@ ACCEPTED = [
     ("gaussian_gradient", np.zeros((5, 0), np.uint8), (1.0,), {}),
     ("fft.fftn", np.arange(48, dtype=np.int32).reshape(6, 8), (), {"workers": -1}),
     ("fft.fft2", np.arange(96, dtype=np.float32).reshape(2, 6, 8), (), {}),
+    ("fft.rfftn", np.arange(63, dtype=np.float32).reshape(7, 9), (), {}),
+    ("fft.irfftn", (np.arange(30) + 1j * np.arange(30)[::-1]).reshape(6, 5), (), {}),
+    ("fft.rfft2", np.arange(105, dtype=np.float64).reshape(3, 5, 7), (), {}),
+    ("fft.irfft2", (np.arange(60) + 0.5j).astype(np.complex64).reshape(3, 4, 5), (), {"s": (4, 9)}),
 ]
 
 

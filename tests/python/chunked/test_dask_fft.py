@@ -45,8 +45,29 @@ def test_fft2_of_volume_slices(nv, nvd):
     assert rel_rms(chunked, nv.fft.fft2(x)) <= bound(np.complex128, 36 * 40)
 
 
-def test_fft_rejects_lengths_and_dimensions(nvd):
-    with pytest.raises(ValueError, match="14"):
-        nvd.fftn(da.zeros((8, 14), chunks=4, dtype=np.complex64))
+def test_fft_takes_any_length_and_rejects_empty_axes_and_dimensions(nv, nvd):
+    x = (RNG.normal(size=(13, 14)) + 1j * RNG.normal(size=(13, 14))).astype(np.complex64)
+    with dask.config.set(scheduler="threads"):
+        chunked = nvd.fftn(da.from_array(x, chunks=4), chunk_bytes=256).compute()
+    assert rel_rms(chunked, nv.fft.fftn(x)) <= bound(np.complex64, x.size)
+    with pytest.raises(ValueError, match="nothing"):
+        nvd.fftn(da.zeros((8, 0), chunks=4, dtype=np.complex64))
     with pytest.raises(ValueError, match="dimensions"):
         nvd.fftn(da.zeros((8,), chunks=4, dtype=np.complex64))
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.float64])
+@pytest.mark.parametrize("shape, chunks", [((24, 30, 21), (7, 11, 6)), ((48, 45), (13, 10)), ((5, 36, 40), (2, 9, 10))])
+def test_real_transforms_match_whole(nv, nvd, dtype, shape, chunks):
+    x = RNG.normal(size=shape).astype(dtype)
+    whole = nv.fft.rfftn(x)
+    lazy = nvd.rfftn(da.from_array(x, chunks=chunks), chunk_bytes=4096)
+    assert lazy.dtype == whole.dtype and lazy.shape == whole.shape
+    with dask.config.set(scheduler="threads", num_workers=2):
+        chunked = lazy.compute()
+        back = nvd.irfftn(da.from_array(chunked, chunks=chunks), s=shape, chunk_bytes=4096).compute()
+        slices = nvd.rfft2(da.from_array(x, chunks=chunks), chunk_bytes=4096).compute()
+    assert rel_rms(chunked, whole) <= bound(whole.dtype, x.size)
+    assert back.dtype == x.dtype and back.shape == x.shape
+    assert rel_rms(back, x) <= 2 * bound(whole.dtype, x.size)
+    assert rel_rms(slices, nv.fft.rfft2(x)) <= bound(whole.dtype, x.size)

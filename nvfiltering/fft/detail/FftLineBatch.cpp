@@ -1,0 +1,303 @@
+// Blocks of lines through a FftLinePlan (see FftLineBatch.h).
+#include <nvfiltering/fft/detail/FftLineBatch.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include <nvfiltering/framework/detail/CnMultiVersion.h>
+#include <nvfiltering/framework/detail/Parallel.h>
+
+namespace com::norvane::filtering::detail {
+
+namespace {
+
+// Lines per block: a few cache lines of adjacent columns per row of a block.
+template <class T>
+constexpr std::size_t kLanes = sizeof(T) == 4 ? 16 : 8;
+constexpr std::size_t kMaxLanes = 16;
+
+// Where the lines first .. first + lanes - 1 start.
+void lineStarts(const FftLineLayout& lines, std::size_t first, std::size_t lanes, std::size_t* start) {
+    for (std::size_t l = 0; l < lanes; ++l) start[l] = lines.lineStart(first + l);
+}
+
+// Whether the lines of a block are adjacent (columns side by side), so that a
+// row of the block is one run of memory.
+bool adjacentLines(const std::size_t* start, std::size_t lanes) {
+    for (std::size_t l = 1; l < lanes; ++l) {
+        if (start[l] != start[0] + l) return false;
+    }
+    return true;
+}
+
+// A piece of a pass holds at least about this many values.
+constexpr std::size_t kValuesPerPiece = 32768;
+
+// Runs gather(first, lanes, pitch, re, im), the plan's forward transform and
+// scatter(first, lanes, pitch, re, im) on every block of lines.
+template <class T, class Gather, class Scatter>
+void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* executor, const Gather& gather,
+               const Scatter& scatter) {
+    if (lineCount == 0) return;
+    const std::size_t n = plan.length();
+    const std::size_t width = std::min(kLanes<T>, lineCount);
+    const std::size_t blocks = (lineCount + width - 1) / width;
+    const std::size_t grain = std::max<std::size_t>(1, kValuesPerPiece / (n * width));
+    parallelRanges(executor, blocks, grain, [&](std::size_t begin, std::size_t end) {
+        const std::size_t plane = FftLinePlan<T>::planeSize(n, width);
+        std::vector<T> buffer(2 * plane + plan.scratchSize(width));
+        for (std::size_t b = begin; b < end; ++b) {
+            const std::size_t first = b * width;
+            const std::size_t lanes = std::min(width, lineCount - first);
+            T* re = buffer.data();
+            T* im = re + FftLinePlan<T>::planeSize(n, lanes);
+            const std::size_t P = FftLinePlan<T>::pitch(lanes);
+            runWidest([&] { gather(first, lanes, P, re, im); });
+            plan.forward(re, im, lanes, buffer.data() + 2 * plane);
+            runWidest([&] { scatter(first, lanes, P, re, im); });
+        }
+    });
+}
+
+}  // namespace
+
+template <class T>
+void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in, const FftLineLayout& inLines,
+                           std::complex<T>* out, const FftLineLayout& outLines, bool inverse, T scale,
+                           CnExecutor* executor) {
+    const T* src = reinterpret_cast<const T*>(in);
+    T* dst = reinterpret_cast<T*>(out);
+    const std::size_t n = plan.length();
+    // Sign changes add zero as well, so that a zero imaginary part stays +0 as in
+    // the direct sums (x + 0 is x for every other value).
+    const T sign = inverse ? T(-1) : T(1);
+    const T imagScale = inverse ? -scale : scale;
+    auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(inLines, first, lanes, start);
+        if (adjacentLines(start, lanes)) {
+            for (std::size_t k = 0; k < n; ++k) {
+                const T* p = src + 2 * (start[0] + k * inLines.stride);
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    re[k * P + l] = p[2 * l];
+                    im[k * P + l] = T(0) + sign * p[2 * l + 1];
+                }
+            }
+        } else if (inLines.stride == 1) {
+            for (std::size_t l = 0; l < lanes; ++l) {
+                const T* p = src + 2 * start[l];
+                for (std::size_t k = 0; k < n; ++k) {
+                    re[k * P + l] = p[2 * k];
+                    im[k * P + l] = T(0) + sign * p[2 * k + 1];
+                }
+            }
+        } else {
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t at = 2 * k * inLines.stride;
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    re[k * P + l] = src[2 * start[l] + at];
+                    im[k * P + l] = T(0) + sign * src[2 * start[l] + at + 1];
+                }
+            }
+        }
+    };
+    auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(outLines, first, lanes, start);
+        // Without scaling the imaginary parts only change sign (1 or -1), which is
+        // the same as multiplying by `sign`: one loop serves both.
+        const T rs = scale == T(1) ? T(1) : scale;
+        const T is = scale == T(1) ? sign : imagScale;
+        if (adjacentLines(start, lanes)) {
+            for (std::size_t k = 0; k < n; ++k) {
+                T* p = dst + 2 * (start[0] + k * outLines.stride);
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    p[2 * l] = rs * re[k * P + l];
+                    p[2 * l + 1] = T(0) + is * im[k * P + l];
+                }
+            }
+        } else if (outLines.stride == 1) {
+            for (std::size_t l = 0; l < lanes; ++l) {
+                T* p = dst + 2 * start[l];
+                for (std::size_t k = 0; k < n; ++k) {
+                    p[2 * k] = rs * re[k * P + l];
+                    p[2 * k + 1] = T(0) + is * im[k * P + l];
+                }
+            }
+        } else {
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::size_t at = 2 * k * outLines.stride;
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    dst[2 * start[l] + at] = rs * re[k * P + l];
+                    dst[2 * start[l] + at + 1] = T(0) + is * im[k * P + l];
+                }
+            }
+        }
+    };
+    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+}
+
+template <class T>
+void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const FftLineLayout& inLines,
+                               std::complex<T>* out, const FftLineLayout& outLines, T scale, CnExecutor* executor) {
+    T* dst = reinterpret_cast<T*>(out);
+    const std::size_t n = inLines.length;
+    const std::size_t half = outLines.length;
+    if (plan.length() * 2 == n) {
+        // Even n: z(k) = x(2k) + i x(2k + 1) through the transform of length h = n/2,
+        // then X(j) = E(j) + exp(-2 pi i j/n) O(j) with E(j) = (Z(j) + conj Z(h - j)) / 2
+        // and O(j) = (Z(j) - conj Z(h - j)) / 2i, for j = 0 .. h.
+        const std::size_t h = plan.length();
+        const T* wr = plan.halfShiftRe();
+        const T* wi = plan.halfShiftIm();
+        auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
+            std::size_t start[kMaxLanes];
+            lineStarts(inLines, first, lanes, start);
+            const std::size_t s = inLines.stride;
+            for (std::size_t k = 0; k < h; ++k) {
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    re[k * P + l] = in[start[l] + 2 * k * s];
+                    im[k * P + l] = in[start[l] + (2 * k + 1) * s];
+                }
+            }
+        };
+        auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
+            std::size_t start[kMaxLanes];
+            lineStarts(outLines, first, lanes, start);
+            const T halfOne = T(0.5);
+            for (std::size_t j = 0; j <= h; ++j) {
+                const std::size_t a = j == h ? 0 : j;
+                const std::size_t b = j == 0 ? 0 : h - j;
+                const std::size_t at = 2 * j * outLines.stride;
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    const T ar = re[a * P + l], ai = im[a * P + l];
+                    const T br = re[b * P + l], bi = -im[b * P + l];
+                    const T er = (ar + br) * halfOne, ei = (ai + bi) * halfOne;
+                    const T orr = (ai - bi) * halfOne, oi = -((ar - br) * halfOne);
+                    const T xr = er + (wr[j] * orr - wi[j] * oi);
+                    const T xi = ei + (wr[j] * oi + wi[j] * orr);
+                    dst[2 * start[l] + at] = scale * xr;
+                    dst[2 * start[l] + at + 1] = scale * xi;
+                }
+            }
+        };
+        runBlocks(plan, inLines.lines(), executor, gather, scatter);
+        return;
+    }
+    // Odd n: the complex transform of the real line, its first n/2 + 1 values.
+    auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(inLines, first, lanes, start);
+        for (std::size_t k = 0; k < n; ++k) {
+            for (std::size_t l = 0; l < lanes; ++l) {
+                re[k * P + l] = in[start[l] + k * inLines.stride];
+                im[k * P + l] = T(0);
+            }
+        }
+    };
+    auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(outLines, first, lanes, start);
+        for (std::size_t k = 0; k < half; ++k) {
+            const std::size_t at = 2 * k * outLines.stride;
+            for (std::size_t l = 0; l < lanes; ++l) {
+                dst[2 * start[l] + at] = scale * re[k * P + l];
+                dst[2 * start[l] + at + 1] = scale * im[k * P + l];
+            }
+        }
+    };
+    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+}
+
+template <class T>
+void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>* in, const FftLineLayout& inLines,
+                               T* out, const FftLineLayout& outLines, T scale, CnExecutor* executor) {
+    const T* src = reinterpret_cast<const T*>(in);
+    const std::size_t n = outLines.length;
+    const std::size_t half = inLines.length;
+    // The inverse as the conjugate of the forward transform of the conjugate.
+    if (plan.length() * 2 == n) {
+        // Even n: Z(j) = (X(j) + conj X(h - j)) + i (X(j) - conj X(h - j)) exp(+2 pi i j/n)
+        // for j < h = n/2 (with the imaginary parts of X(0) and X(h) left out) is, after
+        // the unscaled inverse of length h, n (x(2k) + i x(2k + 1)).
+        const std::size_t h = plan.length();
+        const T* wr = plan.halfShiftRe();
+        const T* wi = plan.halfShiftIm();
+        auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
+            std::size_t start[kMaxLanes];
+            lineStarts(inLines, first, lanes, start);
+            const std::size_t s = inLines.stride;
+            for (std::size_t j = 0; j < h; ++j) {
+                const bool edge = j == 0;
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    const T* p = src + 2 * start[l];
+                    const T ar = p[2 * j * s], ai = edge ? T(0) : p[2 * j * s + 1];
+                    const T br = p[2 * (h - j) * s], bi = edge ? T(0) : T(0) - p[2 * (h - j) * s + 1];
+                    const T er = ar + br, ei = ai + bi;
+                    const T dr = ar - br, di = ai - bi;
+                    const T orr = dr * wr[j] + di * wi[j], oi = di * wr[j] - dr * wi[j];
+                    re[j * P + l] = er - oi;
+                    im[j * P + l] = T(0) - (ei + orr);
+                }
+            }
+        };
+        auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
+            std::size_t start[kMaxLanes];
+            lineStarts(outLines, first, lanes, start);
+            const std::size_t s = outLines.stride;
+            for (std::size_t k = 0; k < h; ++k) {
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    out[start[l] + 2 * k * s] = scale * re[k * P + l];
+                    out[start[l] + (2 * k + 1) * s] = T(0) - scale * im[k * P + l];
+                }
+            }
+        };
+        runBlocks(plan, inLines.lines(), executor, gather, scatter);
+        return;
+    }
+    // Odd n: the conjugate-symmetric extension through the complex transform; only
+    // the real part is kept, so the final conjugation is left out.
+    auto gather = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
+        std::size_t start[kMaxLanes];
+        lineStarts(inLines, first, lanes, start);
+        for (std::size_t k = 0; k < n; ++k) {
+            const bool given = k < half;
+            const std::size_t at = 2 * (given ? k : n - k) * inLines.stride;
+            const T sign = given ? T(-1) : T(1);
+            for (std::size_t l = 0; l < lanes; ++l) {
+                re[k * P + l] = src[2 * start[l] + at];
+                im[k * P + l] = T(0) + sign * src[2 * start[l] + at + 1];
+            }
+        }
+    };
+    auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T*) {
+        std::size_t start[kMaxLanes];
+        lineStarts(outLines, first, lanes, start);
+        for (std::size_t k = 0; k < n; ++k) {
+            for (std::size_t l = 0; l < lanes; ++l) {
+                out[start[l] + k * outLines.stride] = scale * re[k * P + l];
+            }
+        }
+    };
+    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+}
+
+template void transformComplexLines<float>(const FftLinePlan<float>&, const std::complex<float>*,
+                                           const FftLineLayout&, std::complex<float>*, const FftLineLayout&, bool,
+                                           float, CnExecutor*);
+template void transformComplexLines<double>(const FftLinePlan<double>&, const std::complex<double>*,
+                                            const FftLineLayout&, std::complex<double>*, const FftLineLayout&, bool,
+                                            double, CnExecutor*);
+template void transformRealLinesForward<float>(const FftLinePlan<float>&, const float*, const FftLineLayout&,
+                                               std::complex<float>*, const FftLineLayout&, float, CnExecutor*);
+template void transformRealLinesForward<double>(const FftLinePlan<double>&, const double*, const FftLineLayout&,
+                                                std::complex<double>*, const FftLineLayout&, double, CnExecutor*);
+template void transformRealLinesInverse<float>(const FftLinePlan<float>&, const std::complex<float>*,
+                                               const FftLineLayout&, float*, const FftLineLayout&, float,
+                                               CnExecutor*);
+template void transformRealLinesInverse<double>(const FftLinePlan<double>&, const std::complex<double>*,
+                                                const FftLineLayout&, double*, const FftLineLayout&, double,
+                                                CnExecutor*);
+
+}  // namespace com::norvane::filtering::detail
