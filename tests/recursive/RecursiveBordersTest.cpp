@@ -139,8 +139,15 @@ std::vector<double> volumeReference(const Image<In>& in, const double sigmas[3],
                 for (std::size_t k = 0; k < n; ++k) {
                     line[k] = data[(v + k * strides[axis]) * comps + c];
                 }
+                // The input is continued by the constant: beyond the volume,
+                // earlier passes filtered lines of nothing but the constant,
+                // which a derivative pass turns into 0.
+                Border pass = b;
+                for (int before = 0; before < axis; ++before) {
+                    pass.value = orders[before] == 0 ? pass.value : 0.0;
+                }
                 double written = 0.0;
-                const std::vector<double> out = reference(line, b, sigmas[axis], orders[axis], written);
+                const std::vector<double> out = reference(line, pass, sigmas[axis], orders[axis], written);
                 largest = std::max(largest, written);
                 for (std::size_t k = 0; k < n; ++k) {
                     using Scalar = std::conditional_t<std::is_same_v<Out, Vec3f>, float, Out>;

@@ -311,13 +311,19 @@ void borderVolume(const imaging::Image<In>& input, imaging::Image<Out>& output, 
     const std::size_t slice = sizeX * sizeY;
     const Out* outRead = static_cast<const imaging::Image<Out>&>(output).data();
     Out* out = output.data();
+    // The constant is that of the input: beyond the volume along Y, the X pass
+    // has filtered lines of nothing but the constant, which smoothing keeps and
+    // a derivative turns into 0; so each pass continues its lines by the
+    // constant times the gains of the passes before it.
+    const double valueY = orders[0] == 0 ? value : 0.0;
+    const double valueZ = orders[1] == 0 ? valueY : 0.0;
     borderPass<V>(executor, input.data(), out, sizeY * sizeZ, sizeX, 1, [&](std::size_t i) { return i * sizeX; },
                   sigmas[0], orders[0], mode, value);
     borderPass<V>(executor, outRead, out, sizeX * sizeZ, sizeY, sizeX,
-                  [&](std::size_t i) { return (i / sizeX) * slice + i % sizeX; }, sigmas[1], orders[1], mode, value);
+                  [&](std::size_t i) { return (i / sizeX) * slice + i % sizeX; }, sigmas[1], orders[1], mode, valueY);
     if (sizeZ > 1) {
         borderPass<V>(executor, outRead, out, slice, sizeZ, slice, [](std::size_t i) { return i; }, sigmas[2],
-                      orders[2], mode, value);
+                      orders[2], mode, valueZ);
     }
 }
 

@@ -73,6 +73,9 @@ extern template void borderLine<Vec3d>(unsigned int, std::int32_t, double, const
 // Y and Z in place in the output (Z only for more than one slice), each line
 // gathered into double precision, filtered by borderLine and written back;
 // lines in parallel on the executor, with the same result for every executor.
+// The result is that of the input continued as the mode says: with Constant,
+// a pass after a derivative pass continues its lines by 0 (the derivative of
+// the constant), after smoothing passes by the constant.
 // orders[axis] is the derivative order along that axis; the sizes are checked
 // by the caller. A pass whose sigma does not converge throws when it starts.
 template <class In, class Out>
