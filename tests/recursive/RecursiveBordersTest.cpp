@@ -106,11 +106,68 @@ TEST(RecursiveBorders, LineEqualsTheFilterOnTheContinuedLine) {
                     std::vector<double> got(n, 1e300);
                     nvf::detail::borderLine(order, static_cast<std::int32_t>(b.mode), b.value, x.data(), got.data(),
                                             n, nvf::detail::borderCoefficients(B, a1, a2, a3, M, order), scratch);
+                    // The line filter with the mode, in place, runs the same routine.
+                    using Line = nvf::Cn1dRecursiveFilter<double, double, double*, double*>;
+                    Line line;
+                    line.setParameters(B, a1, a2, a3, &M);
+                    line.setType(static_cast<Line::EnRecursiveFilterType>(order + 1));
+                    line.setBorderMode(static_cast<Line::EnBorderMode>(b.mode), b.value);
+                    std::vector<double> inPlace(x);
+                    line.setInputData(inPlace.data(), static_cast<unsigned int>(n), 1);
+                    line.setOutputData(inPlace.data(), static_cast<unsigned int>(n), 1);
+                    line.execute();
                     for (std::size_t k = 0; k < n; ++k) {
                         EXPECT_NEAR(got[k], expected[k], 1e-12 * largest) << "sample " << k;
+                        if (b.value != 0.0 || b.mode != Modes::Constant) {
+                            EXPECT_TRUE(bitsEqual(inPlace[k], got[k])) << "line filter, sample " << k;
+                        }
                     }
                 }
             }
+        }
+    }
+}
+
+// The line filter over image lines (float, with a stride) against the
+// reference; an unknown mode is rejected before anything is written.
+TEST(RecursiveBorders, LineFilterOnImageLines) {
+    using Line = nvf::Cn1dRecursiveFilter<float, float, nvf::ImageConstIt<float>, nvf::ImageIt<float>>;
+    const Image<float> in = randomImage<float>({5, 9, 1}, 31);
+    for (const Border& b : kBorders) {
+        for (unsigned int order = 0; order < 3; ++order) {
+            SCOPED_TRACE(std::string(b.name) + " order " + std::to_string(order));
+            Line line;
+            CnMatrix<double> M(0, 0);
+            double B = 0, a1 = 0, a2 = 0, a3 = 0;
+            line.computeFilterParameters(1.4, B, a1, a2, a3, M, order);
+            line.setParameters(B, a1, a2, a3, &M);
+            line.setType(static_cast<Line::EnRecursiveFilterType>(order + 1));
+            line.setBorderMode(static_cast<Line::EnBorderMode>(b.mode), b.value);
+            EXPECT_EQ(line.getBorderMode(), static_cast<int>(b.mode));
+            EXPECT_EQ(line.getBorderValue(), b.value);
+            Image<float> out(5, 9, 1);
+            out.fill(5.0f);
+            line.setInputData(nvf::ImageConstIt<float>(&in, 2), 9, 5);
+            line.setOutputData(nvf::ImageIt<float>(&out, 2), 9, 5);
+            line.execute();
+            std::vector<double> x;
+            for (unsigned int k = 0; k < 9; ++k) {
+                x.push_back(in.data()[2 + 5 * k]);
+            }
+            double largest = 0.0;
+            const std::vector<double> expected = reference(x, b, 1.4, order, largest);
+            for (unsigned int i = 0; i < 45; ++i) {
+                if (i % 5 == 2) {
+                    EXPECT_NEAR(out.data()[i], expected[i / 5], 1e-6 * largest) << "sample " << i / 5;
+                } else {
+                    EXPECT_EQ(out.data()[i], 5.0f) << "voxel " << i << " is not on the line";
+                }
+            }
+
+            line.setBorderMode(static_cast<Line::EnBorderMode>(9));
+            const Image<float> before(out);
+            EXPECT_EQ(messageOf([&] { line.execute(); }), nvf::messages::kUnknownBorderMode);
+            EXPECT_TRUE(sameBits(out, before));
         }
     }
 }
