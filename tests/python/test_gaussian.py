@@ -237,18 +237,32 @@ class TestBorderModes:
             bound = 0.15 if 2 in order else 0.1
             assert np.linalg.norm(got - ref) < bound * np.linalg.norm(ref), order
 
+    @pytest.mark.parametrize("mode, cval", BORDERS[1:])
+    def test_batches_continue_each_item(self, mode, cval):
+        # The mode applies along the filtered axes of every item, not across items.
+        a = volume((4, 9, 11), np.float32, seed=6)
+        got = nvf.gaussian_filter(a, (1.5, 0.8), (0, 1), mode=mode, cval=cval, axes=(1, 2))
+        for i in range(a.shape[0]):
+            np.testing.assert_array_equal(got[i], nvf.gaussian_filter(a[i], (1.5, 0.8), (0, 1), mode=mode, cval=cval))
+        g = nvf.gaussian_gradient(a, 1.2, mode=mode, cval=cval, axes=(2, 0))
+        for j in range(a.shape[1]):
+            # Components in the order of axes: along axis 2, then along axis 0.
+            item = nvf.gaussian_gradient(a[:, j], 1.2, mode=mode, cval=cval)
+            np.testing.assert_array_equal(g[:, j], item[..., ::-1])
+
     def test_constant_zero_is_the_default(self):
         a = volume((7, 8, 9), np.float32, seed=4)
         np.testing.assert_array_equal(nvf.gaussian_filter(a, 1.5, mode="constant", cval=0), nvf.gaussian_filter(a, 1.5))
 
     @pytest.mark.parametrize("mode, cval", BORDERS)
-    @pytest.mark.parametrize("shape", [(10, 11, 12), (16, 17), (25,)])
-    def test_gradient_with_a_mode(self, mode, cval, shape):
-        a = volume(shape, np.uint8, seed=5)
+    @pytest.mark.parametrize("shape, dtype", [((10, 11, 12), np.uint8), ((16, 17), np.uint16), ((9, 8, 7), np.int16),
+                                              ((25,), np.uint8)])
+    def test_gradient_with_a_mode(self, mode, cval, shape, dtype):
+        a = volume(shape, dtype, seed=5)
         spacing = (0.5, 1.0, 2.0)[-len(shape):]
         got = nvf.gaussian_gradient(a, 1.5, spacing, mode=mode, cval=cval)
         assert got.dtype == np.float32 and got.shape == shape + (len(shape),)
-        # uint8 runs the recursive filter like float32 of the same values.
+        # Integers run the recursive filter like float32 of the same values.
         np.testing.assert_array_equal(got, nvf.gaussian_gradient(a.astype(np.float32), 1.5, spacing, mode=mode,
                                                                  cval=cval))
         f = a.astype(np.float64)
