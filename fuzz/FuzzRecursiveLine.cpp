@@ -39,7 +39,7 @@ std::vector<double> padded(const std::vector<double>& x, std::size_t pad, double
 
 // The line x continued by `pad` samples on each side as the border mode says
 // (numbered as EnBorderMode), filtered by the pointer instantiation with the
-// default border; returns the middle part.
+// default border; returns the samples of the line itself.
 std::vector<double> continuedLine(const std::vector<double>& x, std::size_t pad, int mode, double value, double B,
                                   double a1, double a2, double a3, CnMatrix<double>& M, int type) {
     const long n = static_cast<long>(x.size());
