@@ -242,7 +242,7 @@ void periodicLine(unsigned int order, std::int32_t mode, const V* x, V* y, std::
     }
 }
 
-// One pass of the volume filter along lines `count` lines of `length` samples,
+// One pass of the volume filter: `count` lines of `length` samples,
 // line i starting at element start(i) of src and dst, `stride` elements apart.
 template <class V, class Src, class Dst, class Start>
 void borderPass(CnExecutor* executor, const Src* src, Dst* dst, std::size_t count, std::size_t length,
