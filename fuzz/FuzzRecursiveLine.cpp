@@ -1,10 +1,12 @@
 // The recursive line filter, all five instantiations: sigmas (tiny, huge, not a
 // number, infinite, negative), every order and type (valid or not), missing or
 // misshapen boundary matrices, lines of any length (1 and 2 included), strides,
-// lines reaching outside their image, in place. Checks: the documented
-// rejections with nothing written; sigmas past the convergence limit rejected;
-// the result equals the same samples in the middle of zeros and obeys the
-// symmetry of the Gaussian; iterator and pointer instantiations agree bit for bit.
+// lines reaching outside their image, in place, every border mode and unknown
+// ones. Checks: the documented rejections with nothing written; sigmas past
+// the convergence limit rejected; the result equals the same samples in the
+// middle of zeros (with a border mode: in the middle of a long continuation by
+// the mode) and obeys the symmetry of the Gaussian; iterator and pointer
+// instantiations agree bit for bit.
 #include <FuzzSupport.h>
 
 #include <algorithm>
@@ -33,6 +35,37 @@ std::vector<double> padded(const std::vector<double>& x, std::size_t pad, double
     f.execute();
     return std::vector<double>(line.begin() + static_cast<std::ptrdiff_t>(pad),
                                line.begin() + static_cast<std::ptrdiff_t>(pad + x.size()));
+}
+
+// The line x continued by `pad` samples on each side as the border mode says
+// (numbered as EnBorderMode), filtered by the pointer instantiation with the
+// default border; returns the samples of the line itself.
+std::vector<double> continuedLine(const std::vector<double>& x, std::size_t pad, int mode, double value, double B,
+                                  double a1, double a2, double a3, CnMatrix<double>& M, int type) {
+    const long n = static_cast<long>(x.size());
+    std::vector<double> ext;
+    for (long k = -static_cast<long>(pad); k < n + static_cast<long>(pad); ++k) {
+        long j = k;
+        double v = value;
+        while (mode != 0 && (j < 0 || j >= n)) {
+            if (mode == 1 || n == 1) {
+                j = j < 0 ? 0 : n - 1;
+            } else if (mode == 2) {
+                j = j < 0 ? -j - 1 : 2 * n - 1 - j;
+            } else if (mode == 3) {
+                j = j < 0 ? -j : 2 * n - 2 - j;
+            } else {
+                j = ((j % n) + n) % n;
+            }
+        }
+        if (j >= 0 && j < n) {
+            v = x[static_cast<std::size_t>(j)];
+        }
+        ext.push_back(v);
+    }
+    const std::vector<double> y = padded(ext, 0, B, a1, a2, a3, M, type);
+    return std::vector<double>(y.begin() + static_cast<std::ptrdiff_t>(pad),
+                               y.begin() + static_cast<std::ptrdiff_t>(pad) + n);
 }
 
 template <class T>
@@ -69,6 +102,11 @@ void run(FuzzedDataProvider& in) {
     const unsigned int outLength = in.ConsumeIntegral<std::uint8_t>();
     const unsigned int outStride = in.ConsumeIntegral<std::uint8_t>();
     const std::size_t pad = 1 + in.ConsumeIntegralInRange<std::size_t>(0, 40);
+    // Border: mostly the default, each mode, now and then any number.
+    const int modeSelector = in.ConsumeIntegralInRange<int>(0, 8);
+    const std::int32_t mode = modeSelector <= 4 ? modeSelector : modeSelector == 5 ? in.ConsumeIntegral<std::int32_t>() : 0;
+    const double borderValue = modeSelector == 0 ? in.ConsumeIntegralInRange<int>(-600, 600) / 4.0 : 0.0;
+    const bool withBorder = mode != 0 || borderValue != 0.0;
     const std::vector<std::uint8_t> pool = in.ConsumeRemainingBytes<std::uint8_t>();
 
     Line line;
@@ -99,6 +137,7 @@ void run(FuzzedDataProvider& in) {
         line.setParameters(B, a1, a2, a3, matrixChoice == 8 ? &wrong : &M);
     }
     line.setType(static_cast<typename Line::EnRecursiveFilterType>(type));
+    line.setBorderMode(static_cast<typename Line::EnBorderMode>(mode), borderValue);
 
     const std::size_t needed = n == 0 ? 0 : std::size_t(n - 1) * std::max(stride, 1u) + 1;
     const std::size_t length = offset + (needed > std::size_t(shortBy) ? needed - std::size_t(shortBy) : 0);
@@ -134,7 +173,7 @@ void run(FuzzedDataProvider& in) {
 
     const img::Image<In> inputBefore(inputImage);
     const bool shouldThrow = type < 1 || type > 3 || nullStart || n == 0 || stride == 0 || outside || !matrixSet ||
-                             matrixChoice == 8 || (vectors && type != 1);
+                             matrixChoice == 8 || (vectors && type != 1) || mode < 0 || mode > 4;
     const bool threw = throwsLeavingUntouched([&] { line.execute(); }, outputImage, inputImage);
     NVF_FUZZ_CHECK_MSG(threw == shouldThrow, "rejected exactly the documented cases");
     if (threw) {
@@ -174,6 +213,17 @@ void run(FuzzedDataProvider& in) {
         // Rounding grows with sigma; below the smallest normal number (float
         // feedback) there is no relative precision left at all.
         const double tolerance = (floatOut ? 1e-5 : 1e-11) * grow * (scaleIn + scaleOut) + (floatOut ? 1e-36 : 1e-300);
+        if (withBorder) {
+            // The boundary matrix of the reference's far end is summed to 1e-10
+            // only; a long continuation leaves nothing of it at the line.
+            const std::size_t reach = static_cast<std::size_t>(std::ceil(30.0 * sigma)) + 30;
+            const std::vector<double> cont = continuedLine(x, reach, mode, borderValue, B, a1, a2, a3, M, type);
+            const double scale = tolerance + (floatOut ? 1e-5 : 1e-11) * grow * std::abs(borderValue);
+            for (unsigned int k = 0; k < n; ++k) {
+                NVF_FUZZ_CHECK_MSG(std::abs(y[k] - cont[k]) <= scale, "differs from the line continued by the mode");
+            }
+            continue;
+        }
         const std::vector<double> zeros = padded(x, pad, B, a1, a2, a3, M, type);
         std::vector<double> mirrored(x.rbegin(), x.rend());
         const std::vector<double> mirrorResult = padded(mirrored, 1, B, a1, a2, a3, M, type);

@@ -49,6 +49,7 @@ constexpr const char* kUnknownRecursiveAlgorithm = "Unknown recursive filter alg
 constexpr const char* kNoFirstDerivativeForVectors = "No first derivative filter for images of CnVectors.";
 constexpr const char* kNoSecondDerivativeForVectors = "No second derivative filter for images of CnVectors.";
 constexpr const char* kInvalidDerivative = "invalid derivative";
+constexpr const char* kUnknownBorderMode = "Recursive filter: unknown border mode.";
 constexpr const char* kDstHasNoElements = "dst has no elements";
 // Checks added by this library for inputs that would otherwise reach outside
 // an image, a line or the boundary matrix.

@@ -11,6 +11,7 @@
 
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/detail/LineFilterTypes.h>
+#include <nvfiltering/recursive/detail/RecursiveBorders.h>
 #include <nvfiltering/recursive/detail/RecursiveCoefficients.h>
 #include <nvfiltering/recursive/detail/RecursiveLine.h>
 
@@ -46,7 +47,9 @@ Cn1dRecursiveFilter<In, Out, InIt, OutIt>::Cn1dRecursiveFilter()
       m_a1(0.0),
       m_a2(0.0),
       m_a3(0.0),
-      m_boundaryMatrix(nullptr) {}
+      m_boundaryMatrix(nullptr),
+      m_borderMode(Constant),
+      m_borderValue(0.0) {}
 
 template <class In, class Out, class InIt, class OutIt>
 Cn1dRecursiveFilter<In, Out, InIt, OutIt>::Cn1dRecursiveFilter(const Cn1dRecursiveFilter& other) = default;
@@ -66,6 +69,22 @@ void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::setType(EnRecursiveFilterType ty
 template <class In, class Out, class InIt, class OutIt>
 int Cn1dRecursiveFilter<In, Out, InIt, OutIt>::getType() const {
     return static_cast<int>(m_type);
+}
+
+template <class In, class Out, class InIt, class OutIt>
+void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::setBorderMode(EnBorderMode mode, double value) {
+    m_borderMode = mode;
+    m_borderValue = value;
+}
+
+template <class In, class Out, class InIt, class OutIt>
+int Cn1dRecursiveFilter<In, Out, InIt, OutIt>::getBorderMode() const {
+    return static_cast<int>(m_borderMode);
+}
+
+template <class In, class Out, class InIt, class OutIt>
+double Cn1dRecursiveFilter<In, Out, InIt, OutIt>::getBorderValue() const {
+    return m_borderValue;
 }
 
 template <class In, class Out, class InIt, class OutIt>
@@ -115,6 +134,9 @@ void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::checkLineAndParameters() const {
     if (m_boundaryMatrix == nullptr || m_boundaryMatrix->getRows() != 3 || m_boundaryMatrix->getCols() != 3) {
         throwThrowable(messages::kRecursiveParametersNotSet);
     }
+    if (!detail::isBorderMode(m_borderMode)) {
+        throwThrowable(messages::kUnknownBorderMode);
+    }
 }
 
 // One line of the given order: the exact kernel when the line is long enough
@@ -133,6 +155,22 @@ void filterLine(const SIn* x, SOut* y, std::size_t s, std::size_t n, const detai
     }
 }
 
+// One line of the given order with a border mode other than the continuation
+// by zeros: gathered into double precision, filtered, written back.
+template <unsigned int Order, class V, class SIn, class SOut>
+void filterLineWithBorder(const SIn* x, SOut* y, std::size_t s, std::size_t n, std::int32_t mode, double value,
+                          const detail::RecursiveCoefficients& c) {
+    std::vector<V> line(n), result(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        line[k] = detail::loadSample(x[k * s]);
+    }
+    detail::BorderScratch<V> scratch;
+    detail::borderLine(Order, mode, value, line.data(), result.data(), n, c, scratch);
+    for (std::size_t k = 0; k < n; ++k) {
+        detail::storeSample(y[k * s], result[k]);
+    }
+}
+
 template <class In, class Out, class InIt, class OutIt>
 template <unsigned int Order>
 void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::executeOrder() {
@@ -144,6 +182,13 @@ void Cn1dRecursiveFilter<In, Out, InIt, OutIt>::executeOrder() {
     } else {
         checkLineAndParameters();
         using V = std::conditional_t<vectors, detail::Vec3d, double>;
+        if (!detail::isZeroContinuation(m_borderMode, m_borderValue)) {
+            filterLineWithBorder<Order, V>(
+                rawStart(this->m_inputStart), rawStart(this->m_outputStart), this->m_inputStride, this->m_inputLength,
+                m_borderMode, m_borderValue,
+                detail::borderCoefficients(m_B, m_a1, m_a2, m_a3, *m_boundaryMatrix, Order));
+            return;
+        }
         filterLine<Order, V>(rawStart(this->m_inputStart), rawStart(this->m_outputStart), this->m_inputStride,
                              this->m_inputLength, detail::makeCoefficients(m_B, m_a1, m_a2, m_a3, *m_boundaryMatrix));
     }

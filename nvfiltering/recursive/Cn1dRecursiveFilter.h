@@ -31,10 +31,10 @@ class NVFILTERING_EXPORT Cn1dRecursiveFilter : public Cn1dFilter<In, Out, InIt, 
 public:
     enum EnRecursiveFilterType : std::int32_t { Smooth = 1, FirstDerivative = 2, SecondDerivative = 3 };
 
-    // Type Smooth; no line, no coefficients, no boundary matrix.
+    // Type Smooth; no line, no coefficients, no boundary matrix; border Constant 0.
     Cn1dRecursiveFilter();
-    // Copies the line, the type, the coefficients and the matrix pointer: the
-    // copy shares the source's boundary matrix.
+    // Copies the line, the type, the coefficients, the border mode and the
+    // matrix pointer: the copy shares the source's boundary matrix.
     Cn1dRecursiveFilter(const Cn1dRecursiveFilter& other);
     Cn1dRecursiveFilter& operator=(const Cn1dRecursiveFilter& other);
     ~Cn1dRecursiveFilter() override;
@@ -42,6 +42,17 @@ public:
     // Stores any value; execute() rejects values other than 1, 2 and 3.
     void setType(EnRecursiveFilterType type);
     int getType() const;
+
+    // How the line is continued beyond its ends, as CnRecursiveFilter's border
+    // modes (the same values and meanings): Constant with a value (0, the
+    // default, is the zero continuation), Nearest, Reflect, Mirror, Wrap. Any
+    // mode other than Constant 0 filters the line in double precision without
+    // reading feedback back from the output. Stores any mode; execute()
+    // rejects an unknown one.
+    enum EnBorderMode : std::int32_t { Constant = 0, Nearest = 1, Reflect = 2, Mirror = 3, Wrap = 4 };
+    void setBorderMode(EnBorderMode mode, double value = 0.0);
+    int getBorderMode() const;
+    double getBorderValue() const;
 
     // Stores the coefficients and the boundary matrix pointer. The matrix is not
     // copied or owned: it must stay alive and unchanged while lines are filtered.
@@ -63,7 +74,7 @@ public:
     // recursion's start-up (3 samples, 4 for the first derivative) get the same
     // zero-continuation result through a bounds-checked path.
     // Throws com::norvane::Throwable, before anything is read or written, for an
-    // unknown type, a line that is not set (null start, zero length, zero input
+    // unknown type, an unknown border mode, a line that is not set (null start, zero length, zero input
     // stride), a line reaching outside its image (image iterators), missing
     // parameters (no matrix or a matrix that is not 3 x 3), and, for the vector
     // instantiation, any derivative type.
@@ -81,6 +92,8 @@ private:
     double m_a2;
     double m_a3;
     math::CnMatrix<double>* m_boundaryMatrix;
+    EnBorderMode m_borderMode;
+    double m_borderValue;
 };
 
 extern template class Cn1dRecursiveFilter<unsigned char, float, ImageConstIt<unsigned char>, ImageIt<float>>;

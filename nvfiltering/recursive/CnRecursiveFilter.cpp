@@ -12,7 +12,9 @@ namespace filtering {
 
 template <class In, class Out>
 CnRecursiveFilter<In, Out>::CnRecursiveFilter()
-    : CnFilter<In, Out>(), m_sigmaX(1.0), m_sigmaY(1.0), m_sigmaZ(1.0), m_derivative(NoDerivative) {}
+    : CnFilter<In, Out>(), m_sigmaX(1.0), m_sigmaY(1.0), m_sigmaZ(1.0), m_derivative(NoDerivative),
+      m_borderMode(Constant),
+      m_borderValue(0.0) {}
 
 template <class In, class Out>
 CnRecursiveFilter<In, Out>::~CnRecursiveFilter() = default;
@@ -50,10 +52,27 @@ int CnRecursiveFilter<In, Out>::getDerivative() const {
 }
 
 template <class In, class Out>
+void CnRecursiveFilter<In, Out>::setBorderMode(EnBorderMode mode, double value) {
+    m_borderMode = mode;
+    m_borderValue = value;
+}
+
+template <class In, class Out>
+int CnRecursiveFilter<In, Out>::getBorderMode() const {
+    return static_cast<int>(m_borderMode);
+}
+
+template <class In, class Out>
+double CnRecursiveFilter<In, Out>::getBorderValue() const {
+    return m_borderValue;
+}
+
+template <class In, class Out>
 void CnRecursiveFilter<In, Out>::v_execute() {
     detail::RecursiveVolume<In, Out>::run(*this->m_input, *this->m_output, m_sigmaX, m_sigmaY, m_sigmaZ,
                                           static_cast<std::int32_t>(m_derivative), this->getExecutor(),
-                                          detail::RecursiveKernel::Automatic);
+                                          detail::RecursiveKernel::Automatic, static_cast<std::int32_t>(m_borderMode),
+                                          m_borderValue);
 }
 
 #define NVF_INSTANTIATE(In, Out) template class CnRecursiveFilter<In, Out>;

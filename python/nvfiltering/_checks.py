@@ -179,6 +179,25 @@ def gaussian_dtypes(dtype):
     return np.dtype(np.float32), np.dtype(np.float32)
 
 
+# Border modes of the recursive filters, numbered as the library's
+# CnRecursiveFilter::EnBorderMode.
+BORDER_MODES = {"constant": 0, "nearest": 1, "reflect": 2, "mirror": 3, "wrap": 4}
+
+# np.pad's name of each border mode (the same continuation of the array).
+NUMPY_PAD_MODES = {"constant": "constant", "nearest": "edge", "reflect": "symmetric", "mirror": "reflect",
+                   "wrap": "wrap"}
+
+
+def border_args(mode, cval):
+    """The library's border mode number and constant for ``mode`` and ``cval``."""
+    if not isinstance(mode, str) or mode not in BORDER_MODES:
+        raise ValueError(f"mode: expected one of {', '.join(repr(m) for m in BORDER_MODES)}, got {mode!r}")
+    value = one_number(cval, "cval")
+    if not np.isfinite(value):
+        raise ValueError(f"cval: must be finite, got {value}")
+    return BORDER_MODES[mode], value
+
+
 def gaussian_filter_args(a, sigma, order):
     """sigma and order of ``gaussian_filter`` per axis of ``a``, and the dtypes
     it works in and returns; ``a`` has passed :func:`as_array`."""

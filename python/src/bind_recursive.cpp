@@ -19,8 +19,8 @@ namespace {
 using Vec3 = com::norvane::math::CnVector3D<float>;
 
 template <class I, class O>
-nb::object gaussian(In<I> input, std::array<double, 3> sigma, int derivative, std::optional<Out<O>> output,
-                    int workers) {
+nb::object gaussian(In<I> input, std::array<double, 3> sigma, int derivative, int mode, double cval,
+                    std::optional<Out<O>> output, int workers) {
     const Dims d = dimsOf(input);
     const std::vector<std::size_t> shape = shapeOf(input);
     const I* src = input.data();
@@ -33,6 +33,7 @@ nb::object gaussian(In<I> input, std::array<double, 3> sigma, int derivative, st
         flt::CnRecursiveFilter<I, O> filter;
         filter.setSigma(sigma[0], sigma[1], sigma[2]);
         filter.setDerivative(static_cast<typename flt::CnRecursiveFilter<I, O>::EnDerivativeType>(derivative));
+        filter.setBorderMode(static_cast<typename flt::CnRecursiveFilter<I, O>::EnBorderMode>(mode), cval);
         filter.setExecutor(pool.get());
         filter.execute(*image, *result);
     }
@@ -112,10 +113,11 @@ nb::object gradientInteger(In<T> input, double sigma, std::array<double, 3> spac
 // the input type: one first-derivative run per array axis, sigma / spacing in
 // samples along every axis, each component divided by its spacing (in the
 // output type; float like the library's gradient). Axes the array does not
-// have get sigma 0 (the identity).
+// have get sigma 0 (the identity). Every run continues the borders as mode
+// and cval say.
 template <class I, class O>
-nb::object gradientRecursive(In<I> input, double sigma, std::array<double, 3> spacing, std::optional<Out<O>> output,
-                             int workers) {
+nb::object gradientRecursive(In<I> input, double sigma, std::array<double, 3> spacing, int mode, double cval,
+                             std::optional<Out<O>> output, int workers) {
     const Dims d = dimsOf(input);
     const std::size_t ndim = input.ndim();
     std::vector<std::size_t> shape = shapeOf(input);
@@ -139,6 +141,7 @@ nb::object gradientRecursive(In<I> input, double sigma, std::array<double, 3> sp
         }
         Filter filter;
         filter.setSigma(s[0], s[1], s[2]);
+        filter.setBorderMode(static_cast<typename Filter::EnBorderMode>(mode), cval);
         filter.setExecutor(pool.get());
         img::Image<O> component(d.x, d.y, d.z);
         for (std::size_t c = 0; c < ndim; ++c) {
@@ -158,16 +161,16 @@ nb::object gradientRecursive(In<I> input, double sigma, std::array<double, 3> sp
 
 void bindRecursive(nb::module_& m) {
     using namespace nb::literals;
-    m.def("gaussian", &gaussian<std::uint8_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
-          "output"_a.noconvert().none(), "workers"_a);
-    m.def("gaussian", &gaussian<std::uint16_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
-          "output"_a.noconvert().none(), "workers"_a);
-    m.def("gaussian", &gaussian<std::int16_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
-          "output"_a.noconvert().none(), "workers"_a);
-    m.def("gaussian", &gaussian<float, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
-          "output"_a.noconvert().none(), "workers"_a);
-    m.def("gaussian", &gaussian<double, double>, "input"_a.noconvert(), "sigma"_a, "derivative"_a,
-          "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<std::uint8_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a, "mode"_a,
+          "cval"_a, "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<std::uint16_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a, "mode"_a,
+          "cval"_a, "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<std::int16_t, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a, "mode"_a,
+          "cval"_a, "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<float, float>, "input"_a.noconvert(), "sigma"_a, "derivative"_a, "mode"_a,
+          "cval"_a, "output"_a.noconvert().none(), "workers"_a);
+    m.def("gaussian", &gaussian<double, double>, "input"_a.noconvert(), "sigma"_a, "derivative"_a, "mode"_a,
+          "cval"_a, "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient_integer", &gradientInteger<std::uint8_t>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
           "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient_integer", &gradientInteger<std::uint16_t>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
@@ -175,15 +178,15 @@ void bindRecursive(nb::module_& m) {
     m.def("gradient_integer", &gradientInteger<std::int16_t>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
           "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient", &gradientRecursive<std::uint16_t, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
-          "output"_a.noconvert().none(), "workers"_a);
+          "mode"_a, "cval"_a, "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient", &gradientRecursive<std::int16_t, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
-          "output"_a.noconvert().none(), "workers"_a);
+          "mode"_a, "cval"_a, "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient", &gradientRecursive<std::uint8_t, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
-          "output"_a.noconvert().none(), "workers"_a);
+          "mode"_a, "cval"_a, "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient", &gradientRecursive<float, float>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
-          "output"_a.noconvert().none(), "workers"_a);
+          "mode"_a, "cval"_a, "output"_a.noconvert().none(), "workers"_a);
     m.def("gradient", &gradientRecursive<double, double>, "input"_a.noconvert(), "sigma"_a, "spacing"_a,
-          "output"_a.noconvert().none(), "workers"_a);
+          "mode"_a, "cval"_a, "output"_a.noconvert().none(), "workers"_a);
 }
 
 }  // namespace nvfpy

@@ -314,6 +314,34 @@ FilterCase recursiveCase(const std::string& type, int derivative) {
             }};
 }
 
+// A border mode other than the continuation by zeros (line by line in double
+// precision), with one derivative, on thin, single-slice and split volumes.
+template <class In, class Out>
+FilterCase recursiveBorderCase(const std::string& type, typename nvf::CnRecursiveFilter<In, Out>::EnBorderMode mode,
+                               double value, int derivative) {
+    using Filter = nvf::CnRecursiveFilter<In, Out>;
+    const char* const modeNames[] = {"Constant", "Nearest", "Reflect", "Mirror", "Wrap"};
+    return {"Recursive" + type + modeNames[mode] + "Border" + kDerivativeNames[derivative],
+            [mode, value, derivative](EveryExecutor& check) {
+                std::uint32_t seed = 450;
+                for (const Size3& s : {Size3{37, 29, 23}, Size3{1, 45, 33}, Size3{43, 31, 1}, Size3{2, 3, 39},
+                                       Size3{48, 40, 36}}) {
+                    const Image<In> in = randomImage<In>(s, seed++);
+                    const Run<Image<Out>> run = [&](Executor* e) {
+                        return capture(Image<Out>(s.x, s.y, s.z), [&](Image<Out>& out) {
+                            Filter f;
+                            f.setExecutor(e);
+                            f.setSigma(1.4, 0.8, 2.2);
+                            f.setDerivative(static_cast<typename Filter::EnDerivativeType>(derivative));
+                            f.setBorderMode(mode, value);
+                            f.execute(in, out);
+                        });
+                    };
+                    check.expectSameBits(describe(s), run, isSlabOfSlices(s));
+                }
+            }};
+}
+
 // The output is the input image itself.
 template <class T>
 FilterCase recursiveInPlaceCase(const std::string& type) {
@@ -731,6 +759,16 @@ std::vector<FilterCase> everyFilter() {
     table.push_back(recursiveInPlaceCase<float>("Float"));
     table.push_back(recursiveInPlaceCase<double>("Double"));
     table.push_back(recursiveInPlaceCase<Vec3f>("Vector"));
+    using FloatModes = nvf::CnRecursiveFilter<float, float>;
+    table.push_back(recursiveBorderCase<float, float>("Float", FloatModes::Constant, 2.5, 0));
+    table.push_back(recursiveBorderCase<float, float>("Float", FloatModes::Nearest, 0.0, 1));
+    table.push_back(recursiveBorderCase<float, float>("Float", FloatModes::Reflect, 0.0, 5));
+    table.push_back(recursiveBorderCase<float, float>("Float", FloatModes::Mirror, 0.0, 3));
+    table.push_back(recursiveBorderCase<float, float>("Float", FloatModes::Wrap, 0.0, 0));
+    table.push_back(recursiveBorderCase<unsigned char, float>(
+        "ByteToFloat", nvf::CnRecursiveFilter<unsigned char, float>::Reflect, 0.0, 4));
+    table.push_back(recursiveBorderCase<double, double>("Double", nvf::CnRecursiveFilter<double, double>::Wrap, 0.0, 6));
+    table.push_back(recursiveBorderCase<Vec3f, Vec3f>("Vector", nvf::CnRecursiveFilter<Vec3f, Vec3f>::Mirror, 0.0, 0));
     table.push_back(recursiveSigmaBeyondConvergenceCase());
     table.push_back(recursiveVectorDerivativeCase());
     table.push_back(gradientCase("ImageGradientCentralDifferences", 0.0));

@@ -11,6 +11,7 @@
 #include <nvfiltering/framework/CnMessages.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 #include <nvfiltering/recursive/Cn1dRecursiveFilter.h>
+#include <nvfiltering/recursive/detail/RecursiveBorders.h>
 #include <nvfiltering/recursive/detail/RecursiveCoefficients.h>
 #include <nvfiltering/recursive/detail/RecursiveLine.h>
 #include <nvfiltering/recursive/detail/RecursivePlan.h>
@@ -107,11 +108,14 @@ void passLines(CnExecutor* executor, const LineFilter& configured, const InImage
 template <class In, class Out>
 void RecursiveVolume<In, Out>::run(const imaging::Image<In>& input, imaging::Image<Out>& output, double sigmaX,
                                    double sigmaY, double sigmaZ, std::int32_t derivative, CnExecutor* executor,
-                                   RecursiveKernel kernel) {
+                                   RecursiveKernel kernel, std::int32_t borderMode, double borderValue) {
     const imaging::Image<Out>& outputRead = output;
     AxisOrders orders{0, 0, 0};
     if (!lookUpOrders(derivative, orders)) {
         throwThrowable(messages::kInvalidDerivative);
+    }
+    if (!isBorderMode(borderMode)) {
+        throwThrowable(messages::kUnknownBorderMode);
     }
     if (!output.hasSameDimensions(input)) {
         throwThrowable(messages::kRecursiveOutputSizeDiffers);
@@ -134,6 +138,12 @@ void RecursiveVolume<In, Out>::run(const imaging::Image<In>& input, imaging::Ima
     // A single slice does not vary along Z: its derivatives along Z vanish.
     if (sizeZ == 1 && orders.z != 0) {
         output.fill(Out());
+        return;
+    }
+    if (!isZeroContinuation(borderMode, borderValue)) {
+        const double sigmas[3] = {sigmaX, sigmaY, sigmaZ};
+        const unsigned int axisOrders[3] = {orders.x, orders.y, orders.z};
+        borderVolume(input, output, sigmas, axisOrders, borderMode, borderValue, executor);
         return;
     }
 

@@ -30,10 +30,12 @@ namespace detail {
 template <class In, class Out>
 class RecursiveVolume {
 public:
-    // CnRecursiveFilter<In, Out>::execute with these sigmas and derivative (an
-    // EnDerivativeType value), its checks and its messages.
+    // CnRecursiveFilter<In, Out>::execute with these sigmas, derivative (an
+    // EnDerivativeType value) and border mode (an EnBorderMode value and its
+    // constant), its checks and its messages.
     static void run(const imaging::Image<In>& input, imaging::Image<Out>& output, double sigmaX, double sigmaY,
-                    double sigmaZ, std::int32_t derivative, CnExecutor* executor, RecursiveKernel kernel);
+                    double sigmaZ, std::int32_t derivative, CnExecutor* executor, RecursiveKernel kernel,
+                    std::int32_t borderMode = 0, double borderValue = 0.0);
 };
 
 template <class T>

@@ -10,8 +10,8 @@ from functools import lru_cache
 import numpy as np
 
 from .. import _gaussian as _memory
-from .._checks import (as_array, check_sigmas, check_spacings, gaussian_filter_args, gaussian_gradient_args,
-                       integer, no_output_array, per_axis, truncate_arg, workers_count)
+from .._checks import (NUMPY_PAD_MODES, as_array, border_args, check_sigmas, check_spacings, gaussian_filter_args,
+                       gaussian_gradient_args, integer, no_output_array, per_axis, truncate_arg, workers_count)
 from . import _blocks
 
 __all__ = ["gaussian_error_bound", "gaussian_filter", "gaussian_gradient", "gradient_error_bound"]
@@ -38,6 +38,70 @@ def _library_takes(kind, shape, dtype, *args):
     if shape is not None:
         getattr(_memory, kind)(np.zeros(shape, dtype), *args, workers=1)
     return True
+
+
+def _pad_edges(x, depth, mode, cval):
+    """`x` continued beyond its outer edges by `depth` samples per axis as
+    `mode` says (numpy's pad of the same meaning, axis after axis, so that the
+    corners hold the continuation of the continuation, as the filter sees it).
+    The middle keeps the chunks of `x`; each side is one chunk more."""
+    import dask.array as da
+    for axis, d in enumerate(depth):
+        n = x.shape[axis]
+        if d == 0 or n == 0:
+            continue
+        if mode == "constant":
+            shape = x.shape[:axis] + (d,) + x.shape[axis + 1:]
+            chunks = x.chunks[:axis] + ((d,),) + x.chunks[axis + 1:]
+            left = right = da.full(shape, cval, dtype=x.dtype, chunks=chunks)
+        else:
+            index = np.pad(np.arange(n), d, mode=NUMPY_PAD_MODES[mode])
+            left = da.take(x, index[:d], axis=axis)
+            right = da.take(x, index[n + d:], axis=axis)
+        x = da.concatenate([left, x, right], axis=axis)
+    return x
+
+
+def _holds(dtype, value):
+    """Whether `dtype` holds `value` exactly."""
+    if dtype.kind in "iu":
+        info = np.iinfo(dtype)
+        return float(value).is_integer() and info.min <= value <= info.max
+    return float(dtype.type(value)) == value
+
+
+def _with_border(x, depth, mode, cval, work, out_dtype, filter_block, whole, extra_out=()):
+    """The blockwise filtering of :func:`gaussian_filter` and
+    :func:`gaussian_gradient` for a border mode other than constant 0: one
+    chunk is the whole array's result (`whole` on it); otherwise the array is
+    continued beyond its outer edges by the halo depth (in a dtype that holds
+    cval exactly) and every chunk, outer ones included, is filtered with its
+    halo and the default zero continuation beyond (`filter_block`), the
+    continuation then cut off again."""
+    import dask.array as da
+    if all(len(c) <= 1 for c in x.chunks):
+        return x.map_blocks(whole, dtype=out_dtype,
+                            chunks=x.chunks + tuple((e,) for e in extra_out),
+                            new_axis=list(range(x.ndim, x.ndim + len(extra_out))) or None)
+    # Chunks smaller than the halo are merged first, as the default path does.
+    merged = tuple(_blocks.merge_small(c, d) if d > 0 else c for c, d in zip(x.chunks, depth))
+    if merged != x.chunks:
+        x = x.rechunk(merged)
+    if x.dtype != work:
+        x = x.astype(work)
+    if mode == "constant" and not _holds(work, cval):
+        x = x.astype(np.float64)
+    padded = _pad_edges(x, depth, mode, cval)
+
+    def run(block, lo, hi, loc):
+        out = filter_block(block)
+        return _blocks.trim(out, lo + (0,) * len(extra_out), hi + (0,) * len(extra_out))
+
+    out = _blocks.with_halo(padded, depth, run, dtype=out_dtype if padded.dtype == work else np.float64,
+                            extra_out=extra_out)
+    crop = tuple(slice(d, d + n) for d, n in zip(depth, x.shape)) + (slice(None),) * len(extra_out)
+    out = out[crop].astype(out_dtype)
+    return out.rechunk(x.chunks + tuple((e,) for e in extra_out))
 
 
 @lru_cache(maxsize=256)
@@ -181,7 +245,7 @@ def gradient_error_bound(sigma, spacing=1.0, *, truncate=4.0, ndim=3):
     return worst
 
 
-def gaussian_filter(input, sigma, order=0, *, truncate=4.0, output=None, workers=None):
+def gaussian_filter(input, sigma, order=0, *, mode="constant", cval=0.0, truncate=4.0, output=None, workers=None):
     """Recursive Gaussian smoothing, or one first or second Gaussian derivative,
     of a chunked image or volume.
 
@@ -198,6 +262,10 @@ def gaussian_filter(input, sigma, order=0, *, truncate=4.0, output=None, workers
     order : int or sequence of int, optional
         0 (smoothing), 1 or 2 (derivative) per axis; at most one axis may have
         a non-zero order.
+    mode, cval : optional
+        The continuation of the array beyond its outer edges, as in
+        :func:`nvfiltering.gaussian_filter`; inner chunk faces are bridged by
+        the halo whatever the mode.
     truncate : float, optional
         Every chunk is filtered with a halo of ``ceil(truncate * sigma)``
         samples per axis from its neighbours (at least 1 for a derivative);
@@ -226,9 +294,15 @@ def gaussian_filter(input, sigma, order=0, *, truncate=4.0, output=None, workers
 
     Notes
     -----
-    There is no halo past the array's own edge, so the outer borders are the
-    library's zero continuation, as on the whole array. The recursive filter's
-    response is infinite: the chunked result misses its tail beyond the halo.
+    With the default border there is no halo past the array's own edge, so
+    the outer borders are the library's zero continuation, as on the whole
+    array. With another mode the array is first continued past its outer
+    edges by the halo depth as the mode says, so the outer chunks see the
+    continuation as the inner ones see their neighbours, and the bound below
+    holds with max|input| the largest magnitude of the continued array
+    (``max(max|input|, |cval|)`` for ``'constant'``); an array of one chunk
+    gets the whole-array result exactly. The recursive filter's response is
+    infinite: the chunked result misses its tail beyond the halo.
     With h the library's impulse response along an axis (measured by filtering
     a unit impulse with the library), T its absolute weight beyond the halo and
     S its whole absolute weight,
@@ -251,10 +325,16 @@ def gaussian_filter(input, sigma, order=0, *, truncate=4.0, output=None, workers
     import dask.array as da
     x = as_array(input, "input", convert=da.asarray)
     sigma, order, work, out_dtype = gaussian_filter_args(x, sigma, order)
+    border, cval = border_args(mode, cval)
     no_output_array(output)
     workers_count(workers)
     truncate = truncate_arg(truncate)
     _library_takes("gaussian_filter", _probe_shape(x.shape), work, sigma, order)
+    if border != 0 or cval != 0.0:
+        return _with_border(x, halo(sigma, order, truncate), mode, cval, work, out_dtype,
+                            lambda block: _memory.gaussian_filter(block, sigma, order, workers=1),
+                            lambda block: _memory.gaussian_filter(block, sigma, order, mode=mode, cval=cval,
+                                                                  workers=1))
 
     def run(block, lo, hi, loc):
         out = _memory.gaussian_filter(block, sigma, order, workers=1)
@@ -263,7 +343,8 @@ def gaussian_filter(input, sigma, order=0, *, truncate=4.0, output=None, workers
     return _blocks.with_halo(x, halo(sigma, order, truncate), run, dtype=out_dtype)
 
 
-def gaussian_gradient(input, sigma, spacing=1.0, *, truncate=4.0, output=None, workers=None):
+def gaussian_gradient(input, sigma, spacing=1.0, *, mode="constant", cval=0.0, truncate=4.0, output=None,
+                      workers=None):
     """Gradient in physical units of a chunked image or volume, by first
     recursive Gaussian derivatives.
 
@@ -276,6 +357,9 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, truncate=4.0, output=None, w
         axis); finite and >= 0.
     spacing : float or sequence of float, optional
         Sample distance along each array axis; finite and > 0.
+    mode, cval : optional
+        The continuation of the array beyond its outer edges, as in
+        :func:`gaussian_filter`.
     truncate : float, optional
         The halo is ``ceil(truncate * sigma / spacing)`` samples per axis (at
         least 1); finite and > 0.
@@ -305,7 +389,8 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, truncate=4.0, output=None, w
     -----
     Borders as :func:`gaussian_filter`. The chunked result differs from the
     whole-array one by at most ``gradient_error_bound(sigma, spacing,
-    truncate=truncate, ndim=input.ndim) * max|input|``.
+    truncate=truncate, ndim=input.ndim) * max|input|`` (with
+    ``max(max|input|, |cval|)`` for ``mode='constant'``).
 
     Examples
     --------
@@ -318,11 +403,18 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, truncate=4.0, output=None, w
     import dask.array as da
     x = as_array(input, "input", convert=da.asarray)
     sigma, spacing, work, out_dtype = gaussian_gradient_args(x, sigma, spacing)
+    border, cval = border_args(mode, cval)
     no_output_array(output)
     workers_count(workers)
     truncate = truncate_arg(truncate)
     _library_takes("gaussian_gradient", _probe_shape(x.shape), work, sigma, spacing)
     voxel_sigma = tuple(sigma / h for h in spacing)
+    if border != 0 or cval != 0.0:
+        return _with_border(x, halo(voxel_sigma, (1,) * x.ndim, truncate), mode, cval, work, out_dtype,
+                            lambda block: _memory.gaussian_gradient(block, sigma, spacing, workers=1),
+                            lambda block: _memory.gaussian_gradient(block, sigma, spacing, mode=mode, cval=cval,
+                                                                    workers=1),
+                            extra_out=(x.ndim,))
 
     def run(block, lo, hi, loc):
         out = _memory.gaussian_gradient(block, sigma, spacing, workers=1)

@@ -86,6 +86,77 @@ def test_gaussian_single_chunk_is_whole(nv, nvd):
     np.testing.assert_array_equal(chunked, nv.gaussian_filter(x, 2.0, (0, 1, 0)))
 
 
+BORDERS = [("constant", 40.0), ("constant", -300.5), ("nearest", 0.0), ("reflect", 0.0), ("mirror", 0.0),
+           ("wrap", 0.0)]
+
+
+@pytest.mark.parametrize("mode, cval", BORDERS)
+@pytest.mark.parametrize("sigma, order, chunks", [
+    (2.0, 0, (13, 17, 20)), (1.5, (0, 1, 0), (5, 6, 7)), (2.5, (0, 0, 2), (37, 9, 45)), (1.2, (1, 0, 0), (2, 41, 9)),
+])
+def test_gaussian_modes_within_bound(nv, nvd, mode, cval, sigma, order, chunks):
+    # The outer edges get the mode, the inner faces the halo: within the bound
+    # per unit of the continued array's largest magnitude.
+    x = volume((37, 41, 45))
+    whole = nv.gaussian_filter(x, sigma, order, mode=mode, cval=cval)
+    lazy = nvd.gaussian_filter(da.from_array(x, chunks=chunks), sigma, order, mode=mode, cval=cval)
+    assert lazy.dtype == np.float32 and lazy.shape == x.shape
+    chunked = threaded(lazy)
+    assert chunked.dtype == whole.dtype == np.float32
+    bound = nvd.gaussian_error_bound(sigma, order, ndim=3) * max(255.0, abs(cval))
+    diff = np.abs(chunked.astype(np.float64) - whole).max()
+    assert 0 < diff <= bound
+    # Without the mode the outer chunks differ from the whole by far more.
+    zero = threaded(nvd.gaussian_filter(da.from_array(x, chunks=chunks), sigma, order))
+    if mode != "constant" or order == 0:
+        assert np.abs(zero.astype(np.float64) - whole).max() > 4 * bound
+
+
+def test_gaussian_modes_keep_the_chunks_and_one_chunk_is_whole(nv, nvd):
+    x = RNG.normal(size=(23, 31)) * 50
+    for mode, cval in BORDERS:
+        lazy = nvd.gaussian_filter(da.from_array(x, chunks=(9, 10)), 1.5, (0, 1), mode=mode, cval=cval)
+        # The default border's chunks: those of the input, the last row of
+        # 5 (less than the halo of 6) merged with its neighbour.
+        assert lazy.chunks == nvd.gaussian_filter(da.from_array(x, chunks=(9, 10)), 1.5, (0, 1)).chunks
+        assert lazy.chunks == ((9, 14), (10, 10, 11))
+        whole = nv.gaussian_filter(x, 1.5, (0, 1), mode=mode, cval=cval)
+        bound = nvd.gaussian_error_bound(1.5, (0, 1), ndim=2, dtype=np.float64) * max(np.abs(x).max(), abs(cval))
+        assert np.abs(threaded(lazy) - whole).max() <= bound
+        one = nvd.gaussian_filter(da.from_array(x, chunks=-1), 1.5, (0, 1), mode=mode, cval=cval)
+        np.testing.assert_array_equal(threaded(one), whole)
+
+
+def test_gaussian_uint8_with_a_fractional_cval(nv, nvd):
+    # uint8 cannot hold the constant: the continuation is made in float64.
+    x = volume((19, 23, 17))
+    for cval in (2.5, -1.0, 300.0):
+        whole = nv.gaussian_filter(x, 1.3, mode="constant", cval=cval)
+        chunked = threaded(nvd.gaussian_filter(da.from_array(x, chunks=(7, 8, 6)), 1.3, mode="constant", cval=cval))
+        assert chunked.dtype == np.float32
+        assert np.abs(chunked.astype(np.float64) - whole).max() <= (
+            nvd.gaussian_error_bound(1.3, ndim=3) * max(255.0, abs(cval)))
+
+
+@pytest.mark.parametrize("mode, cval", BORDERS)
+def test_gradient_modes_within_bound(nv, nvd, mode, cval):
+    x = volume((29, 33, 35))
+    whole = nv.gaussian_gradient(x, 1.5, (2.0, 1.0, 0.5), mode=mode, cval=cval)
+    lazy = nvd.gaussian_gradient(da.from_array(x, chunks=(10, 12, 9)), 1.5, (2.0, 1.0, 0.5), mode=mode, cval=cval)
+    assert lazy.shape == x.shape + (3,) and lazy.dtype == np.float32
+    bound = nvd.gradient_error_bound(1.5, (2.0, 1.0, 0.5), ndim=3) * max(255.0, abs(cval))
+    assert 0 < np.abs(threaded(lazy).astype(np.float64) - whole).max() <= bound
+
+
+def test_modes_are_checked_when_called(nvd):
+    x = da.zeros((8, 8), np.float32, chunks=4)
+    for function in (nvd.gaussian_filter, nvd.gaussian_gradient):
+        with pytest.raises(ValueError, match="mode"):
+            function(x, 1.0, mode="symmetric")
+        with pytest.raises(ValueError, match="cval"):
+            function(x, 1.0, cval=float("nan"))
+
+
 @pytest.mark.parametrize("sigma, spacing", [(2.0, 1.0), (1.5, (2.0, 1.0, 0.5))])
 def test_gradient_within_bound(nv, nvd, sigma, spacing):
     x = volume((29, 33, 35))
