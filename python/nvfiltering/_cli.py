@@ -221,10 +221,17 @@ def cmd_label(args):
         kwargs["min_size"] = args.min_size
     if axes is not None and any(a in "tc" for a in axes):
         raise Failure("label: an image with t or c axes; give a level of 2 or 3 spatial axes")
-    labels, count = nvd.label(x, **kwargs)
+    labels, _ = nvd.label(x, **kwargs)
     write_result(labels, args, axes=axes, scale=scale, kind="labels")
-    if not args.quiet:
-        print(f"{int(count)} components")
+    # Labels are numbered 1 to count: the count is the largest label as
+    # written (computing the lazy count as well would label everything twice).
+    if args.ome:
+        from .ome import from_ome_zarr
+        written = from_ome_zarr(args.output)[0]
+    else:
+        import dask.array as da
+        written = da.from_zarr(args.output)
+    print(f"{int(written.max().compute()) if written.size else 0} components")
     return 0
 
 

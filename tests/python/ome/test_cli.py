@@ -93,7 +93,12 @@ def test_pyramid_and_info(tmp_path, capsys, source, volume):
     assert (axes, scale) == ("zyx", (2.0, 0.5, 0.5))
     level1 = ome.from_ome_zarr(out, 1)[0].compute()
     assert level1.tobytes() == nvf.pyramid_down(volume, axes=(1, 2)).tobytes()
-    info = ok(cli("info", out)).stdout
+    # info in a subprocess once, in this process for the other input
+    if source.suffix == ".tif":
+        info = ok(cli("info", out)).stdout
+    else:
+        assert run(capsys, "info", out) == 0
+        info = capsys.readouterr().out
     assert "axes zyx" in info and "uint8" in info and "scale (2.0, 1.0, 1.0)" in info
     assert run(capsys, "info", source) == 0
     assert "(11, 30, 27)" in capsys.readouterr().out
@@ -194,14 +199,15 @@ def test_debug_raises(tmp_path):
     assert not (tmp_path / "o.zarr").exists()
 
 
-def test_overwrite_replaces(tmp_path, volume):
+def test_overwrite_replaces(tmp_path, capsys, volume):
     np.save(tmp_path / "v.npy", volume)
     (tmp_path / "o.zarr").mkdir()
-    ok(cli("smooth", tmp_path / "v.npy", tmp_path / "o.zarr", "--sigma", "1", "--overwrite", "--chunks", "64"))
+    assert run(capsys, "smooth", tmp_path / "v.npy", tmp_path / "o.zarr", "--sigma", "1", "--overwrite",
+               "--chunks", "64") == 0
     np.testing.assert_array_equal(read(tmp_path / "o.zarr"), nvf.gaussian_filter(volume, 1.0))
 
 
-def test_killed_run_leaves_no_output(tmp_path):
+def test_killed_run_leaves_no_output(tmp_path, capsys):
     """A pyramid run killed while it writes leaves nothing under OUT (only its
     hidden work folder beside it), and the next run succeeds."""
     np.save(tmp_path / "v.npy", np.zeros((384, 384), np.uint8))
@@ -216,5 +222,5 @@ def test_killed_run_leaves_no_output(tmp_path):
     proc.send_signal(signal.SIGKILL)
     proc.wait()
     assert not out.exists()
-    ok(cli("pyramid", tmp_path / "v.npy", out, "--chunks", "128"))
+    assert run(capsys, "pyramid", tmp_path / "v.npy", out, "--chunks", "128") == 0
     assert ome.from_ome_zarr(out)[0].shape == (384, 384)
