@@ -246,9 +246,12 @@ def cmd_pyramid(args):
         spatial = [s for s, a in zip(scale, axes) if a in "zyx"]
     else:
         spatial = None
-    to_ome_zarr(x, args.output, axes=axes, scale=spatial, kind="labels" if args.labels else "image",
-                levels=args.levels, chunks=_ome_chunks(args), version=args.version,
-                overwrite=args.overwrite, progress=args.progress)
+    try:
+        to_ome_zarr(x, args.output, axes=axes, scale=spatial, kind="labels" if args.labels else "image",
+                    levels=args.levels, chunks=_ome_chunks(args), version=args.version,
+                    overwrite=args.overwrite, progress=args.progress)
+    except TypeError as e:
+        raise Failure(str(e).replace("write integer labels with kind='labels'", "give --labels for integer labels"))
     return 0
 
 

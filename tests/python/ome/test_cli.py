@@ -145,7 +145,7 @@ BAD = [
     (["smooth", "{badtif}", "{out}", "--sigma", "1"], 1, "not a readable TIFF"),
     (["smooth", "{floats}", "{out}", "--sigma", "1", "--mode", "wrap"], 1, "mode"),
     (["label", "{floats}", "{out}"], 1, "float"),
-    (["pyramid", "{int32}", "{out}"], 1, "uint8, uint16"),
+    (["pyramid", "{int32}", "{out}"], 1, "--labels"),
     (["smooth", "{npy}", "{exists}", "--sigma", "1"], 1, "--overwrite"),
     (["smooth", "{broken}", "{out}", "--sigma", "1"], 1, ""),
     (["smooth", "{npy}", "{out}"], 2, "--sigma"),
