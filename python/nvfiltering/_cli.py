@@ -190,7 +190,7 @@ def cmd_smooth(args):
     kwargs = {}
     if args.mode is not None:
         if "mode" not in inspect.signature(nvd.gaussian_filter).parameters:
-            raise Failure("--mode: this version's gaussian_filter has only its default border handling")
+            raise Failure("--mode: this version's gaussian_filter has only its default border handling (zeros)")
         kwargs["mode"] = args.mode
     y = nvd.gaussian_filter(x, args.sigma, axes=_spatial(x, axes), **kwargs)
     write_result(y, args, axes=axes, scale=scale)
@@ -300,7 +300,8 @@ def parser():
     s.set_defaults(run=cmd_info)
     s = sub.add_parser("smooth", parents=[common, io, ome], help="Gaussian smoothing (float32 out)")
     s.add_argument("--sigma", type=_positive_float, required=True)
-    s.add_argument("--mode", default=None, help="border handling, where gaussian_filter takes mode=")
+    s.add_argument("--mode", default=None,
+                   help="continuation beyond the borders: constant (default, zeros), nearest, reflect, mirror, wrap")
     s.set_defaults(run=cmd_smooth)
     s = sub.add_parser("gradient", parents=[common, io, ome], help="Gaussian gradient (last axis: components)")
     s.add_argument("--sigma", type=float, required=True)

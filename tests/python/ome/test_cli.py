@@ -71,6 +71,20 @@ def test_smooth(tmp_path, source, volume):
     np.testing.assert_array_equal(read(tmp_path / "out.zarr"), expected)
 
 
+def test_smooth_mode(tmp_path, volume):
+    """--mode reaches gaussian_filter where it takes mode= (else it is refused)."""
+    np.save(tmp_path / "v.npy", volume)
+    r = cli("smooth", tmp_path / "v.npy", tmp_path / "m.zarr", "--sigma", "1.5", "--mode", "reflect",
+            "--chunks", "16")
+    try:
+        expected = nvd.gaussian_filter(dask_array.from_array(volume, chunks=16), 1.5, mode="reflect").compute()
+    except TypeError:
+        assert r.returncode == 1 and "--mode" in r.stderr
+        return
+    ok(r)
+    np.testing.assert_array_equal(read(tmp_path / "m.zarr"), expected)
+
+
 def test_gradient(tmp_path, source, volume):
     ok(cli("gradient", source, tmp_path / "g.zarr", "--sigma", "1", "--chunks", "64"))
     np.testing.assert_array_equal(read(tmp_path / "g.zarr"), nvf.gaussian_gradient(volume, 1.0))
@@ -143,7 +157,7 @@ BAD = [
     (["smooth", "{missing}", "{out}", "--sigma", "1"], 1, "no such file"),
     (["smooth", "{text}", "{out}", "--sigma", "1"], 1, "not a TIFF"),
     (["smooth", "{badtif}", "{out}", "--sigma", "1"], 1, "not a readable TIFF"),
-    (["smooth", "{floats}", "{out}", "--sigma", "1", "--mode", "wrap"], 1, "mode"),
+    (["smooth", "{npy}", "{out}", "--sigma", "1", "--mode", "sideways"], 1, "mode"),
     (["label", "{floats}", "{out}"], 1, "float"),
     (["pyramid", "{int32}", "{out}"], 1, "--labels"),
     (["smooth", "{npy}", "{exists}", "--sigma", "1"], 1, "--overwrite"),
