@@ -238,3 +238,17 @@ def test_killed_run_leaves_no_output(tmp_path, capsys):
     assert not out.exists()
     assert run(capsys, "pyramid", tmp_path / "v.npy", out, "--chunks", "128") == 0
     assert ome.from_ome_zarr(out)[0].shape == (384, 384)
+
+
+def test_on_a_cluster(tmp_path, volume):
+    """--scheduler: the command's tasks run on a running dask.distributed
+    cluster (here one worker thread in this process, reached over TCP)."""
+    distributed = pytest.importorskip("distributed")
+    np.save(tmp_path / "v.npy", volume)
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=False, protocol="tcp",
+                                  dashboard_address=None) as cluster:
+        ok(cli("pyramid", tmp_path / "v.npy", tmp_path / "p.zarr", "--chunks", "8",
+               "--scheduler", cluster.scheduler_address))
+        assert any(p.startswith("nvf-write") for p in cluster.scheduler.task_prefixes), "nothing ran on the cluster"
+    level1 = ome.from_ome_zarr(tmp_path / "p.zarr", 1)[0].compute()
+    assert level1.tobytes() == nvf.pyramid_down(volume).tobytes()
