@@ -1,10 +1,18 @@
 # Type stubs of the package: the public functions and classes.
 from typing import Literal, Sequence, Tuple, Union
 
+from typing_extensions import disjoint_base
+
 import numpy as np
 import numpy.typing as npt
 
 from . import fft as fft
+
+__all__ = [
+    "Error", "Kernel", "__version__", "dilate", "erode", "fft", "gaussian_filter", "gaussian_gradient",
+    "grey_closing", "grey_dilation", "grey_erosion", "grey_opening", "label", "pyramid_down", "pyramid_kernel",
+    "regional_maxima", "separable_filter",
+]
 
 __version__: str
 
@@ -15,6 +23,7 @@ _Axes = Union[int, Sequence[int], None]
 class Error(Exception):
     class_path: str
 
+@disjoint_base
 class Kernel:
     def __init__(self, values: Sequence[float], center: int = 0) -> None: ...
     @property

@@ -26,7 +26,9 @@ MAX_FFT_ELEMENTS = 2**31 - 1
 # ---------------------------------------------------------------- arguments of every function
 
 def workers_count(workers):
-    """Threads for one call, with scipy.fft's meaning of ``workers``."""
+    """Threads for one call, with scipy.fft's meaning of ``workers``: -1 is
+    every CPU this process may run on (its affinity mask, as ``taskset`` or a
+    container's CPU set leave it), -2 one fewer, and so on."""
     if workers is None:
         return 1
     if isinstance(workers, (bool, np.bool_)) or not isinstance(workers, numbers.Integral):
@@ -36,11 +38,23 @@ def workers_count(workers):
         return w
     if w == 0:
         raise ValueError("workers: 0 is not a thread count (None or 1: one thread, -1: all cores)")
-    cores = os.cpu_count() or 1
+    cores = _usable_cpus()
     n = cores + 1 + w
     if n < 1:
-        raise ValueError(f"workers: {w} counts back past the {cores} cores of this machine")
+        raise ValueError(f"workers: {w} counts back past the {cores} CPUs this process may run on")
     return n
+
+
+def _usable_cpus():
+    """The CPUs this process may run on (asked at every call: the affinity
+    mask can change while the process runs)."""
+    count = getattr(os, "process_cpu_count", None)  # Python 3.13 and later
+    if count is not None:
+        return count() or 1
+    try:
+        return len(os.sched_getaffinity(0)) or 1
+    except (AttributeError, OSError):  # no affinity masks on this platform
+        return os.cpu_count() or 1
 
 
 def as_array(x, name, convert=None):

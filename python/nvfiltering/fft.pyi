@@ -4,6 +4,9 @@ from typing import Literal, Sequence, Tuple
 import numpy as np
 import numpy.typing as npt
 
+__all__ = ["fft", "ifft", "fft2", "ifft2", "fftn", "ifftn", "rfft", "irfft", "rfft2", "irfft2", "rfftn", "irfftn",
+           "next_fast_len", "fftn_split"]
+
 _Norm = Literal["backward", "ortho", "forward"] | None
 
 def fft(x: npt.ArrayLike, axis: int = -1, *, n: int | None = None, norm: _Norm = None,
