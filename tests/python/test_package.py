@@ -30,6 +30,8 @@ def stub_names(path):
 
 
 class TestStubsAndDocs:
+    # ast.parse can fail when several threads parse at once (CPython 3.11).
+    @pytest.mark.thread_unsafe(reason="ast.parse fails when threads parse at once (seen on CPython 3.11)")
     def test_every_name_the_stubs_declare_exists(self):
         assert (PACKAGE / "py.typed").exists()
         top = stub_names(PACKAGE / "__init__.pyi")
