@@ -218,11 +218,11 @@ void run(FuzzedDataProvider& in) {
             // only; a long continuation leaves nothing of it at the line.
             const std::size_t reach = static_cast<std::size_t>(std::ceil(30.0 * sigma)) + 30;
             const std::vector<double> cont = continuedLine(x, reach, mode, borderValue, B, a1, a2, a3, M, type);
-            // The periodic modes (reflect, mirror, wrap) solve for their start
-            // states over one period; that system loses precision as sigma
-            // grows (docs/recursive.md: within 1e-13 (1 + sigma)^4 of the
-            // largest magnitude in double).
-            const double periodic = mode >= 2 ? 1e-13 * grow * grow * (scaleIn + scaleOut) : 0.0;
+            // The modes' start states (the periodic system, the steady state of
+            // a constant) lose precision as sigma nears the limit
+            // (docs/recursive.md: within 1e-13 (1 + sigma)^4 of the largest
+            // magnitude, the continuation value included, in double).
+            const double periodic = 1e-13 * grow * grow * (scaleIn + scaleOut + std::abs(borderValue));
             const double scale =
                 std::max(tolerance + (floatOut ? 1e-5 : 1e-11) * grow * std::abs(borderValue), periodic);
             for (unsigned int k = 0; k < n; ++k) {
