@@ -173,12 +173,12 @@ class TestAnyLength:
         assert_close(nfft.ifftn(x, axes=axes, norm="ortho"),
                      np.fft.ifftn(x.astype(np.complex128), axes=axes, norm="ortho"), n, single)
         r = x.real.copy()
-        spec = nfft.rfftn(r, axes=axes)
+        spectrum = nfft.rfftn(r, axes=axes)
         ref = np.fft.rfftn(r.astype(np.float64), axes=axes)
-        assert spec.shape == ref.shape
-        assert_close(spec, ref, n, single)
+        assert spectrum.shape == ref.shape
+        assert_close(spectrum, ref, n, single)
         s = [shape[a] for a in (axes if axes is not None else range(len(shape)))]
-        back = nfft.irfftn(spec, s=s, axes=axes)
+        back = nfft.irfftn(spectrum, s=s, axes=axes)
         assert_close(back, r, n, single)
         assert_close(back, np.fft.irfftn(ref, s=s, axes=axes if axes is not None else range(len(shape))), n,
                      single)
@@ -190,10 +190,10 @@ class TestAnyLength:
         assert_close(nfft.fft(x, n=17, axis=1), np.fft.fft(x, n=17, axis=1), 17, False)
         r = x.real
         assert_close(nfft.rfft2(r, s=(9, 8)), np.fft.rfft2(r, s=(9, 8)), 9, False)
-        spec = np.fft.rfft2(r)
-        assert_close(nfft.irfft2(spec, s=(10, 7)), np.fft.irfft2(spec, s=(10, 7)), 10, False)
-        assert_close(nfft.irfft(spec, n=11), np.fft.irfft(spec, n=11), 11, False)
-        assert_close(nfft.irfftn(spec), np.fft.irfftn(spec), 12, False)
+        spectrum = np.fft.rfft2(r)
+        assert_close(nfft.irfft2(spectrum, s=(10, 7)), np.fft.irfft2(spectrum, s=(10, 7)), 10, False)
+        assert_close(nfft.irfft(spectrum, n=11), np.fft.irfft(spectrum, n=11), 11, False)
+        assert_close(nfft.irfftn(spectrum), np.fft.irfftn(spectrum), 12, False)
 
     def test_real_equals_the_first_half_of_the_complex_transform(self):
         for n in (1, 2, 9, 16, 31):
@@ -208,16 +208,16 @@ class TestAnyLength:
         assert nfft.fftn(y, output=y) is y
         np.testing.assert_array_equal(y, one)
         r = x.real.copy()
-        spec = nfft.rfftn(r)
-        np.testing.assert_array_equal(nfft.rfftn(r, workers=-1), spec)
-        np.testing.assert_array_equal(nfft.irfftn(spec, s=r.shape, workers=2), nfft.irfftn(spec, s=r.shape))
-        out = np.empty(spec.shape, spec.dtype)
+        spectrum = nfft.rfftn(r)
+        np.testing.assert_array_equal(nfft.rfftn(r, workers=-1), spectrum)
+        np.testing.assert_array_equal(nfft.irfftn(spectrum, s=r.shape, workers=2), nfft.irfftn(spectrum, s=r.shape))
+        out = np.empty(spectrum.shape, spectrum.dtype)
         assert nfft.rfftn(r, output=out) is out
-        np.testing.assert_array_equal(out, spec)
+        np.testing.assert_array_equal(out, spectrum)
         # The inverse leaves its input unchanged.
-        kept = spec.copy()
-        nfft.irfftn(spec, s=r.shape)
-        np.testing.assert_array_equal(spec, kept)
+        kept = spectrum.copy()
+        nfft.irfftn(spectrum, s=r.shape)
+        np.testing.assert_array_equal(spectrum, kept)
 
     def test_errors(self):
         with pytest.raises(TypeError, match="complex"):
