@@ -59,11 +59,7 @@ def pyramid_down(input, *, output=None, workers=None, axes=None):
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
 
     Returns
     -------
@@ -156,11 +152,7 @@ def separable_filter(input, kernels, *, output=None, workers=None, vectors=None,
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
     vectors : bool, optional
         True: the last axis holds three-vector components (float32 only).
         False: a scalar image. None (default): the reading of earlier

@@ -145,11 +145,9 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, mode="constant", cval=0.0, o
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in
+        :func:`gaussian_filter`; ``out[..., i]`` is the derivative along
+        ``axes[i]``.
 
     Returns
     -------

@@ -60,11 +60,7 @@ def dilate(input, *, iterations=1, output=None, workers=None, axes=None):
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
 
     Returns
     -------
@@ -109,11 +105,7 @@ def erode(input, *, iterations=1, output=None, workers=None, axes=None):
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
 
     Returns
     -------
@@ -184,11 +176,7 @@ def grey_dilation(input, *, iterations=1, output=None, workers=None, axes=None):
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
 
     Returns
     -------
@@ -232,11 +220,7 @@ def grey_erosion(input, *, iterations=1, output=None, workers=None, axes=None):
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
 
     Returns
     -------
@@ -278,11 +262,7 @@ def grey_opening(input, *, iterations=1, output=None, workers=None, axes=None):
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
 
     Returns
     -------
@@ -325,11 +305,7 @@ def grey_closing(input, *, iterations=1, output=None, workers=None, axes=None):
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
 
     Returns
     -------
@@ -376,11 +352,7 @@ def regional_maxima(input, *, output=None, workers=None, axes=None):
     workers : int, optional
         Threads, as in :func:`gaussian_filter`.
     axes : int or sequence of int, optional
-        The axes to filter (1 to 3 of them, in any order; per-axis arguments
-        follow that order); every other axis is a batch axis and each item
-        (an index along every batch axis) is filtered on its own, bit for bit
-        as alone (arrays of up to 5 dimensions; items run side by side under
-        ``workers``). Default: every axis (at most 3).
+        The axes to filter, the others batch axes, as in :func:`gaussian_filter`.
 
     Returns
     -------
