@@ -3,10 +3,15 @@
 second, the peak memory of every worker, the speed-up of two workers over one,
 and the same jobs with dask-image's gaussian_filter and label on the same chunks.
 
-Not run by the tests. Example (the issue's sizes; needs about 12 GiB of disk):
+Not run by the tests. Example (needs about 12 GiB of disk for the first):
 
     python bench/dask/bench_chunked.py --shape 2048 1024 1024 --memory-limit 1GiB
     python bench/dask/bench_chunked.py --shape 1024 1024 1024 --ops gaussian label
+
+Worker configurations are PROCESSESxTHREADS (default 1x2, 1x1 and 2x1: one
+process of two threads, and one against two processes of one thread), the
+library at workers=1 in every task. Before the Dask runs, the floor: the same
+chunks read, filtered and written by a plain loop on one and on two threads.
 
 Every result is written to a Zarr store on disk (uncompressed unless
 --compress), so the volume may be larger than the workers' memory; with
@@ -36,7 +41,10 @@ def parse():
     p.add_argument("--chunks", type=int, default=128)
     p.add_argument("--sigma", type=float, default=2.0)
     p.add_argument("--memory-limit", default="1GiB")
-    p.add_argument("--workers", type=int, nargs="+", default=[1, 2])
+    p.add_argument("--workers", nargs="+", default=["1x2", "1x1", "2x1"],
+                   help="worker configurations, PROCESSESxTHREADS (a bare number means N processes of one thread)")
+    p.add_argument("--floor", choices=["yes", "no"], default="yes",
+                   help="first time a loop without Dask over the same chunks (read, filter, write), one and two threads")
     p.add_argument("--ops", nargs="+", default=["gaussian", "label"], choices=["gaussian", "label"])
     p.add_argument("--peers", choices=["yes", "no"], default="yes", help="also time dask-image")
     p.add_argument("--peer-ops", nargs="*", default=None, choices=["gaussian", "label"],
@@ -145,11 +153,60 @@ def job(name, impl, source, sigma):
     return labels.astype(np.uint32) if labels.dtype != np.uint32 else labels
 
 
+def config(text):
+    """``"PxT"`` (P worker processes of T threads) or ``"P"`` (threads 1) as ``(P, T)``."""
+    procs, _, threads = str(text).partition("x")
+    return int(procs), int(threads or 1)
+
+
+def floor(args, src_path, out_path, threads):
+    """The machine's floor for the Gaussian job: every chunk read from the Zarr
+    store once, grown by the halo with zeros (the same filtering work as a
+    chunk with its neighbours' rims), filtered by the library in one call
+    (workers=1) and its interior written as float32 to a Zarr store of the same
+    chunks (or dropped), with no Dask at all, on `threads` threads. Returns
+    wall seconds and process CPU seconds."""
+    import concurrent.futures
+    import itertools
+    import zarr
+    import nvfiltering as nvf
+    import nvfiltering.dask._gaussian as chunked
+
+    src = zarr.open_array(str(src_path), mode="r")
+    depth = chunked.halo((args.sigma,) * 3, (0, 0, 0), 4.0)
+    shutil.rmtree(out_path, ignore_errors=True)
+    out = None
+    if args.sink == "zarr":
+        out = zarr.create_array(str(out_path), shape=src.shape, chunks=src.chunks, dtype=np.float32,
+                                compressors=None if not args.compress else "auto")
+    grid = [range(0, n, c) for n, c in zip(src.shape, src.chunks)]
+
+    def one(start):
+        region = tuple(slice(s, min(s + c, n)) for s, c, n in zip(start, src.chunks, src.shape))
+        chunk = src[region]
+        grown = np.zeros(tuple(n + 2 * d for n, d in zip(chunk.shape, depth)), np.uint8)
+        grown[tuple(slice(d, d + n) for d, n in zip(depth, chunk.shape))] = chunk
+        result = nvf.gaussian_filter(grown, args.sigma, workers=1)
+        interior = np.ascontiguousarray(result[tuple(slice(d, d + n) for d, n in zip(depth, chunk.shape))])
+        if out is not None:
+            out[region] = interior
+
+    cpu0 = time.process_time()
+    start = time.perf_counter()
+    with concurrent.futures.ThreadPoolExecutor(threads) as pool:
+        list(pool.map(one, itertools.product(*grid)))
+    seconds = time.perf_counter() - start
+    cpu = time.process_time() - cpu0
+    shutil.rmtree(out_path, ignore_errors=True)
+    return seconds, cpu
+
+
 def run_one(name, impl, workers, args, src_path, out_path, limit):
     import dask.array as da
     from distributed import Client, LocalCluster
 
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, memory_limit=args.memory_limit,
+    workers, threads = config(workers)
+    with LocalCluster(n_workers=workers, threads_per_worker=threads, processes=True, memory_limit=args.memory_limit,
                       dashboard_address=None, silence_logs=50) as cluster, Client(cluster) as client:
         source = da.from_zarr(str(src_path))
         result = job(name, impl, source, args.sigma)
@@ -199,6 +256,14 @@ def main():
         make_input(src, tuple(args.shape), args.chunks)
         print(f"input written in {time.perf_counter() - start:.1f} s", flush=True)
 
+    floors = {}
+    if args.floor == "yes" and "gaussian" in args.ops:
+        for threads in (1, 2):
+            floors[threads] = floor(args, src, work / "out.zarr", threads)
+            seconds, cpu = floors[threads]
+            print(f"floor     no Dask      {threads} thread(s): {seconds:8.1f} s  {voxels / seconds / 1e6:8.1f} "
+                  f"Mvoxel/s  CPU {cpu:.1f} s  ({args.sink})", flush=True)
+
     impls = ["nvfiltering"] + (["dask-image"] if args.peers == "yes" else [])
     rows = []
     for name in args.ops:
@@ -219,21 +284,27 @@ def main():
         print(f"| {name} | {impl} | {workers} | {seconds:.1f} | {voxels / seconds / 1e6:.1f} | "
               + ", ".join(f"{p / 2**20:.0f} MiB" for p in peaks) + " | " + ", ".join(f"{c:.1f}" for c in cpu)
               + f" | {'yes' if max(peaks) <= limit else 'NO'} | {status} |")
-    ok = {(n, i, w): (s, c) for n, i, w, s, _, c, st in rows if st == "ok"}
+    ok = {(n, i, config(w)): (s, c) for n, i, w, s, _, c, st in rows if st == "ok"}
     print()
     # Wall clock, and the speed-up the CPU seconds allow (one worker's total over
     # the busiest of two): on a shared machine the second is the one to trust.
     for name in args.ops:
         for impl in impls:
-            if (name, impl, 1) in ok and (name, impl, 2) in ok:
-                (s1, c1), (s2, c2) = ok[(name, impl, 1)], ok[(name, impl, 2)]
+            if (name, impl, (1, 1)) in ok and (name, impl, (2, 1)) in ok:
+                (s1, c1), (s2, c2) = ok[(name, impl, (1, 1))], ok[(name, impl, (2, 1))]
                 print(f"{name} {impl}: two workers {s1 / s2:.2f}x one by wall clock, "
                       f"{sum(c1) / max(c2):.2f}x by CPU seconds")
         for w in args.workers:
+            w = config(w)
             if (name, "nvfiltering", w) in ok and (name, "dask-image", w) in ok:
                 (sn, cn), (sp, cp) = ok[(name, "nvfiltering", w)], ok[(name, "dask-image", w)]
-                print(f"{name}, {w} worker(s): nvfiltering {sp / sn:.2f}x faster than dask-image by wall clock, "
+                print(f"{name}, {w[0]}x{w[1]}: nvfiltering {sp / sn:.2f}x faster than dask-image by wall clock, "
                       f"{sum(cp) / sum(cn):.2f}x by CPU seconds")
+            threads = w[0] * w[1]
+            if name == "gaussian" and (name, "nvfiltering", w) in ok and threads in floors:
+                (sn, cn), (sf, cf) = ok[(name, "nvfiltering", w)], floors[threads]
+                print(f"gaussian, {w[0]}x{w[1]}: {sn / sf:.2f}x the floor of {threads} thread(s) by wall clock, "
+                      f"{sum(cn) / cf:.2f}x by CPU seconds")
     if not args.keep_input:
         shutil.rmtree(src, ignore_errors=True)
 

@@ -133,12 +133,17 @@ def with_halo(x, depth, func, *, dtype, out_chunks=None, extra_out=(), meta=None
 
 
 def trim(result, lo, hi):
-    """Cut the halo (lo/hi per axis, in the result's own samples) off a block's result."""
+    """Cut the halo (lo/hi per axis, in the result's own samples) off a block's
+    result. The interior is copied out whenever a halo is cut: a view would
+    keep the whole grown block alive behind a chunk that Dask counts at the
+    interior's size, so a worker would hold more memory than it accounts for."""
+    if not any(lo) and not any(hi):
+        return result
     index = []
     for a in range(len(lo)):
         stop = result.shape[a] - hi[a]
         index.append(slice(lo[a], stop))
-    return result[tuple(index)]
+    return result[tuple(index)].copy()
 
 
 def ceil_int(v):

@@ -106,7 +106,9 @@ def _resample(x, kernels, out_shape, vector, call):
             cut.append(slice(o0 - offset, o1 - offset))
         out = np.empty(tuple(shape) + tail, block.dtype)
         call(block, out)
-        return out[tuple(cut)]
+        part = out[tuple(cut)]
+        # A copy, so that the grown block is not kept alive behind the chunk.
+        return part if part.shape == out.shape else part.copy()
 
     return _blocks.with_halo(x, depth, run, dtype=x.dtype, out_chunks=out_chunks)
 

@@ -1,0 +1,124 @@
+"""Memory as Dask sees it: every chunk a halo filter returns owns exactly the
+bytes Dask counts for it (no view that keeps a grown block alive), and a
+volume larger than the workers' memory runs through workers with a memory
+limit without any of them pausing or being restarted."""
+
+import os
+import pathlib
+import time
+
+import numpy as np
+import pytest
+
+da = pytest.importorskip("dask.array")
+
+import nvfiltering.dask as nvd  # noqa: E402
+
+
+def nvd_kernel():
+    import nvfiltering
+    return nvfiltering.Kernel([0.25, 0.5, 0.25])
+
+
+def held(array):
+    """The bytes an array keeps alive: those of the buffer at the root of its views."""
+    root = array
+    while isinstance(root, np.ndarray) and root.base is not None:
+        root = root.base
+    return root.nbytes if isinstance(root, np.ndarray) else memoryview(root).nbytes
+
+
+CALLS = {
+    "gaussian": lambda x: nvd.gaussian_filter(x, 1.5),
+    "gaussian_nearest": lambda x: nvd.gaussian_filter(x, 1.5, mode="nearest"),
+    "gradient": lambda x: nvd.gaussian_gradient(x, 1.0),
+    "dilate": lambda x: nvd.dilate(x > 100, iterations=2),
+    "grey_closing": lambda x: nvd.grey_closing(x, iterations=2),
+    "regional_maxima": lambda x: nvd.regional_maxima(x),
+    "separable": lambda x: nvd.separable_filter(x, [nvd_kernel()] * 3, vectors=False),
+    "pyramid": lambda x: nvd.pyramid_down(x),
+}
+
+
+@pytest.mark.parametrize("name", sorted(CALLS))
+def test_chunks_own_their_memory(name):
+    from dask.callbacks import Callback
+
+    a = np.random.default_rng(1).integers(0, 200, (27, 31, 33), dtype=np.uint8)
+    result = CALLS[name](da.from_array(a, chunks=(9, 11, 10)))
+    seen = []
+
+    def check(key, value, dsk, state, id):
+        # The input's own tasks (slices of the source array) are Dask's; the
+        # library's tasks carry its prefix.
+        name_of = key[0] if isinstance(key, tuple) else key
+        if str(name_of).startswith("nvf-") and isinstance(value, np.ndarray):
+            seen.append(str(name_of))
+            assert held(value) <= value.nbytes, f"{key}: {value.shape} keeps {held(value)} bytes alive"
+
+    with Callback(posttask=check):
+        result.compute(scheduler="sync")
+    assert seen, "no task of the library was checked"
+
+
+def test_larger_than_memory_without_pausing(tmp_path):
+    """A volume that with its float32 result is larger than the workers'
+    memory together, Zarr in and out, through two workers of 384 MiB: none
+    pauses, none is restarted, and the stored result is the in-memory one."""
+    distributed = pytest.importorskip("distributed")
+    zarr = pytest.importorskip("zarr")
+    import cloudpickle
+    import logging
+    import nvfiltering
+    import workersetup
+
+    shape, chunks = (768, 512, 512), (128, 128, 128)
+
+    def block(block_info=None):
+        (z0, z1), (y0, y1), (x0, x1) = block_info[None]["array-location"]
+        rng = np.random.default_rng(z0 * 7919 + y0 * 104729 + x0)
+        return rng.integers(0, 256, (z1 - z0, y1 - y0, x1 - x0), dtype=np.uint8)
+
+    source = da.map_blocks(block, dtype=np.uint8, chunks=da.core.normalize_chunks(chunks, shape),
+                           meta=np.empty((0, 0, 0), np.uint8))
+    source.to_zarr(str(tmp_path / "in.zarr"))
+    limit = 384 * 2**20
+    assert np.prod(shape) * (1 + 4) > 2 * limit
+
+    cloudpickle.register_pickle_by_value(workersetup)
+    parent = str(pathlib.Path(nvfiltering.__file__).resolve().parents[1])
+    os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [parent, os.environ.get("PYTHONPATH")]))
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                  memory_limit=limit, silence_logs=logging.WARNING) as cluster, \
+            distributed.Client(cluster) as client:
+        client.register_plugin(workersetup.setup_plugin(str(pathlib.Path(__file__).parents[3] / "python"
+                                                            / "nvfiltering")))
+        pids = client.run(os.getpid)
+        statuses = set()
+
+        def watch(dask_worker):
+            return str(dask_worker.status)
+
+        stored = da.to_zarr(nvd.gaussian_filter(da.from_zarr(str(tmp_path / "in.zarr")), 2.0),
+                            str(tmp_path / "out.zarr"), compute=False,
+                            zarr_array_kwargs={"compressors": None})
+        future = client.compute(stored)
+        while not future.done():
+            statuses.update(client.run(watch).values())
+            time.sleep(0.2)
+        future.result()
+        assert client.run(os.getpid) == pids, "a worker was restarted"
+        assert statuses <= {"Status.running"}, f"worker states seen: {statuses}"
+        warnings = [message for records in client.get_worker_logs().values() for level, message in records
+                    if level in ("WARNING", "ERROR", "CRITICAL")]
+        assert not [m for m in warnings if "paus" in m.lower() or "memory" in m.lower()], warnings
+
+    out = zarr.open_array(str(tmp_path / "out.zarr"), mode="r")
+    assert out.shape == shape and out.dtype == np.float32
+    # One chunk away from every edge against the whole-array filter of its neighbourhood.
+    region = tuple(slice(128, 256) for _ in shape)
+    around = tuple(slice(0, 384) for _ in shape)
+    src = zarr.open_array(str(tmp_path / "in.zarr"), mode="r")[around]
+    whole = nvfiltering.gaussian_filter(src, 2.0)[region]
+    bound = nvd.gaussian_error_bound(2.0, ndim=3) * 255
+    assert np.abs(out[region] - whole).max() <= bound
