@@ -6,8 +6,41 @@ array's own edge) and trimmed away afterwards."""
 from __future__ import annotations
 
 import math
+import threading
+
 import numpy as np
 from dask.base import tokenize
+
+# Per worker thread: the bytes of the grown block and of its filtered result,
+# reused from one task to the next (see scratch).
+_held = threading.local()
+
+
+def scratch(slot, shape, dtype):
+    """An uninitialised array of `shape` and `dtype` in a buffer this thread
+    keeps for `slot` and reuses from task to task (grown when a larger one is
+    asked for). A worker's tasks then write their grown blocks and filter
+    results into memory that is already mapped, instead of faulting fresh
+    pages in for every chunk. Only for arrays that never leave the task: the
+    next task on this thread overwrites them."""
+    dtype = np.dtype(dtype)
+    count = int(np.prod(shape, dtype=np.int64))
+    need = count * dtype.itemsize
+    buffer = getattr(_held, slot, None)
+    if buffer is None or buffer.nbytes < need:
+        buffer = np.empty(max(need, 1), np.uint8)
+        setattr(_held, slot, buffer)
+    return buffer[:need].view(dtype).reshape(shape)
+
+
+def scratch_output(block, dtype, lo, hi, tail=()):
+    """Where a task filters its grown `block` (output shape: the block's plus
+    `tail`): this thread's scratch when a halo is cut off afterwards (trim
+    copies the interior out), None (a fresh array, returned as it is) when
+    the block has no halo."""
+    if not any(lo) and not any(hi):
+        return None
+    return scratch("result", tuple(block.shape) + tuple(tail), dtype)
 
 
 def merge_small(chunks, minimum):
@@ -54,16 +87,16 @@ def chunk_starts(chunks):
     return tuple(int(s) for s in np.cumsum((0,) + tuple(chunks[:-1])))
 
 
-def _assemble(depth, lo, hi, centre, *parts):
+def _assemble(depth, lo, hi, centre, reuse, *parts):
     """The chunk (the `centre`-th of `parts`) grown by `lo`/`hi` elements per axis
     from its neighbours: `parts` are the chunk and its neighbours in the order
-    of :func:`_neighbours` (offsets -1, 0, +1 per axis where there is one), one
-    buffer filled from the rims of each."""
+    of :func:`_offsets` (offsets -1, 0, +1 per axis where there is one), one
+    buffer filled from the rims of each (this thread's scratch when `reuse`)."""
     chunk = parts[centre]
     shape = tuple(c + l + h for c, l, h in zip(chunk.shape, lo, hi))
     if shape == chunk.shape:
         return chunk
-    block = np.empty(shape, chunk.dtype)
+    block = scratch("grown", shape, chunk.dtype) if reuse else np.empty(shape, chunk.dtype)
     offsets = _offsets(lo, hi)
     for offset, part in zip(offsets, parts):
         src, dst = [], []
@@ -89,11 +122,11 @@ def _offsets(lo, hi):
     return list(itertools.product(*choices))
 
 
-def _run_grown(func, depth, lo, hi, loc, centre, *parts):
-    return func(_assemble(depth, lo, hi, centre, *parts), lo, hi, loc)
+def _run_grown(func, depth, lo, hi, loc, centre, reuse, *parts):
+    return func(_assemble(depth, lo, hi, centre, reuse, *parts), lo, hi, loc)
 
 
-def with_halo(x, depth, func, *, dtype, out_chunks=None, extra_out=(), meta=None):
+def with_halo(x, depth, func, *, dtype, out_chunks=None, extra_out=(), meta=None, reuse_block=False):
     """Run ``func(block, lo, hi, loc)`` on every chunk of `x` grown by `depth`
     elements per axis from its neighbours; ``lo``/``hi`` are the halo actually
     present before and after the chunk per axis (0 at the array's edge),
@@ -104,7 +137,11 @@ def with_halo(x, depth, func, *, dtype, out_chunks=None, extra_out=(), meta=None
     Each output chunk is one task that depends directly on the input chunks it
     reads (itself and its up to 26 neighbours) and assembles the chunk and its
     halo in one buffer: with the input's own task, two tasks per chunk, and a
-    store of the result fuses with it."""
+    store of the result fuses with it.
+
+    With `reuse_block` the grown block is assembled in a buffer the worker
+    thread reuses (:func:`scratch`): only for a `func` whose result shares no
+    memory with the block it is given."""
     from . import _graph
     depth = tuple(int(d) for d in depth)
     # A halo is only needed across inner chunk boundaries, and every chunk must
@@ -128,7 +165,7 @@ def with_halo(x, depth, func, *, dtype, out_chunks=None, extra_out=(), meta=None
         parts = [_graph.ref((x.name,) + tuple(i + o for i, o in zip(loc, offset))) for offset in offsets]
         centre = offsets.index((0,) * len(loc))
         key = (name,) + tuple(loc) + (0,) * len(extra_out)
-        graph.add(key, _run_grown, func, depth, lo, hi, tuple(loc), centre, *parts)
+        graph.add(key, _run_grown, func, depth, lo, hi, tuple(loc), centre, bool(reuse_block), *parts)
     return _graph.array(graph, name, out_chunks, dtype, [x])
 
 

@@ -337,10 +337,11 @@ def gaussian_filter(input, sigma, order=0, *, mode="constant", cval=0.0, truncat
                                                                   workers=1))
 
     def run(block, lo, hi, loc):
-        out = _memory.gaussian_filter(block, sigma, order, workers=1)
+        out = _memory.gaussian_filter(block, sigma, order, workers=1,
+                                      output=_blocks.scratch_output(block, out_dtype, lo, hi))
         return _blocks.trim(out, lo, hi)
 
-    return _blocks.with_halo(x, halo(sigma, order, truncate), run, dtype=out_dtype)
+    return _blocks.with_halo(x, halo(sigma, order, truncate), run, dtype=out_dtype, reuse_block=True)
 
 
 def gaussian_gradient(input, sigma, spacing=1.0, *, mode="constant", cval=0.0, truncate=4.0, output=None,
@@ -417,8 +418,9 @@ def gaussian_gradient(input, sigma, spacing=1.0, *, mode="constant", cval=0.0, t
                             extra_out=(x.ndim,))
 
     def run(block, lo, hi, loc):
-        out = _memory.gaussian_gradient(block, sigma, spacing, workers=1)
+        out = _memory.gaussian_gradient(block, sigma, spacing, workers=1,
+                                        output=_blocks.scratch_output(block, out_dtype, lo, hi, (x.ndim,)))
         return _blocks.trim(out, lo + (0,), hi + (0,))
 
     return _blocks.with_halo(x, halo(voxel_sigma, (1,) * x.ndim, truncate), run,
-                             dtype=out_dtype, extra_out=(x.ndim,))
+                             dtype=out_dtype, extra_out=(x.ndim,), reuse_block=True)
