@@ -214,8 +214,10 @@ def run_one(name, impl, workers, args, src_path, out_path, limit):
         if args.sink == "discard":
             store = da.store(result, Discard(), lock=False, compute=False)
         else:
-            store = da.to_zarr(result, str(out_path), compute=False,
-                               zarr_array_kwargs=None if args.compress else {"compressors": None})
+            import zarr
+            target = zarr.create_array(str(out_path), shape=result.shape, chunks=result.chunksize,
+                                       dtype=result.dtype, compressors="auto" if args.compress else None)
+            store = da.store(result, target, lock=False, compute=False)
         with PeakMemory(client) as mem:
             start = time.perf_counter()
             future = client.compute(store)
