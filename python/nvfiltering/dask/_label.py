@@ -29,6 +29,7 @@ the sides of its box of chunks.
 
 from __future__ import annotations
 
+import bisect
 import itertools
 
 import numpy as np
@@ -69,7 +70,8 @@ def _label_block(block, connectivity, class_value):
 
 def chunk_summary(block, start, shape, connectivity, class_value):
     """Sizes and first voxels (global raster index) of one chunk's components,
-    its boundary slabs and the components that touch them."""
+    its boundary slabs and the components that touch them, and the components
+    inside it (touching no face), which never reach the join."""
     labels, count = _label_block(block, connectivity, class_value)
     flat = labels.reshape(-1)
     where = np.flatnonzero(flat)
@@ -92,8 +94,11 @@ def chunk_summary(block, start, shape, connectivity, class_value):
     for f, face in enumerate(faces):
         on = np.unique(face)
         mask[np.searchsorted(ids, on[on > 0])] |= np.uint8(1 << f)
-    return {"count": count, "sizes": sizes, "first": first, "faces": faces,
-            "boundary": (ids, sizes[ids - 1], first[ids - 1], mask)}
+    inside = np.ones(count, bool)
+    inside[ids - 1] = False
+    return {"count": count, "faces": faces,
+            "boundary": (ids, sizes[ids - 1], first[ids - 1], mask),
+            "inside": (np.flatnonzero(inside) + 1, sizes[inside], first[inside])}
 
 
 def _pairs(a, b):
@@ -136,8 +141,22 @@ def contact_pairs(low, high, ids, free):
     return ids[0], ids[1], a, b
 
 
+def chunk_pairs(summary, chunk, meetings, *others):
+    """The label pairs between a chunk and each of its neighbours further on
+    (one list per entry of `meetings`: the neighbour, the first axis of the
+    step, the narrowing steps of this chunk's and of the neighbour's contact,
+    and the axes left free; `others` are the neighbours' summaries)."""
+    out = []
+    for (other, first, mine, theirs, free), summary_other in zip(meetings, others):
+        out.append(contact_pairs(contact(summary["faces"], first, 1, mine),
+                                 contact(summary_other["faces"], first, 0, theirs), [chunk, other], free))
+    return out
+
+
 # The join runs on a tree of boxes of chunks: a leaf is one chunk, a node's box
-# is split in two along every axis it spans (up to eight parts in 3-D).
+# is cut into about eight parts (along every axis it spans, in two in 3-D, in
+# three in 2-D, in eight in 1-D, or one more), so the tree has about N / 7
+# nodes for N chunks.
 # Boundary components are named (chunk << 32 | local label). Going up, a node
 # merges its parts' open groups along the pairs that cross between them; a
 # group stays open while one of its members touches a side of the box with
@@ -171,12 +190,6 @@ def _close(node, members, group, mask, size, first, box, comps):
     return up, {"node": node, "comps": comps, "open": open_index, "size": size, "first": first}
 
 
-def join_leaf(boundary, chunk, node, box):
-    ids, sizes, firsts, mask = boundary
-    members = (np.int64(chunk) << 32) | ids
-    return _close(node, members, np.arange(ids.size), mask, sizes, firsts, box, ())
-
-
 def join_up(node, box, parts, *pair_lists):
     """Merges the open groups of a node's parts along the pairs between them."""
     from scipy.sparse import coo_matrix
@@ -206,6 +219,11 @@ def join_up(node, box, parts, *pair_lists):
                   tuple(comp[offsets[i]:offsets[i + 1]] for i in range(len(parts))))
 
 
+def join_node(node, box, parts, sources, which):
+    """:func:`join_up` on the pair lists ``sources[k][j]`` for every (k, j) in ``which``."""
+    return join_up(node, box, parts, *[sources[k][j] for k, j in which])
+
+
 def join_down(record, parent):
     """Final (name, size, first voxel) of each open group of the node's parts
     (of each boundary component at a leaf); `parent` gives those of the node's
@@ -224,12 +242,13 @@ def join_down(record, parent):
     return tuple((name[c], size[c], first[c]) for c in record["comps"])
 
 
-def leaf_joined(boundary, final):
-    """Per boundary component of a chunk: its final group, the group's size and
-    first voxel, and whether it holds that voxel (then this chunk owns the group)."""
-    ids, sizes, firsts, mask = boundary
-    name, size, first = final
-    return {"ids": ids, "group": name, "size": size, "first": first, "owner": firsts == first}
+def join_leaf(summary, chunk, node, box):
+    """A chunk's leaf of the join: its open part (for its parent), its record
+    (for the way down) and what its ranking needs (its components inside)."""
+    ids, sizes, firsts, mask = summary["boundary"]
+    members = (np.int64(chunk) << 32) | ids
+    up, record = _close(node, members, np.arange(ids.size), mask, sizes, firsts, box, ())
+    return up, record, {"count": summary["count"], "boundary": summary["boundary"], "inside": summary["inside"]}
 
 
 def labels_up(record, *lists):
@@ -254,61 +273,82 @@ def labels_down(record, closed, parent):
     return tuple(labels[c] for c in record["comps"])
 
 
+# Parts per spanned axis, by the number of axes a box spans.
+CUTS = {1: 8, 2: 3, 3: 2}
+
+
 class _Box:
     """A node of the tree: its box of chunks [lo, hi) and its parts."""
 
-    def __init__(self, lo, hi, counter):
+    def __init__(self, lo, hi, counter, nodes):
         self.lo, self.hi = lo, hi
         self.id = next(counter)
-        # Every axis the box spans is cut at its middle.
-        self.mid = tuple(l + (h - l) // 2 if h - l > 1 else None for l, h in zip(lo, hi))
-        cuts = [((l, m), (m, h)) if m is not None else ((l, h),) for l, h, m in zip(lo, hi, self.mid)]
+        nodes.append(self)
+        spanned = sum(1 for l, h in zip(lo, hi) if h - l > 1)
+        # Every axis the box spans is cut into pieces of k^j chunks (k from
+        # CUTS, j the least that leaves at most k + 1 pieces), so that the
+        # boxes below are whole k-ary trees and none holds only a few chunks.
+        self.bounds = tuple(self._bounds(l, h, CUTS[spanned]) if h - l > 1 else () for l, h in zip(lo, hi))
+        cuts = [tuple(zip((l,) + b, b + (h,))) for l, h, b in zip(lo, hi, self.bounds)]
         self.children = ()
-        if any(m is not None for m in self.mid):
-            self.children = tuple(_Box(tuple(c[0] for c in part), tuple(c[1] for c in part), counter)
+        if spanned:
+            self.children = tuple(_Box(tuple(c[0] for c in part), tuple(c[1] for c in part), counter, nodes)
                                   for part in itertools.product(*cuts))
+
+    @staticmethod
+    def _bounds(lo, hi, k):
+        size = 1
+        while hi - lo > size * (k + 1):
+            size *= k
+        return tuple(range(lo + size, hi, size))
 
     def part(self, idx):
         """The index in `children` of the part holding chunk idx."""
         k = 0
-        for i, m in zip(idx, self.mid):
-            if m is not None:
-                k = 2 * k + (i >= m)
+        for i, b in zip(idx, self.bounds):
+            k = k * (len(b) + 1) + bisect.bisect_right(b, i)
         return k
 
-    def nodes(self):
-        yield self
-        for c in self.children:
-            yield from c.nodes()
 
-    def meeting(self, a, b):
-        """The node where chunks a and b fall into different parts."""
-        node = self
-        while node.children:
-            pa, pb = node.part(a), node.part(b)
-            if pa != pb:
-                return node
-            node = node.children[pa]
-        return node
+def leaf_joined(boundary, final):
+    """Per boundary component of a chunk: its final group, the group's size and
+    first voxel, and whether it holds that voxel (then this chunk owns the group)."""
+    ids, sizes, firsts, mask = boundary
+    name, size, first = final
+    return {"ids": ids, "group": name, "size": size, "first": first, "owner": firsts == first}
 
 
-def own_components(summary, joined):
+def own_components(leaf, final):
     """The components a chunk ranks: those inside it, then the merged groups
-    whose first voxel it holds (their group numbers in `groups`). Every chunk's
-    is held until the ranks are known, so it is kept to 20 bytes a component."""
-    inside = np.ones(summary["count"], bool)
-    inside[joined["ids"] - 1] = False
+    whose first voxel it holds (their group numbers in `groups`), from its leaf
+    of the join and the final groups of its boundary components. Held until
+    the chunk is ranked: 20 bytes a component, and the leaf's record."""
+    _, record, chunk = leaf
+    joined = leaf_joined(chunk["boundary"], join_down(record, final))
+    local, size, first = chunk["inside"]
     owner = joined["owner"]
-    return {"count": summary["count"],
-            "local": np.concatenate([np.flatnonzero(inside) + 1, joined["ids"][owner]]).astype(np.uint32),
-            "size": np.concatenate([summary["sizes"][inside], joined["size"][owner]]),
-            "first": np.concatenate([summary["first"][inside], joined["first"][owner]]),
-            "groups": joined["group"][owner]}
+    return {"count": chunk["count"],
+            "local": np.concatenate([local, joined["ids"][owner]]).astype(np.uint32),
+            "size": np.concatenate([size, joined["size"][owner]]),
+            "first": np.concatenate([first, joined["first"][owner]]),
+            "groups": joined["group"][owner], "record": record, "ids": joined["ids"]}
 
 
 def size_counts(own):
     keys, counts = np.unique(own["size"], return_counts=True)
     return keys.astype(np.int64), counts.astype(np.int64)
+
+
+def leaf_sizes(leaf, final):
+    """The histogram of the sizes of a chunk's own components."""
+    return size_counts(own_components(leaf, final))
+
+
+def chunk_positions(leaf, final, classes, shape):
+    """A chunk's own components and their counts by size class and position
+    (:func:`position_counts`), which its ranking reads."""
+    own = own_components(leaf, final)
+    return own, position_counts(own, classes, shape)
 
 
 def merge_counts(*tables):
@@ -371,6 +411,17 @@ def position_counts(own, classes, shape):
     return out
 
 
+def coarser(table, factor):
+    """A table of one axis as the table of the axis before it (positions on one axis fewer)."""
+    keys, counts = table
+    return merge_counts((keys // factor, counts))
+
+
+def difference(total, *parts):
+    """``total`` less ``parts`` (tables of counts; entries that fall to 0 stay)."""
+    return merge_counts(total, *[(k, -c) for k, c in parts])
+
+
 def _count_between(table, low, high):
     keys, counts = table
     running = np.concatenate([[0], np.cumsum(counts)])
@@ -400,20 +451,32 @@ def rank_components(own, classes, shape, *tables):
     return table, (groups, final[final.size - groups.size:])
 
 
-def leaf_groups(boundary, labels):
-    return boundary[0], labels
+def rank_chunk(own, classes, shape, *tables):
+    """The chunk's table (local to final label), the labels of the groups it
+    owns, and its leaf record with its boundary components, which the second
+    pass reads (the chunk's own components are not kept past this task)."""
+    table, owned = rank_components(own, classes, shape, *tables)
+    return table, owned, (own["record"], own["ids"])
 
 
 def count_of(classes):
     return np.int64(classes["count"])
 
 
-def relabel(block, own_table, groups, connectivity, class_value):
-    """The chunk's final labels: its own components' and its merged groups'."""
-    table = own_table.copy()
-    table[groups[0]] = groups[1]
+def relabel(block, ranked, closed, parent, connectivity, class_value):
+    """The chunk's final labels: its own components' and its merged groups'
+    (the groups closed at its leaf, `closed`, and those handed down, `parent`)."""
+    table, _, (record, ids) = ranked
+    table = table.copy()
+    table[ids] = labels_down(record, closed, parent)
     labels, _ = _label_block(block, connectivity, class_value)
     return np.take(table, labels)
+
+
+def leaf_labels(ranked):
+    """The labels of the groups a chunk owns, as they start up the tree from its leaf."""
+    _, owned, (record, _) = ranked
+    return labels_up(record, owned)
 
 
 def pick(value, *path):
@@ -488,11 +551,8 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     ([[2, 2, 0, 3, 0, 1, 1, 1]], 3)
     """
     import dask.array as da
-    from dask.base import tokenize
-    from dask.graph_manipulation import bind
 
     from . import _graph
-    from ._graph import Graph, call, ref, refs
 
     x = as_array(input, "input", convert=da.asarray)
     _, connectivity, class_value, min_size, keep = label_args(x, connectivity, class_value, min_size, keep)
@@ -500,17 +560,33 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     if 0 in x.shape:
         # No voxel, no component (whatever keep asks), as in memory.
         return da.zeros(x.shape, dtype=np.uint32, chunks=x.chunks), da.zeros((), dtype=np.int64)
-    x = _graph.graph_array(x)
+    # The graph's tasks hold no reference cycles: the collector, which would
+    # look at every one of them again and again as they are made, waits.
+    with _graph.collector_paused():
+        return _label_graph(_graph.graph_array(x), connectivity, class_value, min_size, keep)
+
+
+def _label_graph(x, connectivity, class_value, min_size, keep):
+    from dask.base import tokenize
+    from dask.graph_manipulation import bind
+
+    from . import _graph
+    from ._graph import Graph, call, ref, refs
+
     reach = NEIGHBOUR_AXES[connectivity]
     shape = [int(s) for s in x.shape]
-    grid = x.numblocks
+    grid = tuple(x.numblocks)
+    ndim = x.ndim
     starts = [np.concatenate([[0], np.cumsum(c[:-1])]).astype(np.int64) for c in x.chunks]
     indices = list(itertools.product(*(range(n) for n in grid)))
     number = {idx: k for k, idx in enumerate(indices)}
     token = tokenize(x.name, connectivity, class_value, min_size, keep)
 
     # The graph is written out directly: one layer of tasks (see ._graph),
-    # built in time linear in the number of chunks.
+    # built in time linear in the number of chunks. No task is fused with
+    # another when a result is computed, so every key names the same task
+    # whichever of the results is asked for: the labels and the count may be
+    # computed one after the other on a cluster.
     def key(name, *k):
         return (f"{name}-{token}",) + k if k else f"{name}-{token}"
 
@@ -518,40 +594,11 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         return ref(key(name, *k))
 
     dsk = Graph()
-    for idx, n in number.items():
-        dsk.add(key("chunk_summary", n), chunk_summary, ref((x.name,) + idx),
-                [int(s[i]) for s, i in zip(starts, idx)], shape, connectivity, class_value)
-        dsk.add(key("faces", n), pick, at("chunk_summary", n), "faces")
-        dsk.add(key("boundary", n), pick, at("chunk_summary", n), "boundary")
-    root = _Box((0,) * x.ndim, tuple(grid), itertools.count())
-    nodes = list(root.nodes())
+    nodes = []
+    root = _Box((0,) * ndim, grid, itertools.count(), nodes)
     leaf = {node.lo: node for node in nodes if not node.children}
-    crossing = {node.id: [] for node in nodes}  # the pairs each node merges along
-
-    def add_pair(a, b, func, *args):
-        crossing[root.meeting(a, b).id].append(ref(dsk.add(key(func.__name__, len(dsk)), func, *args)))
-
-    # Every chunk meets the chunks one step away along up to `reach` axes (its
-    # face, edge and corner neighbours, as far as the connectivity joins
-    # voxels across them); each pair once, with the step's first axis forward.
-    steps = [d for d in itertools.product((-1, 0, 1), repeat=x.ndim)
-             if any(d) and d[next(a for a, t in enumerate(d) if t)] > 0 and sum(1 for t in d if t) <= reach]
-    for idx, n in number.items():
-        for d in steps:
-            nxt = tuple(i + t for i, t in zip(idx, d))
-            if not all(0 <= i < g for i, g in zip(nxt, grid)):
-                continue
-            m = number[nxt]
-            axes = [a for a, t in enumerate(d) if t]
-            first, rest = axes[0], axes[1:]
-            add_pair(idx, nxt, contact_pairs,
-                     call(contact, at("faces", n), first, 1, [[a, int(d[a] > 0)] for a in rest]),
-                     call(contact, at("faces", m), first, 0, [[a, int(d[a] < 0)] for a in rest]),
-                     [n, m], reach - len(axes))
-    # A leaf's steps are cheap and run inside the chunk's own tasks (computed
-    # twice where two need them) rather than as tasks of their own.
-    box = lambda node: [list(node.lo), list(node.hi), list(grid)]
     parent = {c.id: (node, i) for node in nodes for i, c in enumerate(node.children)}
+    box = lambda node: [list(node.lo), list(node.hi), list(grid)]
 
     def from_parent(name, node):
         if node.id not in parent:
@@ -559,68 +606,139 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         up, i = parent[node.id]
         return call(pick, at(name, up.id), i)
 
+    # 1. Every chunk labelled on its own: its summary ("boundary": what the
+    # join and the ranking read; the chunk's labels do not outlive the task),
+    # and its leaf of the join.
+    for idx, n in number.items():
+        dsk.add(key("boundary", n), chunk_summary, ref((x.name,) + idx),
+                [int(s[i]) for s, i in zip(starts, idx)], shape, connectivity, class_value)
+        dsk.add(key("join-open", leaf[idx].id), join_leaf, at("boundary", n), n, leaf[idx].id, box(leaf[idx]))
+
+    # 2. The pairs between every chunk and its neighbours one step further on
+    # along up to `reach` axes (face, edge and corner neighbours, as far as the
+    # connectivity joins voxels across them), in one task per chunk; each list
+    # goes to the node of the tree where the two chunks meet.
+    crossing = {node.id: [] for node in nodes}
+    steps = [d for d in itertools.product((-1, 0, 1), repeat=ndim)
+             if any(d) and d[next(a for a, t in enumerate(d) if t)] > 0 and sum(1 for t in d if t) <= reach]
+    for idx, n in number.items():
+        meetings, others, meet = [], [], []
+        for d in steps:
+            nxt = tuple(i + t for i, t in zip(idx, d))
+            if not all(0 <= i < g for i, g in zip(nxt, grid)):
+                continue
+            m = number[nxt]
+            axes = [a for a, t in enumerate(d) if t]
+            first, rest = axes[0], axes[1:]
+            meetings.append([m, first, [[a, int(d[a] > 0)] for a in rest], [[a, int(d[a] < 0)] for a in rest],
+                             reach - len(axes)])
+            others.append(at("boundary", m))
+            node = parent[leaf[idx].id][0]  # the first box above the chunk's leaf that holds both
+            while not all(l <= i < h for l, i, h in zip(node.lo, nxt, node.hi)):
+                node = parent[node.id][0]
+            meet.append(node.id)
+        if meetings:
+            dsk.add(key("contact_pairs", n), chunk_pairs, at("boundary", n), n, meetings, *others)
+            for j, node in enumerate(meet):
+                crossing[node].append((n, j))
+
+    # 3. The join: up the tree (open groups), then down (final groups).
+    def open_part(node):
+        return call(pick, at("join-open", node.id), 0) if not node.children else at("join-open", node.id)
+
+    def record(node):
+        return call(pick, at("join-open", node.id), 1) if not node.children else at("join-record", node.id)
+
     for node in reversed(nodes):  # parts before their node
         if node.children:
-            merged = ref(dsk.add(key("join-up", node.id), join_up, node.id, box(node),
-                                 refs([at("join-open", c.id) for c in node.children]), *crossing[node.id]))
-        else:
-            merged = call(join_leaf, at("boundary", number[node.lo]), number[node.lo], node.id, box(node))
-        dsk.add(key("join-open", node.id), pick, merged, 0)
-        dsk.add(key("join-record", node.id), pick, merged, 1)
+            sources = sorted({n for n, _ in crossing[node.id]})
+            where = {n: k for k, n in enumerate(sources)}
+            dsk.add(key("join-up", node.id), join_node, node.id, box(node),
+                    refs([open_part(c) for c in node.children]), refs([at("contact_pairs", n) for n in sources]),
+                    [[where[n], j] for n, j in crossing[node.id]])
+            dsk.add(key("join-open", node.id), pick, at("join-up", node.id), 0)
+            dsk.add(key("join-record", node.id), pick, at("join-up", node.id), 1)
     for node in nodes:
         if node.children:
-            dsk.add(key("join-down", node.id), join_down, at("join-record", node.id), from_parent("join-down", node))
-    for idx, n in number.items():
-        node = leaf[idx]
-        dsk.add(key("joined", n), leaf_joined, at("boundary", n),
-                call(join_down, at("join-record", node.id), from_parent("join-down", node)))
-        dsk.add(key("own", n), own_components, at("chunk_summary", n), at("joined", n))
-        dsk.add(key("size_counts", n), size_counts, at("own", n))
+            dsk.add(key("join-down", node.id), join_down, record(node), from_parent("join-down", node))
 
-    # The histogram of sizes, reduced eight tables at a time.
-    level, items = 0, [at("size_counts", n) for n in number.values()]
-    while len(items) > 1:
+    # 4. Each chunk's own components (those inside it, the merged groups whose
+    # first voxel it holds) and the histogram of their sizes, eight tables at a
+    # time (the first level finds the chunks' own components in its task).
+    final = {idx: from_parent("join-down", leaf[idx]) for idx in number}
+    level, items = 0, [call(leaf_sizes, at("join-open", leaf[idx].id), final[idx]) for idx in number]
+    while True:
         level += 1
         items = [ref(dsk.add(key("merge_counts-sizes", level, i), merge_counts, *items[i:i + 8]))
                  for i in range(0, len(items), 8)]
+        if len(items) == 1:
+            break
     dsk.add(key("size_classes"), size_classes, items[0], min_size, keep)
 
-    # Per axis a: the counts of the slice of chunks at each index along a,
-    # among the chunks that share this chunk's indices on the axes before a;
-    # then, per such slice, the sums over the slices before and after it.
-    slices = {}
+    # 5. The counts before and after each chunk, per axis a, among the chunks
+    # that share its indices on the axes before a: prefix sums along a of the
+    # counts of each slice of chunks (one step, one task per slice), and the
+    # row's total, from which the chunk's own slice and the prefix are taken
+    # away for the counts after it. A slice's counts on axis a are its row's
+    # total on axis a + 1 on coarser positions (one task per slice); on the
+    # last axis the slice is the chunk.
     for idx, n in number.items():
-        dsk.add(key("position_counts", n), position_counts, at("own", n), at("size_classes"), shape)
-        for a in range(x.ndim):
-            slices.setdefault((a, idx[:a + 1]), []).append(call(pick, at("position_counts", n), a))
-    sums = {}
-    for (a, p), tables in slices.items():
-        if len(tables) == 1:  # a slice of one chunk (always so on the last axis) needs no task of its own
-            sums[(a, p)] = tables[0]
-        else:
-            sums[(a, p)] = ref(dsk.add(key("merge_counts-slice", a, *p), merge_counts, *tables))
-    for (a, p) in slices:
-        row = [sums[(a, p[:a] + (i,))] for i in range(grid[a])]
-        dsk.add(key("merge_counts-before", a, *p), merge_counts, *row[:p[a]])
-        dsk.add(key("merge_counts-after", a, *p), merge_counts, *row[p[a] + 1:])
+        dsk.add(key("position_counts", n), chunk_positions, at("join-open", leaf[idx].id), final[idx],
+                at("size_classes"), shape)
+    before, after, total = {}, {}, {}
+    for a in reversed(range(ndim)):
+        for p in itertools.product(*(range(g) for g in grid[:a])):
+            if a == ndim - 1:
+                row = [call(pick, at("position_counts", number[p + (i,)]), 1, a) for i in range(grid[a])]
+            else:
+                row = []
+                for i in range(grid[a]):
+                    s = total[(a + 1, p + (i,))]
+                    if grid[a + 1] > 1:
+                        s = ref(dsk.add(key("merge_counts-slice", a, *p, i), coarser, s, shape[a]))
+                    else:
+                        s = call(coarser, s, shape[a])
+                    row.append(s)
+            prefix = None
+            for i in range(grid[a]):
+                if i == 0:
+                    before[(a, p + (i,))] = EMPTY
+                elif i == 1:
+                    before[(a, p + (i,))] = prefix = row[0]
+                else:
+                    prefix = ref(dsk.add(key("merge_counts-before", a, *p, i), merge_counts, prefix, row[i - 1]))
+                    before[(a, p + (i,))] = prefix
+            if grid[a] == 1:
+                total[(a, p)] = row[0]
+            else:
+                total[(a, p)] = ref(dsk.add(key("merge_counts-row", a, *p), merge_counts, prefix, row[-1]))
+            for i in range(grid[a]):
+                if i == grid[a] - 1:
+                    after[(a, p + (i,))] = EMPTY
+                elif a == ndim - 1:  # read by one chunk: computed in its task
+                    after[(a, p + (i,))] = call(difference, total[(a, p)], before[(a, p + (i,))], row[i])
+                else:
+                    after[(a, p + (i,))] = ref(dsk.add(key("merge_counts-after", a, *p, i), difference,
+                                                       total[(a, p)], before[(a, p + (i,))], row[i]))
     for idx, n in number.items():
-        dsk.add(key("rank_components", n), rank_components, at("own", n), at("size_classes"), shape,
-                *[at("merge_counts-before", a, *idx[:a + 1]) for a in range(x.ndim)],
-                *[at("merge_counts-after", a, *idx[:a + 1]) for a in range(x.ndim)])
-    # The owners' labels of merged groups go up the tree to the node where the
-    # group closed, and from there down to every chunk that holds a part of it.
+        dsk.add(key("rank_components", n), rank_chunk, call(pick, at("position_counts", n), 0),
+                at("size_classes"), shape,
+                *[before[(a, idx[:a + 1])] for a in range(ndim)], *[after[(a, idx[:a + 1])] for a in range(ndim)])
+
+    # 6. The owners' labels of merged groups go up the tree to the node where
+    # the group closed, and from there down to every chunk that holds a part of it.
     def labels_of(node):
         if node.children:
             return at("labels-up", node.id)
-        return call(labels_up, at("join-record", node.id), call(pick, at("rank_components", number[node.lo]), 1))
+        return call(leaf_labels, at("rank_components", number[node.lo]))
 
     for node in reversed(nodes):
         if node.children:
-            dsk.add(key("labels-up", node.id), labels_up, at("join-record", node.id),
+            dsk.add(key("labels-up", node.id), labels_up, record(node),
                     *[call(pick, labels_of(c), 0) for c in node.children])
     for node in nodes:
         if node.children:
-            dsk.add(key("labels-down", node.id), labels_down, at("join-record", node.id),
+            dsk.add(key("labels-down", node.id), labels_down, record(node),
                     call(pick, at("labels-up", node.id), 1), from_parent("labels-down", node))
     dsk.add(key("count"), count_of, at("size_classes"))
     # The second pass starts once the root has handed its labels down (with a
@@ -634,10 +752,8 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     name = key("relabel")
     out = Graph()
     for idx, n in number.items():
-        groups = call(leaf_groups, at("boundary", n),
-                      call(labels_down, at("join-record", leaf[idx].id), call(pick, labels_of(leaf[idx]), 1),
-                           from_parent("labels-down", leaf[idx])))
-        out.add((name,) + idx, relabel, ref((again.name,) + idx), call(pick, at("rank_components", n), 0), groups,
+        out.add((name,) + idx, relabel, ref((again.name,) + idx), at("rank_components", n),
+                call(pick, labels_of(leaf[idx]), 1), from_parent("labels-down", leaf[idx]),
                 connectivity, class_value)
     labels = _graph.array(out, name, x.chunks, np.uint32, [again, tables])
     count_name = key("label-count")
