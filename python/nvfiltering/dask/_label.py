@@ -288,7 +288,11 @@ class _Box:
         # Every axis the box spans is cut into pieces of k^j chunks (k from
         # CUTS, j the least that leaves at most k + 1 pieces), so that the
         # boxes below are whole k-ary trees and none holds only a few chunks.
-        self.bounds = tuple(self._bounds(l, h, CUTS[spanned]) if h - l > 1 else () for l, h in zip(lo, hi))
+        # A box of at most (k + 1)^d chunks (spanning d axes) is cut into its chunks.
+        k = CUTS.get(spanned, 2)
+        small = int(np.prod([h - l for l, h in zip(lo, hi)])) <= (k + 1) ** spanned
+        self.bounds = tuple(tuple(range(l + 1, h)) if small else self._bounds(l, h, k) if h - l > 1 else ()
+                            for l, h in zip(lo, hi))
         cuts = [tuple(zip((l,) + b, b + (h,))) for l, h, b in zip(lo, hi, self.bounds)]
         self.children = ()
         if spanned:

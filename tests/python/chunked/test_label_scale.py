@@ -1,0 +1,201 @@
+"""Chunked labelling at scale: the size of its graph per chunk, the work of
+building it, what its tasks keep alive, and the labels and the count computed
+one after the other on a cluster without a word from Dask."""
+
+import logging
+import warnings
+
+import dask
+import dask.array as da
+import numpy as np
+import pytest
+from dask.core import get_dependencies
+
+
+def prefix(key):
+    name = key[0] if isinstance(key, tuple) else key
+    return str(name).rsplit("-", 1)[0]
+
+
+def graph_of(labels, count):
+    graph = dict(labels.__dask_graph__())
+    graph.update(count.__dask_graph__())
+    return graph
+
+
+def dependents_of(graph):
+    out = {k: set() for k in graph}
+    for k in graph:
+        for d in get_dependencies(graph, k):
+            if d in out:
+                out[d].add(k)
+    return out
+
+
+# Grids of many small chunks, the input's own tasks (one per chunk and the
+# array) and the second reading of them counted.
+GRIDS = [
+    ((12, 12, 12), 6), ((12, 12, 12), 26), ((9, 13, 10), 18), ((5, 7, 9), 6),
+    ((60, 60), 4), ((37, 81), 8), ((3000,), 2),
+]
+
+
+@pytest.mark.parametrize("grid, connectivity", GRIDS)
+def test_label_at_most_12_tasks_per_chunk(nvd, grid, connectivity):
+    x = da.from_array(np.zeros(grid, np.uint8), chunks=1)
+    graph = graph_of(*nvd.label(x, connectivity=connectivity))
+    chunks = int(np.prod(grid))
+    assert len(graph) <= 12 * chunks, f"{len(graph) / chunks:.2f} tasks per chunk"
+    # The tree of the join: about one node per seven chunks, five tasks each.
+    nodes = sum(1 for k in graph if prefix(k) == "join-up")
+    assert nodes <= chunks / 4
+
+
+def edges(grid, nvd):
+    """Dependencies per chunk, and the most a task other than the join's nodes
+    has (a node reads the pairs of every chunk on the planes that cut its box)."""
+    x = da.from_array(np.zeros(grid, np.uint8), chunks=1)
+    graph = graph_of(*nvd.label(x))
+    counts = {k: len(get_dependencies(graph, k)) for k in graph}
+    return (sum(counts.values()) / int(np.prod(grid)),
+            max(c for k, c in counts.items() if prefix(k) not in ("join-up", "checkpoint")))
+
+
+@pytest.mark.parametrize("small, large", [((4, 4, 4), (16, 16, 16)), ((8, 8), (64, 64)), ((64,), (4096,))])
+def test_label_graph_grows_linearly(nvd, small, large):
+    # Every chunk's counts before and after it come from a prefix sum (a step
+    # of two tables), not from the tables of every chunk before it: the
+    # dependencies per chunk stay the same however many chunks there are
+    # along an axis, and no task but the join's nodes reads more than a few
+    # dozen others (a node of the tree: its parts and their parents).
+    per_small, most_small = edges(small, nvd)
+    per_large, most_large = edges(large, nvd)
+    assert per_large <= per_small * 1.15 + 1
+    assert max(most_small, most_large) <= 2 * 27 + 2
+
+
+def test_label_graph_built_without_quadratic_work(nvd, monkeypatch):
+    # The tasks made (and their inline steps), counted as the graph is built
+    # for N and for 8 N chunks.
+    from nvfiltering.dask import _graph
+
+    made = {"n": 0}
+    step_init = _graph.Step.__init__
+
+    def counted(self, *args, **kwargs):
+        made["n"] += 1
+        step_init(self, *args, **kwargs)
+
+    monkeypatch.setattr(_graph.Step, "__init__", counted)
+    calls = []
+    for grid in ((6, 6, 6), (12, 12, 12)):
+        made["n"] = 0
+        x = da.from_array(np.zeros(grid, np.uint8), chunks=1)
+        nvd.label(x, connectivity=26)
+        calls.append(made["n"] / int(np.prod(grid)))
+    assert calls[1] <= calls[0] * 1.1
+
+
+def test_label_faces_released_before_the_join_answers(nvd):
+    # A chunk's summary (which holds its faces) is read only by the tasks that
+    # pair it with its neighbours and by its leaf of the join; the leaf (its
+    # components inside and its boundary) only by the join above it, the size
+    # histogram and its counts by position. Nothing that waits for the root
+    # of the join keeps either alive.
+    x = da.from_array((np.random.default_rng(3).random((12, 15, 16)) < 0.3).astype(np.uint8), chunks=(4, 5, 4))
+    graph = graph_of(*nvd.label(x, connectivity=26))
+    after = dependents_of(graph)
+    summaries = [k for k in graph if prefix(k) == "boundary"]
+    assert len(summaries) == 3 * 3 * 4
+    leaves = set()
+    for k in summaries:
+        names = {prefix(d) for d in after[k]}
+        assert names <= {"contact_pairs", "join-open"}, names
+        leaves |= {d for d in after[k] if prefix(d) == "join-open"}
+    assert len(leaves) == len(summaries)
+    for k in leaves:
+        assert {prefix(d) for d in after[k]} <= {"join-up", "merge_counts-sizes", "position_counts"}
+    # The ranking's own components are read by the ranking only.
+    for k in graph:
+        if prefix(k) == "position_counts":
+            assert {prefix(d) for d in after[k]} <= {"rank_components", "merge_counts-before",
+                                                     "merge_counts-row"}
+
+
+@pytest.mark.parametrize("shape, chunks", [((5, 6, 60), (5, 3, 2)), ((60, 6, 5), (2, 6, 1)), ((6, 60, 5), (3, 2, 5)),
+                                           ((3, 40, 41), (1, 1, 41)), ((37, 53), (1, 53))])
+def test_label_long_rows_of_chunks(nv, nvd, shape, chunks):
+    # Long prefix sums along every axis in turn, with many ties of sizes.
+    rng = np.random.default_rng(sum(shape))
+    x = (rng.random(shape) < 0.07).astype(np.uint8)
+    for kw in ({}, {"min_size": 2}, {"connectivity": 26 if x.ndim == 3 else 8}):
+        whole, whole_count = nv.label(x, **kw)
+        with dask.config.set(scheduler="sync"):
+            labels, count = dask.compute(*nvd.label(da.from_array(x, chunks=chunks), **kw))
+        np.testing.assert_array_equal(labels, whole)
+        assert int(count) == int(whole_count) > 5
+
+
+def test_label_more_components_than_labels_is_an_error(nv, nvd, monkeypatch):
+    # The count decides whether the labels can number the components: the
+    # limit lowered to 40 here, where 2^32 - 1 needs a volume of 2^32 voxels.
+    from nvfiltering.dask import _label as chunked
+
+    x = np.zeros((8, 9, 10), np.uint8)
+    x[::2, ::2, ::2] = 1  # 4 * 5 * 5 = 100 single voxels
+    x[0, :, 0] = 1  # and one line of 9
+    monkeypatch.setattr(chunked, "MAX_LABEL", 40)
+    labels, count = nvd.label(da.from_array(x, chunks=(3, 4, 5)))
+    with dask.config.set(scheduler="sync"), pytest.raises(nv.Error, match="more components than 32-bit labels"):
+        dask.compute(labels, count)
+    kept, count = nvd.label(da.from_array(x, chunks=(3, 4, 5)), keep=1)
+    with dask.config.set(scheduler="sync"):
+        kept, count = dask.compute(kept, count)
+    assert int(count) == 1
+    np.testing.assert_array_equal(kept, nv.label(x, keep=1)[0])
+
+
+class Records(logging.Handler):
+    def __init__(self):
+        super().__init__(logging.DEBUG)
+        self.messages = []
+
+    def emit(self, record):
+        self.messages.append(record.getMessage())
+
+
+def test_label_then_count_on_a_cluster_is_quiet(nv, nvd):
+    # As a user writes it: the labels computed, then the count, then both at
+    # once, on a cluster of two workers. The scheduler logs a task submitted
+    # again under a key it knows with another definition; nothing may be
+    # logged at warning level or warned.
+    distributed = pytest.importorskip("distributed")
+    rng = np.random.default_rng(5)
+    x = (rng.random((21, 26, 23)) < 0.3).astype(np.uint8)
+    whole, whole_count = nv.label(x)
+    records = Records()
+    logger = logging.getLogger("distributed")
+    logger.addHandler(records)
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                                          dashboard_address=":0") as cluster, distributed.Client(cluster):
+                labels, count = nvd.label(da.from_array(x, chunks=(7, 9, 8)))
+                first = labels.compute()
+                n = count.compute()
+                both, n_both = dask.compute(labels, count)
+                # The other way round, on a graph of its own.
+                labels, count = nvd.label(da.from_array(x, chunks=(7, 9, 8)), connectivity=26)
+                n26 = count.compute()
+                labels26 = labels.compute()
+    finally:
+        logger.removeHandler(records)
+    np.testing.assert_array_equal(first, whole)
+    np.testing.assert_array_equal(both, whole)
+    assert int(n) == int(n_both) == int(whole_count)
+    np.testing.assert_array_equal(labels26, nv.label(x, connectivity=26)[0])
+    assert int(n26) == int(nv.label(x, connectivity=26)[1])
+    assert not [m for m in records.messages if "run_spec" in m], records.messages
+    assert not [str(w.message) for w in caught if issubclass(w.category, (UserWarning, FutureWarning,
+                                                                           DeprecationWarning))]
