@@ -31,6 +31,7 @@ from __future__ import annotations
 
 import bisect
 import itertools
+import math
 
 import numpy as np
 
@@ -88,14 +89,13 @@ def chunk_summary(block, start, shape, connectivity, class_value):
     for axis in range(labels.ndim):
         faces.append(np.ascontiguousarray(np.take(labels, 0, axis=axis)))
         faces.append(np.ascontiguousarray(np.take(labels, labels.shape[axis] - 1, axis=axis)))
-    ids = np.unique(np.concatenate([f.ravel() for f in faces])).astype(np.int64)
-    ids = ids[ids > 0]
-    mask = np.zeros(ids.size, np.uint8)  # bit 2 * axis + side: the component touches that face
+    touches = np.zeros(count + 1, np.uint8)  # bit 2 * axis + side: the component touches that face
     for f, face in enumerate(faces):
-        on = np.unique(face)
-        mask[np.searchsorted(ids, on[on > 0])] |= np.uint8(1 << f)
-    inside = np.ones(count, bool)
-    inside[ids - 1] = False
+        touches[face.ravel()] |= np.uint8(1 << f)
+    touches[0] = 0
+    inside = touches[1:] == 0
+    ids = np.flatnonzero(~inside).astype(np.int64) + 1
+    mask = touches[ids]
     return {"count": count, "faces": faces,
             "boundary": (ids, sizes[ids - 1], first[ids - 1], mask),
             "inside": (np.flatnonzero(inside) + 1, sizes[inside], first[inside])}
@@ -395,8 +395,7 @@ def size_classes(histogram, min_size, keep):
 
 def _strides(shape):
     """Per axis a: the number of positions of the axes before a, and the voxels of the axes from a on."""
-    return [(int(np.prod(shape[:a], dtype=np.int64)), int(np.prod(shape[a:], dtype=np.int64)))
-            for a in range(len(shape))]
+    return [(math.prod(shape[:a]), math.prod(shape[a:])) for a in range(len(shape))]
 
 
 def _keys(own, classes, shape):
@@ -408,11 +407,16 @@ def _keys(own, classes, shape):
 def position_counts(own, classes, shape):
     """Per axis, the chunk's components counted by size class and position on the axes before it."""
     _, keys = _keys(own, classes, shape)
+    # The keys of an axis are those of the next one divided by its length:
+    # sorted once, on the last axis.
+    key = np.sort(keys[-1])
     out = []
-    for key in keys:
-        k, c = np.unique(key, return_counts=True)
-        out.append((k.astype(np.int64), c.astype(np.int64)))
-    return out
+    for a in reversed(range(len(shape))):
+        if a < len(shape) - 1:
+            key = key // shape[a]
+        starts = np.flatnonzero(np.concatenate([[True], key[1:] != key[:-1]])) if key.size else np.empty(0, np.intp)
+        out.append((key[starts].astype(np.int64), np.diff(np.append(starts, key.size)).astype(np.int64)))
+    return out[::-1]
 
 
 def coarser(table, factor):
