@@ -218,7 +218,7 @@ def join_up(node, box, parts, *pair_lists):
     first = np.full(groups, NO_VOXEL, np.int64)
     np.minimum.at(first, comp, np.concatenate([np.empty(0, np.int64)] + [p["first"] for p in parts]))
     return _close(node, members, comp[group], mask, size, first, box,
-                  tuple(comp[offsets[i]:offsets[i + 1]] for i in range(len(parts))))
+                  tuple(comp[offsets[i]:offsets[i + 1]].copy() for i in range(len(parts))))
 
 
 def join_node(node, box, parts, sources, which):

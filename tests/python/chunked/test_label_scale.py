@@ -6,6 +6,7 @@ import logging
 import warnings
 
 import dask
+import dask.callbacks
 import dask.array as da
 import numpy as np
 import pytest
@@ -199,3 +200,49 @@ def test_label_then_count_on_a_cluster_is_quiet(nv, nvd):
     assert not [m for m in records.messages if "run_spec" in m], records.messages
     assert not [str(w.message) for w in caught if issubclass(w.category, (UserWarning, FutureWarning,
                                                                            DeprecationWarning))]
+
+
+class Views(dask.callbacks.Callback):
+    """Arrays in the labelling's task results that are views of a larger
+    array (which they would keep alive, unseen by Dask's accounting)."""
+
+    def __init__(self, token):
+        super().__init__()
+        self.token, self.views, self.seen = token, [], 0
+
+    def arrays(self, value):
+        if isinstance(value, np.ndarray):
+            yield value
+        elif isinstance(value, dict):
+            for v in value.values():
+                yield from self.arrays(v)
+        elif isinstance(value, (list, tuple)):
+            for v in value:
+                yield from self.arrays(v)
+
+    def _posttask(self, key, result, dsk, state, worker_id):
+        name = str(key[0] if isinstance(key, tuple) else key)
+        if self.token not in name:
+            return
+        for a in self.arrays(result):
+            self.seen += 1
+            base = a
+            while isinstance(base.base, np.ndarray):
+                base = base.base
+            if base is not a and base.nbytes > a.nbytes:
+                self.views.append((prefix(key), a.shape, base.shape))
+
+
+def test_label_results_hold_no_views_of_larger_arrays(nv, nvd):
+    # What a task returns is what it holds: no face, table or list is a view
+    # that keeps a chunk's labels (or any larger array) alive.
+    rng = np.random.default_rng(9)
+    x = (rng.random((20, 23, 26)) < 0.2).astype(np.uint8)
+    for connectivity in (6, 26):
+        labels, count = nvd.label(da.from_array(x, chunks=(7, 8, 9)), connectivity=connectivity, min_size=2)
+        token = labels.name.rsplit("-", 1)[1]
+        with dask.config.set(scheduler="sync"), Views(token) as seen:
+            result, n = dask.compute(labels, count)
+        np.testing.assert_array_equal(result, nv.label(x, connectivity=connectivity, min_size=2)[0])
+        assert seen.seen > 500
+        assert not seen.views, seen.views[:5]
