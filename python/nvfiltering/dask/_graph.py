@@ -34,6 +34,12 @@ def collector_paused():
     try:
         yield
     finally:
+        if gc.get_freeze_count() == 0:
+            # What was made since is moved to the oldest generation without
+            # being looked at (freezing and thawing only move lists), rather
+            # than looked at, all of it, by the next young collection.
+            gc.freeze()
+            gc.unfreeze()
         if enabled:
             gc.enable()
 

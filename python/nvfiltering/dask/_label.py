@@ -222,7 +222,9 @@ def join_up(node, box, parts, *pair_lists):
 
 
 def join_node(node, box, parts, sources, which):
-    """:func:`join_up` on the pair lists ``sources[k][j]`` for every (k, j) in ``which``."""
+    """:func:`join_up` on the pair lists ``sources[k][j]`` for every (k, j) in
+    ``which``; a part that is a leaf (a tuple) gives its open part."""
+    parts = [p[0] if isinstance(p, tuple) else p for p in parts]
     return join_up(node, box, parts, *[sources[k][j] for k, j in which])
 
 
@@ -264,6 +266,12 @@ def labels_up(record, *lists):
     return (names[~here], labels[~here]), closed
 
 
+def labels_node(record, *parts):
+    """:func:`labels_up` at a node, from its parts' results: a node's
+    (passing on, closed) pair, or a leaf's ranking (see :func:`leaf_labels`)."""
+    return labels_up(record, *[leaf_labels(p)[0] if len(p) == 3 else p[0] for p in parts])
+
+
 def labels_down(record, closed, parent):
     labels = closed.copy()
     at = record["open"]
@@ -292,7 +300,7 @@ class _Box:
         # boxes below are whole k-ary trees and none holds only a few chunks.
         # A box of at most (k + 1)^d chunks (spanning d axes) is cut into its chunks.
         k = CUTS.get(spanned, 2)
-        small = int(np.prod([h - l for l, h in zip(lo, hi)])) <= (k + 1) ** spanned
+        small = math.prod(h - l for l, h in zip(lo, hi)) <= (k + 1) ** spanned
         self.bounds = tuple(tuple(range(l + 1, h)) if small else self._bounds(l, h, k) if h - l > 1 else ()
                             for l, h in zip(lo, hi))
         cuts = [tuple(zip((l,) + b, b + (h,))) for l, h, b in zip(lo, hi, self.bounds)]
@@ -345,16 +353,31 @@ def size_counts(own):
     return keys.astype(np.int64), counts.astype(np.int64)
 
 
-def leaf_sizes(leaf, final):
-    """The histogram of the sizes of a chunk's own components."""
-    return size_counts(own_components(leaf, final))
+def _final(parent, i):
+    return None if parent is None else parent[i]
 
 
-def chunk_positions(leaf, final, classes, shape):
+def leaf_sizes(which, *leaves_and_parents):
+    """The histogram of the sizes of the own components of some chunks: their
+    leaves, then the results of the nodes above them, each chunk's place
+    among its node's parts in ``which``."""
+    n = len(which)
+    leaves, parents = leaves_and_parents[:n], leaves_and_parents[n:]
+    return merge_counts(*[size_counts(own_components(leaf, _final(parent, i)))
+                          for leaf, parent, i in zip(leaves, parents, which)])
+
+
+def chunk_positions(leaf, parent, i, classes, shape):
     """A chunk's own components and their counts by size class and position
     (:func:`position_counts`), which its ranking reads."""
-    own = own_components(leaf, final)
+    own = own_components(leaf, _final(parent, i))
     return own, position_counts(own, classes, shape)
+
+
+def add_counts(first, first_axis, second, second_axis):
+    """The sum of two tables of counts; each may be a chunk's
+    :func:`chunk_positions` with an axis (then its table of that axis)."""
+    return merge_counts(*[t if a is None else t[1][a] for t, a in ((first, first_axis), (second, second_axis))])
 
 
 def merge_counts(*tables):
@@ -463,6 +486,17 @@ def rank_components(own, classes, shape, *tables):
     return table, (groups, final[final.size - groups.size:].copy())  # not a view of every rank
 
 
+def rank_from(position, classes, shape, axes, *tables):
+    """:func:`rank_chunk` from the chunk's :func:`chunk_positions`; a table
+    whose entry in ``axes`` is an axis is a chunk's positions (its table of that
+    axis), one in a list [total, part, ...] likewise (see :func:`rank_chunk`)."""
+    def table(t, a):
+        if isinstance(t, list):
+            return [table(u, b) for u, b in zip(t, a)]
+        return t if a is None else t[1][a]
+    return rank_chunk(position[0], classes, shape, *[table(t, a) for t, a in zip(tables, axes)])
+
+
 def rank_chunk(own, classes, shape, *tables):
     """The chunk's table (local to final label), the labels of the groups it
     owns, and its leaf record with its boundary components, which the second
@@ -478,12 +512,13 @@ def count_of(classes):
     return np.int64(classes["count"])
 
 
-def relabel(block, ranked, closed, parent, connectivity, class_value):
+def relabel(block, ranked, parent, i, connectivity, class_value):
     """The chunk's final labels: its own components' and its merged groups'
-    (the groups closed at its leaf, `closed`, and those handed down, `parent`)."""
+    (the groups closed at its leaf and those handed down, part ``i`` of
+    ``parent``, the labels-down of the node above)."""
     table, _, (record, ids) = ranked
     table = table.copy()
-    table[ids] = labels_down(record, closed, parent)
+    table[ids] = labels_down(record, leaf_labels(ranked)[1], _final(parent, i))
     labels, _ = _label_block(block, connectivity, class_value)
     return np.take(table, labels)
 
@@ -609,8 +644,13 @@ def _label_graph(x, connectivity, class_value, min_size, keep):
     # another when a result is computed, so every key names the same task
     # whichever of the results is asked for: the labels and the count may be
     # computed one after the other on a cluster.
+    names = {}
+
     def key(name, *k):
-        return (f"{name}-{token}",) + k if k else f"{name}-{token}"
+        full = names.get(name)
+        if full is None:
+            full = names[name] = f"{name}-{token}"
+        return (full,) + k if k else full
 
     def at(name, *k):
         return ref(key(name, *k))
@@ -627,6 +667,13 @@ def _label_graph(x, connectivity, class_value, min_size, keep):
             return None
         up, i = parent[node.id]
         return call(pick, at(name, up.id), i)
+
+    def above(name, node):
+        """The result of the node above (None at the root) and the place of `node` among its parts."""
+        if node.id not in parent:
+            return None, 0
+        up, i = parent[node.id]
+        return at(name, up.id), i
 
     # 1. Every chunk labelled on its own: its summary ("boundary": what the
     # join and the ranking read; the chunk's labels do not outlive the task),
@@ -665,9 +712,6 @@ def _label_graph(x, connectivity, class_value, min_size, keep):
                 crossing[node].append((n, j))
 
     # 3. The join: up the tree (open groups), then down (final groups).
-    def open_part(node):
-        return call(pick, at("join-open", node.id), 0) if not node.children else at("join-open", node.id)
-
     def record(node):
         return call(pick, at("join-open", node.id), 1) if not node.children else at("join-record", node.id)
 
@@ -676,7 +720,8 @@ def _label_graph(x, connectivity, class_value, min_size, keep):
             sources = sorted({n for n, _ in crossing[node.id]})
             where = {n: k for k, n in enumerate(sources)}
             dsk.add(key("join-up", node.id), join_node, node.id, box(node),
-                    refs([open_part(c) for c in node.children]), refs([at("contact_pairs", n) for n in sources]),
+                    refs([at("join-open", c.id) for c in node.children]),
+                    refs([at("contact_pairs", n) for n in sources]),
                     [[where[n], j] for n, j in crossing[node.id]])
             dsk.add(key("join-open", node.id), pick, at("join-up", node.id), 0)
             dsk.add(key("join-record", node.id), pick, at("join-up", node.id), 1)
@@ -687,14 +732,18 @@ def _label_graph(x, connectivity, class_value, min_size, keep):
     # 4. Each chunk's own components (those inside it, the merged groups whose
     # first voxel it holds) and the histogram of their sizes, eight tables at a
     # time (the first level finds the chunks' own components in its task).
-    final = {idx: from_parent("join-down", leaf[idx]) for idx in number}
-    level, items = 0, [call(leaf_sizes, at("join-open", leaf[idx].id), final[idx]) for idx in number]
-    while True:
+    final = {idx: above("join-down", leaf[idx]) for idx in number}
+    items = []
+    for i in range(0, len(indices), 8):
+        group = indices[i:i + 8]
+        items.append(ref(dsk.add(key("merge_counts-sizes", 1, i // 8), leaf_sizes, [final[idx][1] for idx in group],
+                                 *[at("join-open", leaf[idx].id) for idx in group],
+                                 *[final[idx][0] for idx in group])))
+    level = 1
+    while len(items) > 1:
         level += 1
         items = [ref(dsk.add(key("merge_counts-sizes", level, i), merge_counts, *items[i:i + 8]))
                  for i in range(0, len(items), 8)]
-        if len(items) == 1:
-            break
     dsk.add(key("size_classes"), size_classes, items[0], min_size, keep)
 
     # 5. The counts before and after each chunk, per axis a, among the chunks
@@ -705,59 +754,59 @@ def _label_graph(x, connectivity, class_value, min_size, keep):
     # total on axis a + 1 on coarser positions (one task per slice); on the
     # last axis the slice is the chunk.
     for idx, n in number.items():
-        dsk.add(key("position_counts", n), chunk_positions, at("join-open", leaf[idx].id), final[idx],
+        dsk.add(key("position_counts", n), chunk_positions, at("join-open", leaf[idx].id), *final[idx],
                 at("size_classes"), shape)
     before, after, total = {}, {}, {}
     for a in reversed(range(ndim)):
         for p in itertools.product(*(range(g) for g in grid[:a])):
+            # Each entry: a table, or a chunk's positions and the axis whose table it is.
             if a == ndim - 1:
-                row = [call(pick, at("position_counts", number[p + (i,)]), 1, a) for i in range(grid[a])]
+                row = [(at("position_counts", number[p + (i,)]), a) for i in range(grid[a])]
             else:
                 row = []
                 for i in range(grid[a]):
-                    s = total[(a + 1, p + (i,))]
+                    s = total[(a + 1, p + (i,))][0]
                     if grid[a + 1] > 1:
                         s = ref(dsk.add(key("merge_counts-slice", a, *p, i), coarser, s, shape[a]))
                     else:
                         s = call(coarser, s, shape[a])
-                    row.append(s)
+                    row.append((s, None))
             prefix = None
             for i in range(grid[a]):
                 if i == 0:
-                    before[(a, p + (i,))] = EMPTY
+                    before[(a, p + (i,))] = (EMPTY, None)
                 elif i == 1:
                     before[(a, p + (i,))] = prefix = row[0]
                 else:
-                    prefix = ref(dsk.add(key("merge_counts-before", a, *p, i), merge_counts, prefix, row[i - 1]))
+                    prefix = (ref(dsk.add(key("merge_counts-before", a, *p, i), add_counts, *prefix, *row[i - 1])),
+                              None)
                     before[(a, p + (i,))] = prefix
             if grid[a] == 1:
-                total[(a, p)] = row[0]
+                total[(a, p)] = row[0] if row[0][1] is None else (call(pick, row[0][0], 1, a), None)
             else:
-                total[(a, p)] = ref(dsk.add(key("merge_counts-row", a, *p), merge_counts, prefix, row[-1]))
+                total[(a, p)] = (ref(dsk.add(key("merge_counts-row", a, *p), add_counts, *prefix, *row[-1])), None)
             for i in range(grid[a]):
                 if i == grid[a] - 1:
-                    after[(a, p + (i,))] = EMPTY
+                    after[(a, p + (i,))] = (EMPTY, None)
                 elif a == ndim - 1:  # read by one chunk: looked up in the three tables in its task
-                    after[(a, p + (i,))] = refs([total[(a, p)], before[(a, p + (i,))], row[i]])
+                    parts = [total[(a, p)], before[(a, p + (i,))], row[i]]
+                    after[(a, p + (i,))] = (refs([t for t, _ in parts]), [ax for _, ax in parts])
                 else:
-                    after[(a, p + (i,))] = ref(dsk.add(key("merge_counts-after", a, *p, i), difference,
-                                                       total[(a, p)], before[(a, p + (i,))], row[i]))
+                    after[(a, p + (i,))] = (ref(dsk.add(key("merge_counts-after", a, *p, i), difference,
+                                                        total[(a, p)][0], before[(a, p + (i,))][0], row[i][0])), None)
     for idx, n in number.items():
-        dsk.add(key("rank_components", n), rank_chunk, call(pick, at("position_counts", n), 0),
-                at("size_classes"), shape,
-                *[before[(a, idx[:a + 1])] for a in range(ndim)], *[after[(a, idx[:a + 1])] for a in range(ndim)])
+        tables = [before[(a, idx[:a + 1])] for a in range(ndim)] + [after[(a, idx[:a + 1])] for a in range(ndim)]
+        dsk.add(key("rank_components", n), rank_from, at("position_counts", n), at("size_classes"), shape,
+                [ax for _, ax in tables], *[t for t, _ in tables])
 
     # 6. The owners' labels of merged groups go up the tree to the node where
     # the group closed, and from there down to every chunk that holds a part of it.
     def labels_of(node):
-        if node.children:
-            return at("labels-up", node.id)
-        return call(leaf_labels, at("rank_components", number[node.lo]))
+        return at("labels-up", node.id) if node.children else at("rank_components", number[node.lo])
 
     for node in reversed(nodes):
         if node.children:
-            dsk.add(key("labels-up", node.id), labels_up, record(node),
-                    *[call(pick, labels_of(c), 0) for c in node.children])
+            dsk.add(key("labels-up", node.id), labels_node, record(node), *[labels_of(c) for c in node.children])
     for node in nodes:
         if node.children:
             dsk.add(key("labels-down", node.id), labels_down, record(node),
@@ -775,8 +824,7 @@ def _label_graph(x, connectivity, class_value, min_size, keep):
     out = Graph()
     for idx, n in number.items():
         out.add((name,) + idx, relabel, ref((again.name,) + idx), at("rank_components", n),
-                call(pick, labels_of(leaf[idx]), 1), from_parent("labels-down", leaf[idx]),
-                connectivity, class_value)
+                *above("labels-down", leaf[idx]), connectivity, class_value)
     labels = _graph.array(out, name, x.chunks, np.uint32, [again, tables])
     count_name = key("label-count")
     counted = Graph()
