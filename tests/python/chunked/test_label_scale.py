@@ -246,3 +246,67 @@ def test_label_results_hold_no_views_of_larger_arrays(nv, nvd):
         np.testing.assert_array_equal(result, nv.label(x, connectivity=connectivity, min_size=2)[0])
         assert seen.seen > 500
         assert not seen.views, seen.views[:5]
+
+
+def test_label_larger_than_memory_without_pausing(nv, nvd, tmp_path):
+    """A speckled volume that with its uint32 labels is larger than the
+    workers' memory together, Zarr in and out, labelled by two workers of
+    384 MiB: none pauses, none is restarted, and the stored labels are the
+    whole-array labelling's."""
+    distributed = pytest.importorskip("distributed")
+    zarr = pytest.importorskip("zarr")
+    import os
+    import pathlib
+    import time
+
+    import cloudpickle
+    import nvfiltering
+    import workersetup
+
+    shape, chunks = (640, 512, 512), (128, 128, 128)
+
+    def block(block_info=None):
+        (z0, z1), (y0, y1), (x0, x1) = block_info[None]["array-location"]
+        rng = np.random.default_rng(z0 * 7919 + y0 * 104729 + x0)
+        return (rng.random((z1 - z0, y1 - y0, x1 - x0), np.float32) < 0.03).astype(np.uint8)
+
+    source = da.map_blocks(block, dtype=np.uint8, chunks=da.core.normalize_chunks(chunks, shape),
+                           meta=np.empty((0, 0, 0), np.uint8))
+    source.to_zarr(str(tmp_path / "in.zarr"))
+    limit = 384 * 2**20
+    assert np.prod(shape) * (1 + 4) > 2 * limit
+
+    cloudpickle.register_pickle_by_value(workersetup)
+    parent = str(pathlib.Path(nvfiltering.__file__).resolve().parents[1])
+    os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [parent, os.environ.get("PYTHONPATH")]))
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                  memory_limit=limit, silence_logs=logging.WARNING) as cluster, \
+            distributed.Client(cluster) as client:
+        client.register_plugin(workersetup.setup_plugin(str(pathlib.Path(__file__).parents[3] / "python"
+                                                            / "nvfiltering")))
+        pids = client.run(os.getpid)
+        statuses = set()
+
+        def watch(dask_worker):
+            return str(dask_worker.status)
+
+        labels, count = nvd.label(da.from_zarr(str(tmp_path / "in.zarr")))
+        stored = da.to_zarr(labels, str(tmp_path / "out.zarr"), compute=False,
+                            zarr_array_kwargs={"compressors": None})
+        future = client.compute([stored, count])
+        while not all(f.done() for f in future):
+            statuses.update(client.run(watch).values())
+            time.sleep(0.2)
+        n = future[1].result()
+        assert client.run(os.getpid) == pids, "a worker was restarted"
+        assert statuses <= {"Status.running"}, f"worker states seen: {statuses}"
+        logged = [message for records in client.get_worker_logs().values() for level, message in records
+                  if level in ("WARNING", "ERROR", "CRITICAL")]
+        assert not [m for m in logged if "paus" in m.lower() or "memory" in m.lower()], logged
+
+    out = zarr.open_array(str(tmp_path / "out.zarr"), mode="r")
+    assert out.shape == shape and out.dtype == np.uint32
+    whole, whole_count = nv.label(zarr.open_array(str(tmp_path / "in.zarr"), mode="r")[:])
+    assert int(n) == int(whole_count) > 10**6
+    for z in range(0, shape[0], 128):  # compared a slab at a time
+        np.testing.assert_array_equal(out[z:z + 128], whole[z:z + 128])
