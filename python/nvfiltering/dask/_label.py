@@ -470,15 +470,17 @@ def rank_components(own, classes, shape, *tables):
     then those after it."""
     before, after = tables[:len(shape)], tables[len(shape):]
     sidx, keys = _keys(own, classes, shape)
-    rank = classes["larger"][sidx] + 1 if sidx.size else np.empty(0, np.int64)
+    # Counted in the order of size class and first voxel, in which every
+    # axis's keys are sorted too (the lookups in the tables then run in order).
     order = np.lexsort((own["first"], sidx))
     in_order = sidx[order]
-    earlier = np.empty(sidx.size, np.int64)
-    earlier[order] = np.arange(sidx.size) - np.searchsorted(in_order, in_order, "left")
-    rank = rank + earlier
+    ranked = classes["larger"][in_order] + 1 if sidx.size else np.empty(0, np.int64)
+    ranked = ranked + np.arange(sidx.size) - np.searchsorted(in_order, in_order, "left")
     for (span, _), key, b, a in zip(_strides(shape), keys, before, after):
-        base = sidx * span
-        rank += _count_between(b, base, key) + _count_between(a, base, key - 1)
+        base, key = in_order * span, key[order]
+        ranked += _count_between(b, base, key) + _count_between(a, base, key - 1)
+    rank = np.empty(sidx.size, np.int64)
+    rank[order] = ranked
     final = as_labels(np.where(own["size"] >= classes["threshold"], rank, 0))
     table = np.zeros(own["count"] + 1, np.uint32)
     table[own["local"]] = final
