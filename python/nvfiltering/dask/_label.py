@@ -31,7 +31,6 @@ the sides of its box of chunks.
 
 from __future__ import annotations
 
-import bisect
 import itertools
 import math
 
@@ -315,13 +314,6 @@ class _Box:
         while hi - lo > size * (k + 1):
             size *= k
         return tuple(range(lo + size, hi, size))
-
-    def part(self, idx):
-        """The index in `children` of the part holding chunk idx."""
-        k = 0
-        for i, b in zip(idx, self.bounds):
-            k = k * (len(b) + 1) + bisect.bisect_right(b, i)
-        return k
 
 
 def leaf_joined(boundary, final):
