@@ -6,13 +6,42 @@ A task calls one function. Its arguments are plain values (passed as they
 are, lists and tuples included), the results of other tasks (:func:`ref`),
 lists of such results (:func:`refs`), and calls computed inside the task
 itself (:func:`call`: an inline step that needs no key of its own, so that
-cheap steps run where their result is used)."""
+cheap steps run where their result is used).
+
+Dask fuses no task of these graphs with another when it optimises a
+computation: a key then names the same task in every graph that holds it, so
+two results of one graph computed one after the other (on a cluster that
+still knows the first one's keys) submit nothing under a key it knows
+otherwise."""
 
 from __future__ import annotations
 
+import contextlib
+import gc
+
 from dask.task_spec import List, Task, TaskRef
 
-__all__ = ["Graph", "array", "call", "delayed", "graph_array", "ref", "refs"]
+__all__ = ["Graph", "array", "call", "collector_paused", "delayed", "graph_array", "ref", "refs"]
+
+
+@contextlib.contextmanager
+def collector_paused():
+    """Python's cycle collector paused (if it ran) while a graph is built: the
+    tasks hold no cycles, and a collection now and then would look at every
+    task made so far (time quadratic in the number of tasks)."""
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if gc.get_freeze_count() == 0:
+            # What was made since is moved to the oldest generation without
+            # being looked at (freezing and thawing only move lists), rather
+            # than looked at, all of it, by the next young collection.
+            gc.freeze()
+            gc.unfreeze()
+        if enabled:
+            gc.enable()
 
 
 def graph_array(x):
@@ -30,6 +59,16 @@ def graph_array(x):
     name = keys[0] if isinstance(keys, tuple) else x.name
     meta = np.empty((0,) * x.ndim, x.dtype)
     return Array(x.__dask_graph__(), name, x.chunks, dtype=x.dtype, meta=meta)
+
+
+class Step(Task):
+    """A task that Dask's optimisation leaves as it is (never fused)."""
+
+    __slots__ = ()
+
+    @property
+    def block_fusion(self):
+        return True
 
 
 def ref(key):
@@ -59,7 +98,7 @@ class Graph:
     def add(self, key, func, *args):
         """The task ``key``: ``func`` called on ``args`` (see :func:`ref`,
         :func:`refs`, :func:`call`; any other argument is passed as it is)."""
-        self.tasks[key] = Task(key, func, *args)
+        self.tasks[key] = Step(key, func, *args)
         return key
 
     def layer(self, name, dependencies):

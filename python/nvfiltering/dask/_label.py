@@ -22,7 +22,9 @@ the sides of its box of chunks.
    before k along a, are equal to) those of k's component. Each chunk therefore
    counts, per axis a, the components of every size class by their position
    on the axes before a (none for a = 0, the plane for a = 1, the row for
-   a = 2), and adds up those counts over the chunks before and after it.
+   a = 2); the sums of those counts over the chunks before and after it come
+   from prefix sums along each row of chunks (one step per chunk), the sums
+   after it as the row's total less the sum before it and its own counts.
 4. The owners' labels of merged groups travel up the tree to where the group
    closed and down to its other chunks; the chunks are read and labelled
    again and mapped through their tables."""
@@ -30,6 +32,7 @@ the sides of its box of chunks.
 from __future__ import annotations
 
 import itertools
+import math
 
 import numpy as np
 
@@ -69,7 +72,8 @@ def _label_block(block, connectivity, class_value):
 
 def chunk_summary(block, start, shape, connectivity, class_value):
     """Sizes and first voxels (global raster index) of one chunk's components,
-    its boundary slabs and the components that touch them."""
+    its boundary slabs and the components that touch them, and the components
+    inside it (touching no face), which never reach the join."""
     labels, count = _label_block(block, connectivity, class_value)
     flat = labels.reshape(-1)
     where = np.flatnonzero(flat)
@@ -86,14 +90,16 @@ def chunk_summary(block, start, shape, connectivity, class_value):
     for axis in range(labels.ndim):
         faces.append(np.ascontiguousarray(np.take(labels, 0, axis=axis)))
         faces.append(np.ascontiguousarray(np.take(labels, labels.shape[axis] - 1, axis=axis)))
-    ids = np.unique(np.concatenate([f.ravel() for f in faces])).astype(np.int64)
-    ids = ids[ids > 0]
-    mask = np.zeros(ids.size, np.uint8)  # bit 2 * axis + side: the component touches that face
+    touches = np.zeros(count + 1, np.uint8)  # bit 2 * axis + side: the component touches that face
     for f, face in enumerate(faces):
-        on = np.unique(face)
-        mask[np.searchsorted(ids, on[on > 0])] |= np.uint8(1 << f)
-    return {"count": count, "sizes": sizes, "first": first, "faces": faces,
-            "boundary": (ids, sizes[ids - 1], first[ids - 1], mask)}
+        touches[face.ravel()] |= np.uint8(1 << f)
+    touches[0] = 0
+    inside = touches[1:] == 0
+    ids = np.flatnonzero(~inside).astype(np.int64) + 1
+    mask = touches[ids]
+    return {"count": count, "faces": faces,
+            "boundary": (ids, sizes[ids - 1], first[ids - 1], mask),
+            "inside": (np.flatnonzero(inside) + 1, sizes[inside], first[inside])}
 
 
 def _pairs(a, b):
@@ -136,8 +142,22 @@ def contact_pairs(low, high, ids, free):
     return ids[0], ids[1], a, b
 
 
+def chunk_pairs(summary, chunk, meetings, *others):
+    """The label pairs between a chunk and each of its neighbours further on
+    (one list per entry of `meetings`: the neighbour, the first axis of the
+    step, the narrowing steps of this chunk's and of the neighbour's contact,
+    and the axes left free; `others` are the neighbours' summaries)."""
+    out = []
+    for (other, first, mine, theirs, free), summary_other in zip(meetings, others):
+        out.append(contact_pairs(contact(summary["faces"], first, 1, mine),
+                                 contact(summary_other["faces"], first, 0, theirs), [chunk, other], free))
+    return out
+
+
 # The join runs on a tree of boxes of chunks: a leaf is one chunk, a node's box
-# is split in two along every axis it spans (up to eight parts in 3-D).
+# is cut into about eight parts (along every axis it spans, in two in 3-D, in
+# three in 2-D, in eight in 1-D, or one more), so the tree has about N / 7
+# nodes for N chunks.
 # Boundary components are named (chunk << 32 | local label). Going up, a node
 # merges its parts' open groups along the pairs that cross between them; a
 # group stays open while one of its members touches a side of the box with
@@ -171,12 +191,6 @@ def _close(node, members, group, mask, size, first, box, comps):
     return up, {"node": node, "comps": comps, "open": open_index, "size": size, "first": first}
 
 
-def join_leaf(boundary, chunk, node, box):
-    ids, sizes, firsts, mask = boundary
-    members = (np.int64(chunk) << 32) | ids
-    return _close(node, members, np.arange(ids.size), mask, sizes, firsts, box, ())
-
-
 def join_up(node, box, parts, *pair_lists):
     """Merges the open groups of a node's parts along the pairs between them."""
     from scipy.sparse import coo_matrix
@@ -203,7 +217,14 @@ def join_up(node, box, parts, *pair_lists):
     first = np.full(groups, NO_VOXEL, np.int64)
     np.minimum.at(first, comp, np.concatenate([np.empty(0, np.int64)] + [p["first"] for p in parts]))
     return _close(node, members, comp[group], mask, size, first, box,
-                  tuple(comp[offsets[i]:offsets[i + 1]] for i in range(len(parts))))
+                  tuple(comp[offsets[i]:offsets[i + 1]].copy() for i in range(len(parts))))
+
+
+def join_node(node, box, parts, sources, which):
+    """:func:`join_up` on the pair lists ``sources[k][j]`` for every (k, j) in
+    ``which``; a part that is a leaf (a tuple) gives its open part."""
+    parts = [p[0] if isinstance(p, tuple) else p for p in parts]
+    return join_up(node, box, parts, *[sources[k][j] for k, j in which])
 
 
 def join_down(record, parent):
@@ -224,12 +245,13 @@ def join_down(record, parent):
     return tuple((name[c], size[c], first[c]) for c in record["comps"])
 
 
-def leaf_joined(boundary, final):
-    """Per boundary component of a chunk: its final group, the group's size and
-    first voxel, and whether it holds that voxel (then this chunk owns the group)."""
-    ids, sizes, firsts, mask = boundary
-    name, size, first = final
-    return {"ids": ids, "group": name, "size": size, "first": first, "owner": firsts == first}
+def join_leaf(summary, chunk, node, box):
+    """A chunk's leaf of the join: its open part (for its parent), its record
+    (for the way down) and what its ranking needs (its components inside)."""
+    ids, sizes, firsts, mask = summary["boundary"]
+    members = (np.int64(chunk) << 32) | ids
+    up, record = _close(node, members, np.arange(ids.size), mask, sizes, firsts, box, ())
+    return up, record, {"count": summary["count"], "boundary": summary["boundary"], "inside": summary["inside"]}
 
 
 def labels_up(record, *lists):
@@ -243,6 +265,12 @@ def labels_up(record, *lists):
     return (names[~here], labels[~here]), closed
 
 
+def labels_node(record, *parts):
+    """:func:`labels_up` at a node, from its parts' results: a node's
+    (passing on, closed) pair, or a leaf's ranking (see :func:`leaf_labels`)."""
+    return labels_up(record, *[leaf_labels(p)[0] if len(p) == 3 else p[0] for p in parts])
+
+
 def labels_down(record, closed, parent):
     labels = closed.copy()
     at = record["open"]
@@ -254,61 +282,94 @@ def labels_down(record, closed, parent):
     return tuple(labels[c] for c in record["comps"])
 
 
+# Parts per spanned axis, by the number of axes a box spans.
+CUTS = {1: 8, 2: 3, 3: 2}
+
+
 class _Box:
     """A node of the tree: its box of chunks [lo, hi) and its parts."""
 
-    def __init__(self, lo, hi, counter):
+    def __init__(self, lo, hi, counter, nodes):
         self.lo, self.hi = lo, hi
         self.id = next(counter)
-        # Every axis the box spans is cut at its middle.
-        self.mid = tuple(l + (h - l) // 2 if h - l > 1 else None for l, h in zip(lo, hi))
-        cuts = [((l, m), (m, h)) if m is not None else ((l, h),) for l, h, m in zip(lo, hi, self.mid)]
+        nodes.append(self)
+        spanned = sum(1 for l, h in zip(lo, hi) if h - l > 1)
+        # Every axis the box spans is cut into pieces of k^j chunks (k from
+        # CUTS, j the least that leaves at most k + 1 pieces), so that the
+        # boxes below are whole k-ary trees and none holds only a few chunks.
+        # A box of at most (k + 1)^d chunks (spanning d axes) is cut into its chunks.
+        k = CUTS.get(spanned, 2)
+        small = math.prod(h - l for l, h in zip(lo, hi)) <= (k + 1) ** spanned
+        self.bounds = tuple(tuple(range(l + 1, h)) if small else self._bounds(l, h, k) if h - l > 1 else ()
+                            for l, h in zip(lo, hi))
+        cuts = [tuple(zip((l,) + b, b + (h,))) for l, h, b in zip(lo, hi, self.bounds)]
         self.children = ()
-        if any(m is not None for m in self.mid):
-            self.children = tuple(_Box(tuple(c[0] for c in part), tuple(c[1] for c in part), counter)
+        if spanned:
+            self.children = tuple(_Box(tuple(c[0] for c in part), tuple(c[1] for c in part), counter, nodes)
                                   for part in itertools.product(*cuts))
 
-    def part(self, idx):
-        """The index in `children` of the part holding chunk idx."""
-        k = 0
-        for i, m in zip(idx, self.mid):
-            if m is not None:
-                k = 2 * k + (i >= m)
-        return k
-
-    def nodes(self):
-        yield self
-        for c in self.children:
-            yield from c.nodes()
-
-    def meeting(self, a, b):
-        """The node where chunks a and b fall into different parts."""
-        node = self
-        while node.children:
-            pa, pb = node.part(a), node.part(b)
-            if pa != pb:
-                return node
-            node = node.children[pa]
-        return node
+    @staticmethod
+    def _bounds(lo, hi, k):
+        size = 1
+        while hi - lo > size * (k + 1):
+            size *= k
+        return tuple(range(lo + size, hi, size))
 
 
-def own_components(summary, joined):
+def leaf_joined(boundary, final):
+    """Per boundary component of a chunk: its final group, the group's size and
+    first voxel, and whether it holds that voxel (then this chunk owns the group)."""
+    ids, sizes, firsts, mask = boundary
+    name, size, first = final
+    return {"ids": ids, "group": name, "size": size, "first": first, "owner": firsts == first}
+
+
+def own_components(leaf, final):
     """The components a chunk ranks: those inside it, then the merged groups
-    whose first voxel it holds (their group numbers in `groups`). Every chunk's
-    is held until the ranks are known, so it is kept to 20 bytes a component."""
-    inside = np.ones(summary["count"], bool)
-    inside[joined["ids"] - 1] = False
+    whose first voxel it holds (their group numbers in `groups`), from its leaf
+    of the join and the final groups of its boundary components. Held until
+    the chunk is ranked: 20 bytes a component, and the leaf's record."""
+    _, record, chunk = leaf
+    joined = leaf_joined(chunk["boundary"], join_down(record, final))
+    local, size, first = chunk["inside"]
     owner = joined["owner"]
-    return {"count": summary["count"],
-            "local": np.concatenate([np.flatnonzero(inside) + 1, joined["ids"][owner]]).astype(np.uint32),
-            "size": np.concatenate([summary["sizes"][inside], joined["size"][owner]]),
-            "first": np.concatenate([summary["first"][inside], joined["first"][owner]]),
-            "groups": joined["group"][owner]}
+    return {"count": chunk["count"],
+            "local": np.concatenate([local, joined["ids"][owner]]).astype(np.uint32),
+            "size": np.concatenate([size, joined["size"][owner]]),
+            "first": np.concatenate([first, joined["first"][owner]]),
+            "groups": joined["group"][owner], "record": record, "ids": joined["ids"]}
 
 
 def size_counts(own):
     keys, counts = np.unique(own["size"], return_counts=True)
     return keys.astype(np.int64), counts.astype(np.int64)
+
+
+def _final(parent, i):
+    return None if parent is None else parent[i]
+
+
+def leaf_sizes(which, *leaves_and_parents):
+    """The histogram of the sizes of the own components of some chunks: their
+    leaves, then the results of the nodes above them, each chunk's place
+    among its node's parts in ``which``."""
+    n = len(which)
+    leaves, parents = leaves_and_parents[:n], leaves_and_parents[n:]
+    return merge_counts(*[size_counts(own_components(leaf, _final(parent, i)))
+                          for leaf, parent, i in zip(leaves, parents, which)])
+
+
+def chunk_positions(leaf, parent, i, classes, shape):
+    """A chunk's own components and their counts by size class and position
+    (:func:`position_counts`), which its ranking reads."""
+    own = own_components(leaf, _final(parent, i))
+    return own, position_counts(own, classes, shape)
+
+
+def add_counts(first, first_axis, second, second_axis):
+    """The sum of two tables of counts; each may be a chunk's
+    :func:`chunk_positions` with an axis (then its table of that axis)."""
+    return merge_counts(*[t if a is None else t[1][a] for t, a in ((first, first_axis), (second, second_axis))])
 
 
 def merge_counts(*tables):
@@ -351,8 +412,7 @@ def size_classes(histogram, min_size, keep):
 
 def _strides(shape):
     """Per axis a: the number of positions of the axes before a, and the voxels of the axes from a on."""
-    return [(int(np.prod(shape[:a], dtype=np.int64)), int(np.prod(shape[a:], dtype=np.int64)))
-            for a in range(len(shape))]
+    return [(math.prod(shape[:a]), math.prod(shape[a:])) for a in range(len(shape))]
 
 
 def _keys(own, classes, shape):
@@ -364,14 +424,32 @@ def _keys(own, classes, shape):
 def position_counts(own, classes, shape):
     """Per axis, the chunk's components counted by size class and position on the axes before it."""
     _, keys = _keys(own, classes, shape)
+    # The keys of an axis are those of the next one divided by its length:
+    # sorted once, on the last axis.
+    key = np.sort(keys[-1])
     out = []
-    for key in keys:
-        k, c = np.unique(key, return_counts=True)
-        out.append((k.astype(np.int64), c.astype(np.int64)))
-    return out
+    for a in reversed(range(len(shape))):
+        if a < len(shape) - 1:
+            key = key // shape[a]
+        starts = np.flatnonzero(np.concatenate([[True], key[1:] != key[:-1]])) if key.size else np.empty(0, np.intp)
+        out.append((key[starts].astype(np.int64), np.diff(np.append(starts, key.size)).astype(np.int64)))
+    return out[::-1]
+
+
+def coarser(table, factor):
+    """A table of one axis as the table of the axis before it (positions on one axis fewer)."""
+    keys, counts = table
+    return merge_counts((keys // factor, counts))
+
+
+def difference(total, *parts):
+    """``total`` less ``parts`` (tables of counts; entries that fall to 0 stay)."""
+    return merge_counts(total, *[(k, -c) for k, c in parts])
 
 
 def _count_between(table, low, high):
+    if isinstance(table, list):  # a total less some parts (see rank_chunk): counted in each, not merged
+        return _count_between(table[0], low, high) - sum(_count_between(t, low, high) for t in table[1:])
     keys, counts = table
     running = np.concatenate([[0], np.cumsum(counts)])
     return running[np.searchsorted(keys, high, "right")] - running[np.searchsorted(keys, low, "left")]
@@ -384,36 +462,65 @@ def rank_components(own, classes, shape, *tables):
     then those after it."""
     before, after = tables[:len(shape)], tables[len(shape):]
     sidx, keys = _keys(own, classes, shape)
-    rank = classes["larger"][sidx] + 1 if sidx.size else np.empty(0, np.int64)
+    # Counted in the order of size class and first voxel, in which every
+    # axis's keys are sorted too (the lookups in the tables then run in order).
     order = np.lexsort((own["first"], sidx))
     in_order = sidx[order]
-    earlier = np.empty(sidx.size, np.int64)
-    earlier[order] = np.arange(sidx.size) - np.searchsorted(in_order, in_order, "left")
-    rank = rank + earlier
+    ranked = classes["larger"][in_order] + 1 if sidx.size else np.empty(0, np.int64)
+    ranked = ranked + np.arange(sidx.size) - np.searchsorted(in_order, in_order, "left")
     for (span, _), key, b, a in zip(_strides(shape), keys, before, after):
-        base = sidx * span
-        rank += _count_between(b, base, key) + _count_between(a, base, key - 1)
+        base, key = in_order * span, key[order]
+        ranked += _count_between(b, base, key) + _count_between(a, base, key - 1)
+    rank = np.empty(sidx.size, np.int64)
+    rank[order] = ranked
     final = as_labels(np.where(own["size"] >= classes["threshold"], rank, 0))
     table = np.zeros(own["count"] + 1, np.uint32)
     table[own["local"]] = final
     groups = own["groups"]
-    return table, (groups, final[final.size - groups.size:])
+    return table, (groups, final[final.size - groups.size:].copy())  # not a view of every rank
 
 
-def leaf_groups(boundary, labels):
-    return boundary[0], labels
+def rank_from(position, classes, shape, axes, *tables):
+    """:func:`rank_chunk` from the chunk's :func:`chunk_positions`; a table
+    whose entry in ``axes`` is an axis is a chunk's positions (its table of that
+    axis), one in a list [total, part, ...] likewise (see :func:`rank_chunk`)."""
+    def table(t, a):
+        if isinstance(t, list):
+            return [table(u, b) for u, b in zip(t, a)]
+        return t if a is None else t[1][a]
+    return rank_chunk(position[0], classes, shape, *[table(t, a) for t, a in zip(tables, axes)])
+
+
+def rank_chunk(own, classes, shape, *tables):
+    """The chunk's table (local to final label), the labels of the groups it
+    owns, and its leaf record with its boundary components, which the second
+    pass reads (the chunk's own components are not kept past this task).
+    A table given as a list [total, part, ...] counts as the total less the
+    parts (the counts after a chunk on the last axis: its row's total, less
+    the counts before it and its own)."""
+    table, owned = rank_components(own, classes, shape, *tables)
+    return table, owned, (own["record"], own["ids"])
 
 
 def count_of(classes):
     return np.int64(classes["count"])
 
 
-def relabel(block, own_table, groups, connectivity, class_value):
-    """The chunk's final labels: its own components' and its merged groups'."""
-    table = own_table.copy()
-    table[groups[0]] = groups[1]
+def relabel(block, ranked, parent, i, connectivity, class_value):
+    """The chunk's final labels: its own components' and its merged groups'
+    (the groups closed at its leaf and those handed down, part ``i`` of
+    ``parent``, the labels-down of the node above)."""
+    table, _, (record, ids) = ranked
+    table = table.copy()
+    table[ids] = labels_down(record, leaf_labels(ranked)[1], _final(parent, i))
     labels, _ = _label_block(block, connectivity, class_value)
     return np.take(table, labels)
+
+
+def leaf_labels(ranked):
+    """The labels of the groups a chunk owns, as they start up the tree from its leaf."""
+    _, owned, (record, _) = ranked
+    return labels_up(record, owned)
 
 
 def pick(value, *path):
@@ -476,7 +583,14 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     chunks meet) are merged on a tree of boxes of chunks (a task's memory grows with what
     touches the faces of its box, not with the volume or the number of
     components), and every chunk is read and labelled a second time to write
-    the final labels, so no task holds more than one chunk.
+    the final labels, so no task holds more than one chunk. The graph has
+    about 10 tasks per chunk (the input's included) and is built in time
+    linear in the number of chunks.
+
+    Compute the labels and the count together, ``dask.compute(labels,
+    count)``: the join runs once for both. Computed one after the other,
+    the count repeats the first pass and the join; on a cluster that is
+    quiet too (no task is fused, so every key keeps its definition).
 
     Examples
     --------
@@ -488,11 +602,8 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     ([[2, 2, 0, 3, 0, 1, 1, 1]], 3)
     """
     import dask.array as da
-    from dask.base import tokenize
-    from dask.graph_manipulation import bind
 
     from . import _graph
-    from ._graph import Graph, call, ref, refs
 
     x = as_array(input, "input", convert=da.asarray)
     _, connectivity, class_value, min_size, keep = label_args(x, connectivity, class_value, min_size, keep)
@@ -500,58 +611,50 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     if 0 in x.shape:
         # No voxel, no component (whatever keep asks), as in memory.
         return da.zeros(x.shape, dtype=np.uint32, chunks=x.chunks), da.zeros((), dtype=np.int64)
-    x = _graph.graph_array(x)
+    # The graph's tasks hold no reference cycles: the collector, which would
+    # look at every one of them again and again as they are made, waits.
+    with _graph.collector_paused():
+        return _label_graph(_graph.graph_array(x), connectivity, class_value, min_size, keep)
+
+
+def _label_graph(x, connectivity, class_value, min_size, keep):
+    from dask.base import tokenize
+    from dask.graph_manipulation import bind
+
+    from . import _graph
+    from ._graph import Graph, call, ref, refs
+
     reach = NEIGHBOUR_AXES[connectivity]
     shape = [int(s) for s in x.shape]
-    grid = x.numblocks
+    grid = tuple(x.numblocks)
+    ndim = x.ndim
     starts = [np.concatenate([[0], np.cumsum(c[:-1])]).astype(np.int64) for c in x.chunks]
     indices = list(itertools.product(*(range(n) for n in grid)))
     number = {idx: k for k, idx in enumerate(indices)}
     token = tokenize(x.name, connectivity, class_value, min_size, keep)
 
     # The graph is written out directly: one layer of tasks (see ._graph),
-    # built in time linear in the number of chunks.
+    # built in time linear in the number of chunks. No task is fused with
+    # another when a result is computed, so every key names the same task
+    # whichever of the results is asked for: the labels and the count may be
+    # computed one after the other on a cluster.
+    names = {}
+
     def key(name, *k):
-        return (f"{name}-{token}",) + k if k else f"{name}-{token}"
+        full = names.get(name)
+        if full is None:
+            full = names[name] = f"{name}-{token}"
+        return (full,) + k if k else full
 
     def at(name, *k):
         return ref(key(name, *k))
 
     dsk = Graph()
-    for idx, n in number.items():
-        dsk.add(key("chunk_summary", n), chunk_summary, ref((x.name,) + idx),
-                [int(s[i]) for s, i in zip(starts, idx)], shape, connectivity, class_value)
-        dsk.add(key("faces", n), pick, at("chunk_summary", n), "faces")
-        dsk.add(key("boundary", n), pick, at("chunk_summary", n), "boundary")
-    root = _Box((0,) * x.ndim, tuple(grid), itertools.count())
-    nodes = list(root.nodes())
+    nodes = []
+    root = _Box((0,) * ndim, grid, itertools.count(), nodes)
     leaf = {node.lo: node for node in nodes if not node.children}
-    crossing = {node.id: [] for node in nodes}  # the pairs each node merges along
-
-    def add_pair(a, b, func, *args):
-        crossing[root.meeting(a, b).id].append(ref(dsk.add(key(func.__name__, len(dsk)), func, *args)))
-
-    # Every chunk meets the chunks one step away along up to `reach` axes (its
-    # face, edge and corner neighbours, as far as the connectivity joins
-    # voxels across them); each pair once, with the step's first axis forward.
-    steps = [d for d in itertools.product((-1, 0, 1), repeat=x.ndim)
-             if any(d) and d[next(a for a, t in enumerate(d) if t)] > 0 and sum(1 for t in d if t) <= reach]
-    for idx, n in number.items():
-        for d in steps:
-            nxt = tuple(i + t for i, t in zip(idx, d))
-            if not all(0 <= i < g for i, g in zip(nxt, grid)):
-                continue
-            m = number[nxt]
-            axes = [a for a, t in enumerate(d) if t]
-            first, rest = axes[0], axes[1:]
-            add_pair(idx, nxt, contact_pairs,
-                     call(contact, at("faces", n), first, 1, [[a, int(d[a] > 0)] for a in rest]),
-                     call(contact, at("faces", m), first, 0, [[a, int(d[a] < 0)] for a in rest]),
-                     [n, m], reach - len(axes))
-    # A leaf's steps are cheap and run inside the chunk's own tasks (computed
-    # twice where two need them) rather than as tasks of their own.
-    box = lambda node: [list(node.lo), list(node.hi), list(grid)]
     parent = {c.id: (node, i) for node in nodes for i, c in enumerate(node.children)}
+    box = lambda node: [list(node.lo), list(node.hi), list(grid)]
 
     def from_parent(name, node):
         if node.id not in parent:
@@ -559,68 +662,148 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         up, i = parent[node.id]
         return call(pick, at(name, up.id), i)
 
+    def above(name, node):
+        """The result of the node above (None at the root) and the place of `node` among its parts."""
+        if node.id not in parent:
+            return None, 0
+        up, i = parent[node.id]
+        return at(name, up.id), i
+
+    # 1. Every chunk labelled on its own: its summary ("boundary": what the
+    # join and the ranking read; the chunk's labels do not outlive the task),
+    # and its leaf of the join.
+    for idx, n in number.items():
+        dsk.add(key("boundary", n), chunk_summary, ref((x.name,) + idx),
+                [int(s[i]) for s, i in zip(starts, idx)], shape, connectivity, class_value)
+        dsk.add(key("join-open", leaf[idx].id), join_leaf, at("boundary", n), n, leaf[idx].id, box(leaf[idx]))
+
+    # 2. The pairs between every chunk and its neighbours one step further on
+    # along up to `reach` axes (face, edge and corner neighbours, as far as the
+    # connectivity joins voxels across them), in one task per chunk; each list
+    # goes to the node of the tree where the two chunks meet.
+    crossing = {node.id: [] for node in nodes}
+    steps = [d for d in itertools.product((-1, 0, 1), repeat=ndim)
+             if any(d) and d[next(a for a, t in enumerate(d) if t)] > 0 and sum(1 for t in d if t) <= reach]
+    for idx, n in number.items():
+        meetings, others, meet = [], [], []
+        for d in steps:
+            nxt = tuple(i + t for i, t in zip(idx, d))
+            if not all(0 <= i < g for i, g in zip(nxt, grid)):
+                continue
+            m = number[nxt]
+            axes = [a for a, t in enumerate(d) if t]
+            first, rest = axes[0], axes[1:]
+            meetings.append([m, first, [[a, int(d[a] > 0)] for a in rest], [[a, int(d[a] < 0)] for a in rest],
+                             reach - len(axes)])
+            others.append(at("boundary", m))
+            node = parent[leaf[idx].id][0]  # the first box above the chunk's leaf that holds both
+            while not all(l <= i < h for l, i, h in zip(node.lo, nxt, node.hi)):
+                node = parent[node.id][0]
+            meet.append(node.id)
+        if meetings:
+            dsk.add(key("contact_pairs", n), chunk_pairs, at("boundary", n), n, meetings, *others)
+            for j, node in enumerate(meet):
+                crossing[node].append((n, j))
+
+    # 3. The join: up the tree (open groups), then down (final groups).
+    def record(node):
+        return call(pick, at("join-open", node.id), 1) if not node.children else at("join-record", node.id)
+
     for node in reversed(nodes):  # parts before their node
         if node.children:
-            merged = ref(dsk.add(key("join-up", node.id), join_up, node.id, box(node),
-                                 refs([at("join-open", c.id) for c in node.children]), *crossing[node.id]))
-        else:
-            merged = call(join_leaf, at("boundary", number[node.lo]), number[node.lo], node.id, box(node))
-        dsk.add(key("join-open", node.id), pick, merged, 0)
-        dsk.add(key("join-record", node.id), pick, merged, 1)
+            sources = sorted({n for n, _ in crossing[node.id]})
+            where = {n: k for k, n in enumerate(sources)}
+            dsk.add(key("join-up", node.id), join_node, node.id, box(node),
+                    refs([at("join-open", c.id) for c in node.children]),
+                    refs([at("contact_pairs", n) for n in sources]),
+                    [[where[n], j] for n, j in crossing[node.id]])
+            dsk.add(key("join-open", node.id), pick, at("join-up", node.id), 0)
+            dsk.add(key("join-record", node.id), pick, at("join-up", node.id), 1)
     for node in nodes:
         if node.children:
-            dsk.add(key("join-down", node.id), join_down, at("join-record", node.id), from_parent("join-down", node))
-    for idx, n in number.items():
-        node = leaf[idx]
-        dsk.add(key("joined", n), leaf_joined, at("boundary", n),
-                call(join_down, at("join-record", node.id), from_parent("join-down", node)))
-        dsk.add(key("own", n), own_components, at("chunk_summary", n), at("joined", n))
-        dsk.add(key("size_counts", n), size_counts, at("own", n))
+            dsk.add(key("join-down", node.id), join_down, record(node), from_parent("join-down", node))
 
-    # The histogram of sizes, reduced eight tables at a time.
-    level, items = 0, [at("size_counts", n) for n in number.values()]
+    # 4. Each chunk's own components (those inside it, the merged groups whose
+    # first voxel it holds) and the histogram of their sizes, eight tables at a
+    # time (the first level finds the chunks' own components in its task).
+    final = {idx: above("join-down", leaf[idx]) for idx in number}
+    items = []
+    for i in range(0, len(indices), 8):
+        group = indices[i:i + 8]
+        items.append(ref(dsk.add(key("merge_counts-sizes", 1, i // 8), leaf_sizes, [final[idx][1] for idx in group],
+                                 *[at("join-open", leaf[idx].id) for idx in group],
+                                 *[final[idx][0] for idx in group])))
+    level = 1
     while len(items) > 1:
         level += 1
         items = [ref(dsk.add(key("merge_counts-sizes", level, i), merge_counts, *items[i:i + 8]))
                  for i in range(0, len(items), 8)]
     dsk.add(key("size_classes"), size_classes, items[0], min_size, keep)
 
-    # Per axis a: the counts of the slice of chunks at each index along a,
-    # among the chunks that share this chunk's indices on the axes before a;
-    # then, per such slice, the sums over the slices before and after it.
-    slices = {}
+    # 5. The counts before and after each chunk, per axis a, among the chunks
+    # that share its indices on the axes before a: prefix sums along a of the
+    # counts of each slice of chunks (one step, one task per slice), and the
+    # row's total, from which the chunk's own slice and the prefix are taken
+    # away for the counts after it. A slice's counts on axis a are its row's
+    # total on axis a + 1 on coarser positions (one task per slice); on the
+    # last axis the slice is the chunk.
     for idx, n in number.items():
-        dsk.add(key("position_counts", n), position_counts, at("own", n), at("size_classes"), shape)
-        for a in range(x.ndim):
-            slices.setdefault((a, idx[:a + 1]), []).append(call(pick, at("position_counts", n), a))
-    sums = {}
-    for (a, p), tables in slices.items():
-        if len(tables) == 1:  # a slice of one chunk (always so on the last axis) needs no task of its own
-            sums[(a, p)] = tables[0]
-        else:
-            sums[(a, p)] = ref(dsk.add(key("merge_counts-slice", a, *p), merge_counts, *tables))
-    for (a, p) in slices:
-        row = [sums[(a, p[:a] + (i,))] for i in range(grid[a])]
-        dsk.add(key("merge_counts-before", a, *p), merge_counts, *row[:p[a]])
-        dsk.add(key("merge_counts-after", a, *p), merge_counts, *row[p[a] + 1:])
+        dsk.add(key("position_counts", n), chunk_positions, at("join-open", leaf[idx].id), *final[idx],
+                at("size_classes"), shape)
+    before, after, total = {}, {}, {}
+    for a in reversed(range(ndim)):
+        for p in itertools.product(*(range(g) for g in grid[:a])):
+            # Each entry: a table, or a chunk's positions and the axis whose table it is.
+            if a == ndim - 1:
+                row = [(at("position_counts", number[p + (i,)]), a) for i in range(grid[a])]
+            else:
+                row = []
+                for i in range(grid[a]):
+                    s = total[(a + 1, p + (i,))][0]
+                    if grid[a + 1] > 1:
+                        s = ref(dsk.add(key("merge_counts-slice", a, *p, i), coarser, s, shape[a]))
+                    else:
+                        s = call(coarser, s, shape[a])
+                    row.append((s, None))
+            prefix = None
+            for i in range(grid[a]):
+                if i == 0:
+                    before[(a, p + (i,))] = (EMPTY, None)
+                elif i == 1:
+                    before[(a, p + (i,))] = prefix = row[0]
+                else:
+                    prefix = (ref(dsk.add(key("merge_counts-before", a, *p, i), add_counts, *prefix, *row[i - 1])),
+                              None)
+                    before[(a, p + (i,))] = prefix
+            if grid[a] == 1:
+                total[(a, p)] = row[0] if row[0][1] is None else (call(pick, row[0][0], 1, a), None)
+            else:
+                total[(a, p)] = (ref(dsk.add(key("merge_counts-row", a, *p), add_counts, *prefix, *row[-1])), None)
+            for i in range(grid[a]):
+                if i == grid[a] - 1:
+                    after[(a, p + (i,))] = (EMPTY, None)
+                elif a == ndim - 1:  # read by one chunk: looked up in the three tables in its task
+                    parts = [total[(a, p)], before[(a, p + (i,))], row[i]]
+                    after[(a, p + (i,))] = (refs([t for t, _ in parts]), [ax for _, ax in parts])
+                else:
+                    after[(a, p + (i,))] = (ref(dsk.add(key("merge_counts-after", a, *p, i), difference,
+                                                        total[(a, p)][0], before[(a, p + (i,))][0], row[i][0])), None)
     for idx, n in number.items():
-        dsk.add(key("rank_components", n), rank_components, at("own", n), at("size_classes"), shape,
-                *[at("merge_counts-before", a, *idx[:a + 1]) for a in range(x.ndim)],
-                *[at("merge_counts-after", a, *idx[:a + 1]) for a in range(x.ndim)])
-    # The owners' labels of merged groups go up the tree to the node where the
-    # group closed, and from there down to every chunk that holds a part of it.
+        tables = [before[(a, idx[:a + 1])] for a in range(ndim)] + [after[(a, idx[:a + 1])] for a in range(ndim)]
+        dsk.add(key("rank_components", n), rank_from, at("position_counts", n), at("size_classes"), shape,
+                [ax for _, ax in tables], *[t for t, _ in tables])
+
+    # 6. The owners' labels of merged groups go up the tree to the node where
+    # the group closed, and from there down to every chunk that holds a part of it.
     def labels_of(node):
-        if node.children:
-            return at("labels-up", node.id)
-        return call(labels_up, at("join-record", node.id), call(pick, at("rank_components", number[node.lo]), 1))
+        return at("labels-up", node.id) if node.children else at("rank_components", number[node.lo])
 
     for node in reversed(nodes):
         if node.children:
-            dsk.add(key("labels-up", node.id), labels_up, at("join-record", node.id),
-                    *[call(pick, labels_of(c), 0) for c in node.children])
+            dsk.add(key("labels-up", node.id), labels_node, record(node), *[labels_of(c) for c in node.children])
     for node in nodes:
         if node.children:
-            dsk.add(key("labels-down", node.id), labels_down, at("join-record", node.id),
+            dsk.add(key("labels-down", node.id), labels_down, record(node),
                     call(pick, at("labels-up", node.id), 1), from_parent("labels-down", node))
     dsk.add(key("count"), count_of, at("size_classes"))
     # The second pass starts once the root has handed its labels down (with a
@@ -634,11 +817,8 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     name = key("relabel")
     out = Graph()
     for idx, n in number.items():
-        groups = call(leaf_groups, at("boundary", n),
-                      call(labels_down, at("join-record", leaf[idx].id), call(pick, labels_of(leaf[idx]), 1),
-                           from_parent("labels-down", leaf[idx])))
-        out.add((name,) + idx, relabel, ref((again.name,) + idx), call(pick, at("rank_components", n), 0), groups,
-                connectivity, class_value)
+        out.add((name,) + idx, relabel, ref((again.name,) + idx), at("rank_components", n),
+                *above("labels-down", leaf[idx]), connectivity, class_value)
     labels = _graph.array(out, name, x.chunks, np.uint32, [again, tables])
     count_name = key("label-count")
     counted = Graph()
