@@ -8,6 +8,13 @@
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
 
+// A loop over the lanes of a block carries no dependence (see FftLinePlan.cpp).
+#if defined(__GNUC__) && !defined(__clang__)
+#define NVF_LANE_LOOP _Pragma("GCC ivdep")
+#else
+#define NVF_LANE_LOOP
+#endif
+
 namespace com::norvane::filtering::detail {
 
 namespace {
@@ -33,6 +40,47 @@ bool adjacentLines(const std::size_t* start, std::size_t lanes) {
 
 // A piece of a pass holds at least about this many values.
 constexpr std::size_t kValuesPerPiece = 32768;
+
+// Values of a line moved together between a line stored contiguously and the
+// rows of a block.
+constexpr std::size_t kRowTile = 8;
+
+// Lines of n contiguous complex values starting at src + 2 start[l] into the
+// rows of a block (imaginary parts times `sign`, plus zero), kRowTile values of
+// every line at a time: each line is read in order and the block's rows are
+// filled while they are in cache.
+template <class T>
+NVF_ISA_BODY void gatherRows(const T* src, const std::size_t* start, std::size_t lanes, std::size_t n,
+                             std::size_t P, T sign, T* re, T* im) {
+    for (std::size_t k0 = 0; k0 < n; k0 += kRowTile) {
+        const std::size_t k1 = std::min(n, k0 + kRowTile);
+        NVF_LANE_LOOP
+        for (std::size_t l = 0; l < lanes; ++l) {
+            const T* p = src + 2 * start[l];
+            for (std::size_t k = k0; k < k1; ++k) {
+                re[k * P + l] = p[2 * k];
+                im[k * P + l] = T(0) + sign * p[2 * k + 1];
+            }
+        }
+    }
+}
+
+// The reverse of gatherRows: real parts times rs, imaginary parts times is.
+template <class T>
+NVF_ISA_BODY void scatterRows(const T* re, const T* im, const std::size_t* start, std::size_t lanes, std::size_t n,
+                              std::size_t P, T rs, T is, T* dst) {
+    for (std::size_t k0 = 0; k0 < n; k0 += kRowTile) {
+        const std::size_t k1 = std::min(n, k0 + kRowTile);
+        NVF_LANE_LOOP
+        for (std::size_t l = 0; l < lanes; ++l) {
+            T* p = dst + 2 * start[l];
+            for (std::size_t k = k0; k < k1; ++k) {
+                p[2 * k] = rs * re[k * P + l];
+                p[2 * k + 1] = T(0) + is * im[k * P + l];
+            }
+        }
+    }
+}
 
 // Runs gather(first, lanes, pitch, re, im), the plan's forward transform and
 // scatter(first, lanes, pitch, re, im) on every block of lines.
@@ -79,22 +127,20 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
         if (adjacentLines(start, lanes)) {
             for (std::size_t k = 0; k < n; ++k) {
                 const T* p = src + 2 * (start[0] + k * inLines.stride);
+                NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
                     re[k * P + l] = p[2 * l];
                     im[k * P + l] = T(0) + sign * p[2 * l + 1];
                 }
             }
         } else if (inLines.stride == 1) {
-            for (std::size_t l = 0; l < lanes; ++l) {
-                const T* p = src + 2 * start[l];
-                for (std::size_t k = 0; k < n; ++k) {
-                    re[k * P + l] = p[2 * k];
-                    im[k * P + l] = T(0) + sign * p[2 * k + 1];
-                }
-            }
+            // Lines one after another: a few values of every line at a time, so
+            // that the block's rows are written whole while they are in cache.
+            gatherRows(src, start, lanes, n, P, sign, re, im);
         } else {
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t at = 2 * k * inLines.stride;
+                NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
                     re[k * P + l] = src[2 * start[l] + at];
                     im[k * P + l] = T(0) + sign * src[2 * start[l] + at + 1];
@@ -112,22 +158,18 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
         if (adjacentLines(start, lanes)) {
             for (std::size_t k = 0; k < n; ++k) {
                 T* p = dst + 2 * (start[0] + k * outLines.stride);
+                NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
                     p[2 * l] = rs * re[k * P + l];
                     p[2 * l + 1] = T(0) + is * im[k * P + l];
                 }
             }
         } else if (outLines.stride == 1) {
-            for (std::size_t l = 0; l < lanes; ++l) {
-                T* p = dst + 2 * start[l];
-                for (std::size_t k = 0; k < n; ++k) {
-                    p[2 * k] = rs * re[k * P + l];
-                    p[2 * k + 1] = T(0) + is * im[k * P + l];
-                }
-            }
+            scatterRows(re, im, start, lanes, n, P, rs, is, dst);
         } else {
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t at = 2 * k * outLines.stride;
+                NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
                     dst[2 * start[l] + at] = rs * re[k * P + l];
                     dst[2 * start[l] + at + 1] = T(0) + is * im[k * P + l];
@@ -156,6 +198,7 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
             lineStarts(inLines, first, lanes, start);
             const std::size_t s = inLines.stride;
             for (std::size_t k = 0; k < h; ++k) {
+                NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
                     re[k * P + l] = in[start[l] + 2 * k * s];
                     im[k * P + l] = in[start[l] + (2 * k + 1) * s];
@@ -170,6 +213,7 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
                 const std::size_t a = j == h ? 0 : j;
                 const std::size_t b = j == 0 ? 0 : h - j;
                 const std::size_t at = 2 * j * outLines.stride;
+                NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
                     const T ar = re[a * P + l], ai = im[a * P + l];
                     const T br = re[b * P + l], bi = -im[b * P + l];
@@ -190,6 +234,7 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
         std::size_t start[kMaxLanes];
         lineStarts(inLines, first, lanes, start);
         for (std::size_t k = 0; k < n; ++k) {
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < lanes; ++l) {
                 re[k * P + l] = in[start[l] + k * inLines.stride];
                 im[k * P + l] = T(0);
@@ -201,6 +246,7 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
         lineStarts(outLines, first, lanes, start);
         for (std::size_t k = 0; k < half; ++k) {
             const std::size_t at = 2 * k * outLines.stride;
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < lanes; ++l) {
                 dst[2 * start[l] + at] = scale * re[k * P + l];
                 dst[2 * start[l] + at + 1] = scale * im[k * P + l];
@@ -230,6 +276,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             const std::size_t s = inLines.stride;
             for (std::size_t j = 0; j < h; ++j) {
                 const bool edge = j == 0;
+                NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
                     const T* p = src + 2 * start[l];
                     const T ar = p[2 * j * s], ai = edge ? T(0) : p[2 * j * s + 1];
@@ -247,6 +294,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             lineStarts(outLines, first, lanes, start);
             const std::size_t s = outLines.stride;
             for (std::size_t k = 0; k < h; ++k) {
+                NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
                     out[start[l] + 2 * k * s] = scale * re[k * P + l];
                     out[start[l] + (2 * k + 1) * s] = T(0) - scale * im[k * P + l];
@@ -265,6 +313,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             const bool given = k < half;
             const std::size_t at = 2 * (given ? k : n - k) * inLines.stride;
             const T sign = given ? T(-1) : T(1);
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < lanes; ++l) {
                 re[k * P + l] = src[2 * start[l] + at];
                 im[k * P + l] = T(0) + sign * src[2 * start[l] + at + 1];
@@ -275,6 +324,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
         std::size_t start[kMaxLanes];
         lineStarts(outLines, first, lanes, start);
         for (std::size_t k = 0; k < n; ++k) {
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < lanes; ++l) {
                 out[start[l] + k * outLines.stride] = scale * re[k * P + l];
             }

@@ -10,6 +10,17 @@
 
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 
+// gcc is told that a loop over the lanes of a block carries no dependence (the
+// lanes are independent lines, and the input and output rows of a pass never
+// overlap), so it vectorises it without run-time overlap checks. clang gets no
+// hint (it would warn about every loop it then leaves scalar); the hint changes
+// the speed, never the numbers: every lane gets the same operations either way.
+#if defined(__GNUC__) && !defined(__clang__)
+#define NVF_LANE_LOOP _Pragma("GCC ivdep")
+#else
+#define NVF_LANE_LOOP
+#endif
+
 namespace com::norvane::filtering::detail {
 
 namespace {
@@ -68,6 +79,7 @@ void pass2(const PassArgs<T>& a) {
             T* y0i = yi + o * P;
             T* y1r = yr + (o + span) * P;
             T* y1i = yi + (o + span) * P;
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < V; ++l) {
                 const T br = x1r[l] * w1r - x1i[l] * w1i;
                 const T bi = x1r[l] * w1i + x1i[l] * w1r;
@@ -110,6 +122,7 @@ void pass4(const PassArgs<T>& a) {
             T* y2i = yi + (o + 2 * span) * P;
             T* y3r = yr + (o + 3 * span) * P;
             T* y3i = yi + (o + 3 * span) * P;
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < V; ++l) {
                 const T a0r = x0r[l], a0i = x0i[l];
                 const T a1r = x1r[l] * w1r - x1i[l] * w1i, a1i = x1r[l] * w1i + x1i[l] * w1r;
@@ -158,6 +171,7 @@ void pass3(const PassArgs<T>& a) {
             T* y1i = yi + (o + span) * P;
             T* y2r = yr + (o + 2 * span) * P;
             T* y2i = yi + (o + 2 * span) * P;
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < V; ++l) {
                 const T a0r = x0r[l], a0i = x0i[l];
                 const T a1r = x1r[l] * w1r - x1i[l] * w1i, a1i = x1r[l] * w1i + x1i[l] * w1r;
@@ -203,6 +217,7 @@ void pass5(const PassArgs<T>& a) {
                 yR[r] = yr + (o + r * span) * P;
                 yI[r] = yi + (o + r * span) * P;
             }
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < V; ++l) {
                 const T a0r = xR[0][l], a0i = xI[0][l];
                 const T a1r = xR[1][l] * w[0] - xI[1][l] * v[0], a1i = xR[1][l] * v[0] + xI[1][l] * w[0];
@@ -242,6 +257,7 @@ void passOdd(const PassArgs<T>& a, std::size_t p, const T* cosTable, const T* si
             const std::size_t o = b * span * p + k;
             const T* w = a.wr + (p - 1) * k;
             const T* v = a.wi + (p - 1) * k;
+            NVF_LANE_LOOP
             for (std::size_t l = 0; l < V; ++l) {
                 T xr[kMax], xi[kMax];
                 xr[0] = a.xr[j * P + l];
@@ -442,6 +458,7 @@ void FftLinePlan<T>::forwardChirp(T* re, T* im, std::size_t lanes, T* scratch) c
     T* inner = scratch + 2 * planeSize(m, lanes);
     for (std::size_t k = 0; k < m_n; ++k) {
         const T cr = m_chirpRe[k], ci = m_chirpIm[k];
+        NVF_LANE_LOOP
         for (std::size_t l = 0; l < V; ++l) {
             const T xr = re[k * P + l], xi = im[k * P + l];
             ar[k * P + l] = xr * cr - xi * ci;
@@ -455,6 +472,7 @@ void FftLinePlan<T>::forwardChirp(T* re, T* im, std::size_t lanes, T* scratch) c
     // conjugate of the unscaled inverse.
     for (std::size_t k = 0; k < m; ++k) {
         const T br = m_kernelRe[k], bi = m_kernelIm[k];
+        NVF_LANE_LOOP
         for (std::size_t l = 0; l < V; ++l) {
             const T xr = ar[k * P + l], xi = ai[k * P + l];
             ar[k * P + l] = xr * br - xi * bi;
@@ -464,6 +482,7 @@ void FftLinePlan<T>::forwardChirp(T* re, T* im, std::size_t lanes, T* scratch) c
     m_inner->forward(ar, ai, V, inner);
     for (std::size_t k = 0; k < m_n; ++k) {
         const T cr = m_chirpRe[k], ci = m_chirpIm[k];
+        NVF_LANE_LOOP
         for (std::size_t l = 0; l < V; ++l) {
             const T dr = ar[k * P + l], di = ai[k * P + l];
             re[k * P + l] = cr * dr + ci * di;
