@@ -21,8 +21,8 @@ namespace {
 
 // Lines per block: a few cache lines of adjacent columns per row of a block.
 template <class T>
-constexpr std::size_t kLanes = sizeof(T) == 4 ? 16 : 8;
-constexpr std::size_t kMaxLanes = 16;
+constexpr std::size_t kLanes = sizeof(T) == 4 ? 32 : 16;
+constexpr std::size_t kMaxLanes = 32;
 
 // Where the lines first .. first + lanes - 1 start.
 void lineStarts(const FftLineLayout& lines, std::size_t first, std::size_t lanes, std::size_t* start) {
@@ -40,47 +40,6 @@ bool adjacentLines(const std::size_t* start, std::size_t lanes) {
 
 // A piece of a pass holds at least about this many values.
 constexpr std::size_t kValuesPerPiece = 32768;
-
-// Values of a line moved together between a line stored contiguously and the
-// rows of a block.
-constexpr std::size_t kRowTile = 8;
-
-// Lines of n contiguous complex values starting at src + 2 start[l] into the
-// rows of a block (imaginary parts times `sign`, plus zero), kRowTile values of
-// every line at a time: each line is read in order and the block's rows are
-// filled while they are in cache.
-template <class T>
-NVF_ISA_BODY void gatherRows(const T* src, const std::size_t* start, std::size_t lanes, std::size_t n,
-                             std::size_t P, T sign, T* re, T* im) {
-    for (std::size_t k0 = 0; k0 < n; k0 += kRowTile) {
-        const std::size_t k1 = std::min(n, k0 + kRowTile);
-        NVF_LANE_LOOP
-        for (std::size_t l = 0; l < lanes; ++l) {
-            const T* p = src + 2 * start[l];
-            for (std::size_t k = k0; k < k1; ++k) {
-                re[k * P + l] = p[2 * k];
-                im[k * P + l] = T(0) + sign * p[2 * k + 1];
-            }
-        }
-    }
-}
-
-// The reverse of gatherRows: real parts times rs, imaginary parts times is.
-template <class T>
-NVF_ISA_BODY void scatterRows(const T* re, const T* im, const std::size_t* start, std::size_t lanes, std::size_t n,
-                              std::size_t P, T rs, T is, T* dst) {
-    for (std::size_t k0 = 0; k0 < n; k0 += kRowTile) {
-        const std::size_t k1 = std::min(n, k0 + kRowTile);
-        NVF_LANE_LOOP
-        for (std::size_t l = 0; l < lanes; ++l) {
-            T* p = dst + 2 * start[l];
-            for (std::size_t k = k0; k < k1; ++k) {
-                p[2 * k] = rs * re[k * P + l];
-                p[2 * k + 1] = T(0) + is * im[k * P + l];
-            }
-        }
-    }
-}
 
 // Runs gather(first, lanes, pitch, re, im), the plan's forward transform and
 // scatter(first, lanes, pitch, re, im) on every block of lines.
@@ -134,9 +93,13 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 }
             }
         } else if (inLines.stride == 1) {
-            // Lines one after another: a few values of every line at a time, so
-            // that the block's rows are written whole while they are in cache.
-            gatherRows(src, start, lanes, n, P, sign, re, im);
+            for (std::size_t l = 0; l < lanes; ++l) {
+                const T* p = src + 2 * start[l];
+                for (std::size_t k = 0; k < n; ++k) {
+                    re[k * P + l] = p[2 * k];
+                    im[k * P + l] = T(0) + sign * p[2 * k + 1];
+                }
+            }
         } else {
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t at = 2 * k * inLines.stride;
@@ -165,7 +128,13 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 }
             }
         } else if (outLines.stride == 1) {
-            scatterRows(re, im, start, lanes, n, P, rs, is, dst);
+            for (std::size_t l = 0; l < lanes; ++l) {
+                T* p = dst + 2 * start[l];
+                for (std::size_t k = 0; k < n; ++k) {
+                    p[2 * k] = rs * re[k * P + l];
+                    p[2 * k + 1] = T(0) + is * im[k * P + l];
+                }
+            }
         } else {
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t at = 2 * k * outLines.stride;

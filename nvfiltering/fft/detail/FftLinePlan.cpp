@@ -429,7 +429,7 @@ void FftLinePlan<T>::forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) 
                                m_twRe.data() + p.twiddle, m_twIm.data() + p.twiddle, lanes, pitch(lanes)};
         // Full blocks (the lane count of the batch drivers) run passes compiled for
         // that count, whose lane loops the compiler unrolls into whole vectors.
-        constexpr std::size_t kFull = sizeof(T) == 4 ? 16 : 8;
+        constexpr std::size_t kFull = sizeof(T) == 4 ? 32 : 16;
         const bool full = lanes == kFull;
         switch (p.radix) {
             case 2: full ? pass2<T, kFull>(args) : pass2<T, 0>(args); break;
