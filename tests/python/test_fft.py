@@ -242,10 +242,10 @@ class TestAnyLength:
         assert nfft.irfft(np.zeros((0, 5))).shape == (0, 8)
 
 
-def test_both_engines_agree_on_fast_lengths():
-    # Planes and volumes of lengths 2^p 3^q 5^r go through the split-array
-    # filters, the same transform over other axis orders through the passes
-    # over interleaved values: both are within the accuracy bound of NumPy.
+def test_axis_orders_agree_on_fast_lengths():
+    # Planes and volumes of lengths 2^p 3^q 5^r, every axis at once and the
+    # same transform in another axis order (other blocks of lines, other passes
+    # first): both within the accuracy bound of NumPy.
     rng = np.random.default_rng(12)
     for shape, dtype, tol in [((12, 10, 16), np.complex64, 2e-6), ((3, 30, 18), np.complex128, 1e-13)]:
         x = (rng.standard_normal(shape) + 1j * rng.standard_normal(shape)).astype(dtype)
