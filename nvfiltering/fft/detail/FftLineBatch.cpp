@@ -59,9 +59,13 @@ void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* ex
             const std::size_t lanes = std::min(width, lineCount - first);
             T* re = buffer.data();
             T* im = re + FftLinePlan<T>::planeSize(n, lanes);
+            T* scratch = buffer.data() + 2 * plane;
             const std::size_t P = FftLinePlan<T>::pitch(lanes);
             runWidest([&] { gather(first, lanes, P, re, im); });
-            plan.forward(re, im, lanes, buffer.data() + 2 * plane);
+            if (plan.forwardLeavingInScratch(re, im, lanes, scratch)) {
+                re = scratch;
+                im = scratch + FftLinePlan<T>::planeSize(n, lanes);
+            }
             runWidest([&] { scatter(first, lanes, P, re, im); });
         }
     });

@@ -410,17 +410,26 @@ std::size_t FftLinePlan<T>::scratchSize(std::size_t lanes) const {
 
 template <class T>
 void FftLinePlan<T>::forward(T* re, T* im, std::size_t lanes, T* scratch) const {
-    if (m_n <= 1) return;
-    if (m_inner) {
-        forwardChirp(re, im, lanes, scratch);
-    } else {
-        runWidest([&] { forwardDirect(re, im, lanes, scratch); });
-    }
+    if (!forwardLeavingInScratch(re, im, lanes, scratch)) return;
+    const std::size_t total = m_n * pitch(lanes);
+    std::copy(scratch, scratch + total, re);
+    std::copy(scratch + planeSize(m_n, lanes), scratch + planeSize(m_n, lanes) + total, im);
 }
 
 template <class T>
-void FftLinePlan<T>::forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) const {
-    const std::size_t total = m_n * pitch(lanes);
+bool FftLinePlan<T>::forwardLeavingInScratch(T* re, T* im, std::size_t lanes, T* scratch) const {
+    if (m_n <= 1) return false;
+    if (m_inner) {
+        forwardChirp(re, im, lanes, scratch);
+        return false;
+    }
+    bool inScratch = false;
+    runWidest([&] { inScratch = forwardDirect(re, im, lanes, scratch); });
+    return inScratch;
+}
+
+template <class T>
+bool FftLinePlan<T>::forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) const {
     T* bufR[2] = {re, scratch};
     T* bufI[2] = {im, scratch + planeSize(m_n, lanes)};
     int cur = 0;
@@ -444,10 +453,7 @@ void FftLinePlan<T>::forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) 
         }
         cur = 1 - cur;
     }
-    if (cur == 1) {
-        std::copy(bufR[1], bufR[1] + total, re);
-        std::copy(bufI[1], bufI[1] + total, im);
-    }
+    return cur == 1;
 }
 
 template <class T>
