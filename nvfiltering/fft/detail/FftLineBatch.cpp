@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
@@ -40,6 +41,123 @@ bool adjacentLines(const std::size_t* start, std::size_t lanes) {
 
 // A piece of a pass holds at least about this many values.
 constexpr std::size_t kValuesPerPiece = 32768;
+
+// Four values of T, for moving values of four lines stored one after another
+// to and from the rows of a block two values per line at a time (a transposition
+// of 2 x 2 complex values in registers). The values are only moved, except for
+// the same products and sums as in the plain loops, so the bits are the same.
+template <class T>
+struct QuadOf;
+template <>
+struct QuadOf<float> {
+    typedef float type __attribute__((vector_size(16)));
+};
+template <>
+struct QuadOf<double> {
+    typedef double type __attribute__((vector_size(32)));
+};
+template <class T>
+using Quad = typename QuadOf<T>::type;
+
+template <class T>
+inline void loadQuad(Quad<T>& v, const T* p) {
+    std::memcpy(&v, p, sizeof(v));
+}
+
+template <class T>
+inline void storeQuad(T* p, const Quad<T>& v) {
+    std::memcpy(p, &v, sizeof(v));
+}
+
+// Lines of n complex values starting at src + 2 start[l] into the rows of a
+// block: re[k P + l] = real part, im[k P + l] = 0 + sign * imaginary part.
+template <class T>
+NVF_ISA_BODY void gatherContiguous(const T* src, const std::size_t* start, std::size_t lanes, std::size_t n,
+                                   std::size_t P, T sign, T* re, T* im) {
+    const std::size_t quads = lanes / 4 * 4, pairs = n / 2 * 2;
+    const Quad<T> zero = {T(0), T(0), T(0), T(0)};
+    const Quad<T> s = {sign, sign, sign, sign};
+    for (std::size_t l = 0; l < quads; l += 4) {
+        const T* p0 = src + 2 * start[l];
+        const T* p1 = src + 2 * start[l + 1];
+        const T* p2 = src + 2 * start[l + 2];
+        const T* p3 = src + 2 * start[l + 3];
+        for (std::size_t k = 0; k < pairs; k += 2) {
+            Quad<T> a0, a1, a2, a3;
+            loadQuad(a0, p0 + 2 * k);
+            loadQuad(a1, p1 + 2 * k);
+            loadQuad(a2, p2 + 2 * k);
+            loadQuad(a3, p3 + 2 * k);
+            const Quad<T> t0 = __builtin_shufflevector(a0, a1, 0, 4, 2, 6);
+            const Quad<T> t1 = __builtin_shufflevector(a0, a1, 1, 5, 3, 7);
+            const Quad<T> t2 = __builtin_shufflevector(a2, a3, 0, 4, 2, 6);
+            const Quad<T> t3 = __builtin_shufflevector(a2, a3, 1, 5, 3, 7);
+            const Quad<T> i0 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+            const Quad<T> i1 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+            const Quad<T> r0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+            const Quad<T> r1 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+            const Quad<T> j0 = zero + s * i0;
+            const Quad<T> j1 = zero + s * i1;
+            storeQuad(re + k * P + l, r0);
+            storeQuad(re + (k + 1) * P + l, r1);
+            storeQuad(im + k * P + l, j0);
+            storeQuad(im + (k + 1) * P + l, j1);
+        }
+    }
+    for (std::size_t l = 0; l < lanes; ++l) {
+        const T* p = src + 2 * start[l];
+        for (std::size_t k = l < quads ? pairs : 0; k < n; ++k) {
+            re[k * P + l] = p[2 * k];
+            im[k * P + l] = T(0) + sign * p[2 * k + 1];
+        }
+    }
+}
+
+// The reverse: dst + 2 start[l] + 2 k = (rs re[k P + l], 0 + is im[k P + l]).
+template <class T>
+NVF_ISA_BODY void scatterContiguous(const T* re, const T* im, const std::size_t* start, std::size_t lanes,
+                                    std::size_t n, std::size_t P, T rs, T is, T* dst) {
+    const std::size_t quads = lanes / 4 * 4, pairs = n / 2 * 2;
+    const Quad<T> zero = {T(0), T(0), T(0), T(0)};
+    const Quad<T> r = {rs, rs, rs, rs};
+    const Quad<T> i = {is, is, is, is};
+    for (std::size_t l = 0; l < quads; l += 4) {
+        T* p0 = dst + 2 * start[l];
+        T* p1 = dst + 2 * start[l + 1];
+        T* p2 = dst + 2 * start[l + 2];
+        T* p3 = dst + 2 * start[l + 3];
+        for (std::size_t k = 0; k < pairs; k += 2) {
+            Quad<T> r0, r1, i0, i1;
+            loadQuad(r0, re + k * P + l);
+            loadQuad(r1, re + (k + 1) * P + l);
+            loadQuad(i0, im + k * P + l);
+            loadQuad(i1, im + (k + 1) * P + l);
+            r0 = r * r0;
+            r1 = r * r1;
+            i0 = zero + i * i0;
+            i1 = zero + i * i1;
+            const Quad<T> u0 = __builtin_shufflevector(r0, i0, 0, 4, 1, 5);
+            const Quad<T> u1 = __builtin_shufflevector(r0, i0, 2, 6, 3, 7);
+            const Quad<T> u2 = __builtin_shufflevector(r1, i1, 0, 4, 1, 5);
+            const Quad<T> u3 = __builtin_shufflevector(r1, i1, 2, 6, 3, 7);
+            const Quad<T> o0 = __builtin_shufflevector(u0, u2, 0, 1, 4, 5);
+            const Quad<T> o1 = __builtin_shufflevector(u0, u2, 2, 3, 6, 7);
+            const Quad<T> o2 = __builtin_shufflevector(u1, u3, 0, 1, 4, 5);
+            const Quad<T> o3 = __builtin_shufflevector(u1, u3, 2, 3, 6, 7);
+            storeQuad(p0 + 2 * k, o0);
+            storeQuad(p1 + 2 * k, o1);
+            storeQuad(p2 + 2 * k, o2);
+            storeQuad(p3 + 2 * k, o3);
+        }
+    }
+    for (std::size_t l = 0; l < lanes; ++l) {
+        T* p = dst + 2 * start[l];
+        for (std::size_t k = l < quads ? pairs : 0; k < n; ++k) {
+            p[2 * k] = rs * re[k * P + l];
+            p[2 * k + 1] = T(0) + is * im[k * P + l];
+        }
+    }
+}
 
 // Runs gather(first, lanes, pitch, re, im), the plan's forward transform and
 // scatter(first, lanes, pitch, re, im) on every block of lines.
@@ -97,13 +215,7 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 }
             }
         } else if (inLines.stride == 1) {
-            for (std::size_t l = 0; l < lanes; ++l) {
-                const T* p = src + 2 * start[l];
-                for (std::size_t k = 0; k < n; ++k) {
-                    re[k * P + l] = p[2 * k];
-                    im[k * P + l] = T(0) + sign * p[2 * k + 1];
-                }
-            }
+            gatherContiguous(src, start, lanes, n, P, sign, re, im);
         } else {
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t at = 2 * k * inLines.stride;
@@ -132,13 +244,7 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 }
             }
         } else if (outLines.stride == 1) {
-            for (std::size_t l = 0; l < lanes; ++l) {
-                T* p = dst + 2 * start[l];
-                for (std::size_t k = 0; k < n; ++k) {
-                    p[2 * k] = rs * re[k * P + l];
-                    p[2 * k + 1] = T(0) + is * im[k * P + l];
-                }
-            }
+            scatterContiguous(re, im, start, lanes, n, P, rs, is, dst);
         } else {
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t at = 2 * k * outLines.stride;
