@@ -69,19 +69,20 @@ inline void storeQuad(T* p, const Quad<T>& v) {
     std::memcpy(p, &v, sizeof(v));
 }
 
-// Lines of n complex values starting at src + 2 start[l] into the rows of a
-// block: re[k P + l] = real part, im[k P + l] = 0 + sign * imaginary part.
-template <class T>
-NVF_ISA_BODY void gatherContiguous(const T* src, const std::size_t* start, std::size_t lanes, std::size_t n,
-                                   std::size_t P, T sign, T* re, T* im) {
+// Lines of n complex values (pairs of T) starting at line[l] into the rows of a
+// block: re[k P + l] = real part, im[k P + l] = 0 + sign * imaginary part
+// (Signs) or the imaginary part as it is.
+template <bool Signs, class T>
+NVF_ISA_BODY void gatherContiguous(const T* const* line, std::size_t lanes, std::size_t n, std::size_t P, T sign,
+                                   T* re, T* im) {
     const std::size_t quads = lanes / 4 * 4, pairs = n / 2 * 2;
     const Quad<T> zero = {T(0), T(0), T(0), T(0)};
     const Quad<T> s = {sign, sign, sign, sign};
     for (std::size_t l = 0; l < quads; l += 4) {
-        const T* p0 = src + 2 * start[l];
-        const T* p1 = src + 2 * start[l + 1];
-        const T* p2 = src + 2 * start[l + 2];
-        const T* p3 = src + 2 * start[l + 3];
+        const T* p0 = line[l];
+        const T* p1 = line[l + 1];
+        const T* p2 = line[l + 2];
+        const T* p3 = line[l + 3];
         for (std::size_t k = 0; k < pairs; k += 2) {
             Quad<T> a0, a1, a2, a3;
             loadQuad(a0, p0 + 2 * k);
@@ -96,8 +97,8 @@ NVF_ISA_BODY void gatherContiguous(const T* src, const std::size_t* start, std::
             const Quad<T> i1 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
             const Quad<T> r0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
             const Quad<T> r1 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
-            const Quad<T> j0 = zero + s * i0;
-            const Quad<T> j1 = zero + s * i1;
+            const Quad<T> j0 = Signs ? zero + s * i0 : i0;
+            const Quad<T> j1 = Signs ? zero + s * i1 : i1;
             storeQuad(re + k * P + l, r0);
             storeQuad(re + (k + 1) * P + l, r1);
             storeQuad(im + k * P + l, j0);
@@ -105,27 +106,28 @@ NVF_ISA_BODY void gatherContiguous(const T* src, const std::size_t* start, std::
         }
     }
     for (std::size_t l = 0; l < lanes; ++l) {
-        const T* p = src + 2 * start[l];
+        const T* p = line[l];
         for (std::size_t k = l < quads ? pairs : 0; k < n; ++k) {
             re[k * P + l] = p[2 * k];
-            im[k * P + l] = T(0) + sign * p[2 * k + 1];
+            im[k * P + l] = Signs ? T(0) + sign * p[2 * k + 1] : p[2 * k + 1];
         }
     }
 }
 
-// The reverse: dst + 2 start[l] + 2 k = (rs re[k P + l], 0 + is im[k P + l]).
-template <class T>
-NVF_ISA_BODY void scatterContiguous(const T* re, const T* im, const std::size_t* start, std::size_t lanes,
-                                    std::size_t n, std::size_t P, T rs, T is, T* dst) {
+// The reverse: line[l][2 k], line[l][2 k + 1] = rs re[k P + l], 0 + is im[k P + l]
+// (Signs) or is im[k P + l].
+template <bool Signs, class T>
+NVF_ISA_BODY void scatterContiguous(const T* re, const T* im, T* const* line, std::size_t lanes, std::size_t n,
+                                    std::size_t P, T rs, T is) {
     const std::size_t quads = lanes / 4 * 4, pairs = n / 2 * 2;
     const Quad<T> zero = {T(0), T(0), T(0), T(0)};
     const Quad<T> r = {rs, rs, rs, rs};
     const Quad<T> i = {is, is, is, is};
     for (std::size_t l = 0; l < quads; l += 4) {
-        T* p0 = dst + 2 * start[l];
-        T* p1 = dst + 2 * start[l + 1];
-        T* p2 = dst + 2 * start[l + 2];
-        T* p3 = dst + 2 * start[l + 3];
+        T* p0 = line[l];
+        T* p1 = line[l + 1];
+        T* p2 = line[l + 2];
+        T* p3 = line[l + 3];
         for (std::size_t k = 0; k < pairs; k += 2) {
             Quad<T> r0, r1, i0, i1;
             loadQuad(r0, re + k * P + l);
@@ -134,8 +136,8 @@ NVF_ISA_BODY void scatterContiguous(const T* re, const T* im, const std::size_t*
             loadQuad(i1, im + (k + 1) * P + l);
             r0 = r * r0;
             r1 = r * r1;
-            i0 = zero + i * i0;
-            i1 = zero + i * i1;
+            i0 = Signs ? zero + i * i0 : i * i0;
+            i1 = Signs ? zero + i * i1 : i * i1;
             const Quad<T> u0 = __builtin_shufflevector(r0, i0, 0, 4, 1, 5);
             const Quad<T> u1 = __builtin_shufflevector(r0, i0, 2, 6, 3, 7);
             const Quad<T> u2 = __builtin_shufflevector(r1, i1, 0, 4, 1, 5);
@@ -151,12 +153,34 @@ NVF_ISA_BODY void scatterContiguous(const T* re, const T* im, const std::size_t*
         }
     }
     for (std::size_t l = 0; l < lanes; ++l) {
-        T* p = dst + 2 * start[l];
+        T* p = line[l];
         for (std::size_t k = l < quads ? pairs : 0; k < n; ++k) {
             p[2 * k] = rs * re[k * P + l];
-            p[2 * k + 1] = T(0) + is * im[k * P + l];
+            p[2 * k + 1] = Signs ? T(0) + is * im[k * P + l] : is * im[k * P + l];
         }
     }
+}
+
+// X(j) = E(j) + w O(j) of the real forward transform from a = Z(j) and
+// b = conj Z(h - j) (br, bi given conjugated), w = exp(-2 pi i j / n).
+template <class T>
+inline void separateEven(T ar, T ai, T br, T bi, T wr, T wi, T halfOne, T& xr, T& xi) {
+    const T er = (ar + br) * halfOne, ei = (ai + bi) * halfOne;
+    const T orr = (ai - bi) * halfOne, oi = -((ar - br) * halfOne);
+    xr = er + (wr * orr - wi * oi);
+    xi = ei + (wr * oi + wi * orr);
+}
+
+// Z(j) of the real inverse transform (conjugated, for the forward transform of
+// length h) from a = X(j) and b = conj X(h - j) (bi given conjugated, with the
+// zero imaginary parts of X(0) and X(h) already put in), w = exp(-pi i j / h).
+template <class T>
+inline void joinEven(T ar, T ai, T br, T bi, T wr, T wi, T& zr, T& zi) {
+    const T er = ar + br, ei = ai + bi;
+    const T dr = ar - br, di = ai - bi;
+    const T orr = dr * wr + di * wi, oi = di * wr - dr * wi;
+    zr = er - oi;
+    zi = T(0) - (ei + orr);
 }
 
 // Runs gather(first, lanes, pitch, re, im), the plan's forward transform and
@@ -215,7 +239,9 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 }
             }
         } else if (inLines.stride == 1) {
-            gatherContiguous(src, start, lanes, n, P, sign, re, im);
+            const T* line[kMaxLanes];
+            for (std::size_t l = 0; l < lanes; ++l) line[l] = src + 2 * start[l];
+            gatherContiguous<true>(line, lanes, n, P, sign, re, im);
         } else {
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t at = 2 * k * inLines.stride;
@@ -244,7 +270,9 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
                 }
             }
         } else if (outLines.stride == 1) {
-            scatterContiguous(re, im, start, lanes, n, P, rs, is, dst);
+            T* line[kMaxLanes];
+            for (std::size_t l = 0; l < lanes; ++l) line[l] = dst + 2 * start[l];
+            scatterContiguous<true>(re, im, line, lanes, n, P, rs, is);
         } else {
             for (std::size_t k = 0; k < n; ++k) {
                 const std::size_t at = 2 * k * outLines.stride;
@@ -276,6 +304,14 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
             std::size_t start[kMaxLanes];
             lineStarts(inLines, first, lanes, start);
             const std::size_t s = inLines.stride;
+            if (s == 1) {
+                // The pairs x(2k), x(2k + 1) of a contiguous line are laid out as
+                // complex values.
+                const T* line[kMaxLanes];
+                for (std::size_t l = 0; l < lanes; ++l) line[l] = in + start[l];
+                gatherContiguous<false>(line, lanes, h, P, T(1), re, im);
+                return;
+            }
             for (std::size_t k = 0; k < h; ++k) {
                 NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
@@ -284,10 +320,47 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
                 }
             }
         };
-        auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, const T* re, const T* im) {
+        auto scatter = [&](std::size_t first, std::size_t lanes, std::size_t P, T* re, T* im) {
             std::size_t start[kMaxLanes];
             lineStarts(outLines, first, lanes, start);
             const T halfOne = T(0.5);
+            if (outLines.stride == 1) {
+                // Contiguous output lines: X(j) and X(h - j) replace Z(j) and Z(h - j)
+                // in the block (X(h) goes straight out, X(0) into row 0), then the
+                // rows 0 .. h - 1 move out as for the complex transforms.
+                T* line[kMaxLanes];
+                for (std::size_t l = 0; l < lanes; ++l) line[l] = dst + 2 * start[l];
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    const T ar = re[l], ai = im[l], br = re[l], bi = -im[l];
+                    T xr, xi;
+                    separateEven(ar, ai, br, bi, wr[h], wi[h], halfOne, xr, xi);
+                    line[l][2 * h] = scale * xr;
+                    line[l][2 * h + 1] = scale * xi;
+                    separateEven(ar, ai, br, bi, wr[0], wi[0], halfOne, xr, xi);
+                    re[l] = xr;
+                    im[l] = xi;
+                }
+                for (std::size_t j = 1; 2 * j <= h; ++j) {
+                    const std::size_t b = h - j;
+                    T* rj = re + j * P;
+                    T* ij = im + j * P;
+                    T* rb = re + b * P;
+                    T* ib = im + b * P;
+                    NVF_LANE_LOOP
+                    for (std::size_t l = 0; l < lanes; ++l) {
+                        const T zr = rj[l], zi = ij[l], yr = rb[l], yi = ib[l];
+                        T xr, xi, ur, ui;
+                        separateEven(zr, zi, yr, -yi, wr[j], wi[j], halfOne, xr, xi);
+                        separateEven(yr, yi, zr, -zi, wr[b], wi[b], halfOne, ur, ui);
+                        rj[l] = xr;
+                        ij[l] = xi;
+                        rb[l] = ur;
+                        ib[l] = ui;
+                    }
+                }
+                scatterContiguous<false>(re, im, line, lanes, h, P, scale, scale);
+                return;
+            }
             for (std::size_t j = 0; j <= h; ++j) {
                 const std::size_t a = j == h ? 0 : j;
                 const std::size_t b = j == 0 ? 0 : h - j;
@@ -296,10 +369,8 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
                 for (std::size_t l = 0; l < lanes; ++l) {
                     const T ar = re[a * P + l], ai = im[a * P + l];
                     const T br = re[b * P + l], bi = -im[b * P + l];
-                    const T er = (ar + br) * halfOne, ei = (ai + bi) * halfOne;
-                    const T orr = (ai - bi) * halfOne, oi = -((ar - br) * halfOne);
-                    const T xr = er + (wr[j] * orr - wi[j] * oi);
-                    const T xi = ei + (wr[j] * oi + wi[j] * orr);
+                    T xr, xi;
+                    separateEven(ar, ai, br, bi, wr[j], wi[j], halfOne, xr, xi);
                     dst[2 * start[l] + at] = scale * xr;
                     dst[2 * start[l] + at + 1] = scale * xi;
                 }
@@ -353,6 +424,38 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             std::size_t start[kMaxLanes];
             lineStarts(inLines, first, lanes, start);
             const std::size_t s = inLines.stride;
+            if (s == 1) {
+                // Contiguous input lines: X(0) .. X(h - 1) move in as for the complex
+                // transforms, then Z(j) and Z(h - j) replace X(j) and X(h - j).
+                const T* line[kMaxLanes];
+                for (std::size_t l = 0; l < lanes; ++l) line[l] = src + 2 * start[l];
+                gatherContiguous<false>(line, lanes, h, P, T(1), re, im);
+                for (std::size_t l = 0; l < lanes; ++l) {
+                    T zr, zi;
+                    joinEven(re[l], T(0), line[l][2 * h], T(0), wr[0], wi[0], zr, zi);
+                    re[l] = zr;
+                    im[l] = zi;
+                }
+                for (std::size_t j = 1; 2 * j <= h; ++j) {
+                    const std::size_t b = h - j;
+                    T* rj = re + j * P;
+                    T* ij = im + j * P;
+                    T* rb = re + b * P;
+                    T* ib = im + b * P;
+                    NVF_LANE_LOOP
+                    for (std::size_t l = 0; l < lanes; ++l) {
+                        const T xr = rj[l], xi = ij[l], yr = rb[l], yi = ib[l];
+                        T zr, zi, ur, ui;
+                        joinEven(xr, xi, yr, T(0) - yi, wr[j], wi[j], zr, zi);
+                        joinEven(yr, yi, xr, T(0) - xi, wr[b], wi[b], ur, ui);
+                        rj[l] = zr;
+                        ij[l] = zi;
+                        rb[l] = ur;
+                        ib[l] = ui;
+                    }
+                }
+                return;
+            }
             for (std::size_t j = 0; j < h; ++j) {
                 const bool edge = j == 0;
                 NVF_LANE_LOOP
@@ -360,11 +463,10 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
                     const T* p = src + 2 * start[l];
                     const T ar = p[2 * j * s], ai = edge ? T(0) : p[2 * j * s + 1];
                     const T br = p[2 * (h - j) * s], bi = edge ? T(0) : T(0) - p[2 * (h - j) * s + 1];
-                    const T er = ar + br, ei = ai + bi;
-                    const T dr = ar - br, di = ai - bi;
-                    const T orr = dr * wr[j] + di * wi[j], oi = di * wr[j] - dr * wi[j];
-                    re[j * P + l] = er - oi;
-                    im[j * P + l] = T(0) - (ei + orr);
+                    T zr, zi;
+                    joinEven(ar, ai, br, bi, wr[j], wi[j], zr, zi);
+                    re[j * P + l] = zr;
+                    im[j * P + l] = zi;
                 }
             }
         };
@@ -372,6 +474,14 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             std::size_t start[kMaxLanes];
             lineStarts(outLines, first, lanes, start);
             const std::size_t s = outLines.stride;
+            if (s == 1) {
+                // x(2k), x(2k + 1) of a contiguous line are laid out as a complex value;
+                // 0 + (-scale) y is 0 - scale y.
+                T* line[kMaxLanes];
+                for (std::size_t l = 0; l < lanes; ++l) line[l] = out + start[l];
+                scatterContiguous<true>(re, im, line, lanes, h, P, scale, -scale);
+                return;
+            }
             for (std::size_t k = 0; k < h; ++k) {
                 NVF_LANE_LOOP
                 for (std::size_t l = 0; l < lanes; ++l) {
