@@ -258,3 +258,25 @@ def test_axis_orders_agree_on_fast_lengths():
         plane = np.fft.fft2(x.astype(np.complex128))
         np.testing.assert_allclose(nvf.fft.fft2(x), plane, rtol=0, atol=tol * np.abs(plane).max())
         np.testing.assert_allclose(nvf.fft.ifftn(nvf.fft.fftn(x)), x, rtol=0, atol=tol * np.abs(x).max() * 4)
+
+
+# fft / ifft of real lines along the last axis take the real transform and fill
+# the other half by conjugate symmetry; the same transform along another axis
+# (or of the same data as complex) takes the complex path: both against NumPy.
+@pytest.mark.parametrize("dtype, single", [(np.float32, True), (np.float64, False), (np.int16, False)])
+@pytest.mark.parametrize("n", [1, 2, 3, 4, 7, 16, 45, 97, 100])
+@pytest.mark.parametrize("norm", [None, "ortho", "forward"])
+@pytest.mark.parametrize("ours, ref", [(nfft.fft, np.fft.fft), (nfft.ifft, np.fft.ifft)])
+def test_real_lines_through_the_half_spectrum(dtype, single, n, norm, ours, ref):
+    x = (rng(n).standard_normal((5, n)) * 20).astype(dtype)
+    want = ref(x.astype(np.float64), norm=norm)
+    got = ours(x, norm=norm)
+    assert got.dtype == (np.complex64 if single else np.complex128) and got.shape == x.shape
+    assert_close(got, want, n, single)
+    assert_close(ours(x.astype(got.dtype), norm=norm), want, n, single)
+    assert_close(ours(np.ascontiguousarray(x.T), axis=0, norm=norm).T, want, n, single)
+    out = np.empty(x.shape, got.dtype)
+    assert ours(x, norm=norm, output=out) is out
+    assert_close(out, want, n, single)
+    padded = ours(x, n=n + 3, norm=norm)
+    assert_close(padded, ref(x.astype(np.float64), n=n + 3, norm=norm), n + 3, single)
