@@ -100,13 +100,14 @@ def _complex_of_real_lines(a, out, code, direction, w, rt):
     # The scaling the inverse gives its direction: backward 1/n, ortho 1/sqrt(n), forward 1.
     forward_code = code if direction == 1 else 2 - code
     _core.real_forward(native(a, rt), spectrum.view(rt), _pass(a.shape, a.ndim - 1), [], forward_code, w)
+    # Conjugates as 0 - imaginary part, so that a zero imaginary part comes out +0
+    # as in the complex transforms.
     mirrored = spectrum[..., n - h:0:-1]
-    if direction == 1:
-        out[..., :h] = spectrum
-        np.conjugate(mirrored, out=out[..., h:])
-    else:
-        np.conjugate(spectrum, out=out[..., :h])
-        out[..., h:] = mirrored
+    plain, conjugated = (spectrum, mirrored) if direction == 1 else (mirrored, spectrum)
+    first, second = (slice(0, h), slice(h, n)) if direction == 1 else (slice(h, n), slice(0, h))
+    out[..., first] = plain
+    out.real[..., second] = conjugated.real
+    np.subtract(0, conjugated.imag, out=out.imag[..., second])
 
 
 def _complex(x, kind, axes, s, norm, output, workers, direction):

@@ -280,3 +280,14 @@ def test_real_lines_through_the_half_spectrum(dtype, single, n, norm, ours, ref)
     assert_close(out, want, n, single)
     padded = ours(x, n=n + 3, norm=norm)
     assert_close(padded, ref(x.astype(np.float64), n=n + 3, norm=norm), n + 3, single)
+
+
+def test_real_lines_give_positive_zero_imaginary_parts_like_the_complex_path():
+    # Conjugation through the half spectrum must not turn an exact zero into -0.
+    for n in (6, 7, 8):
+        for f in (nfft.fft, nfft.ifft):
+            got = f(np.ones((2, n)))
+            same = f(np.ones((2, n), np.complex128))
+            assert not np.signbit(got.imag[got.imag == 0]).any(), (f.__name__, n)
+            np.testing.assert_array_equal(np.signbit(got.imag) & (got.imag == 0),
+                                          np.signbit(same.imag) & (same.imag == 0))
