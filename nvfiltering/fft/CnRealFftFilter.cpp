@@ -3,18 +3,21 @@
 #include <nvfiltering/fft/CnRealFftFilter.h>
 
 #include <cstddef>
-#include <vector>
 
 #include <nvfiltering/fft/detail/FftLayoutChecks.h>
 #include <nvfiltering/fft/detail/FftLineBatch.h>
 #include <nvfiltering/fft/detail/FftPlanCache.h>
 #include <nvfiltering/framework/CnMessages.h>
+#include <nvfiltering/framework/detail/Parallel.h>
 
 namespace com {
 namespace norvane {
 namespace filtering {
 
 namespace {
+
+// From this many slabs on, the last two axes of a volume run slab by slab.
+constexpr std::size_t kSlabsFrom = 4;
 
 // The checked sizes of one call: the real shape, the spectrum shape and their
 // element counts.
@@ -110,11 +113,35 @@ void CnRealFftFilter<T>::executeForward(const T* in, Complex* out, const std::si
     const RealCall call = checkRealCall<T>(in, out, true, shape, ndim, ndim - rank, ndim - 1, m_norm);
     if (call.realCount == 0) return;
     const std::size_t n = shape[ndim - 1];
-    detail::transformRealLinesForward(*cache().get(detail::realPlanLength(n)), in,
-                                      detail::axisLines(call.real, ndim, ndim - 1), out,
-                                      detail::axisLines(call.spectrum, ndim, ndim - 1),
-                                      detail::fftScale<T>(m_norm, n, false), getExecutor());
-    for (int axis = ndim - 2; axis >= ndim - rank; --axis) {
+    int axis = ndim - 2;
+    if (ndim == 3 && rank >= 2 && shape[0] >= kSlabsFrom) {
+        // The halved axis and axis 1 slab by slab, both passes on one slab while it
+        // is in cache, a slab per task; every line gets the operations of two
+        // whole-volume passes.
+        const std::size_t realSlab[2] = {call.real[1], call.real[2]};
+        const std::size_t spectrumSlab[2] = {call.spectrum[1], call.spectrum[2]};
+        const std::size_t realStep = realSlab[0] * realSlab[1], spectrumStep = spectrumSlab[0] * spectrumSlab[1];
+        const auto halvedPlan = cache().get(detail::realPlanLength(n));
+        const detail::FftLineLayout realLines = detail::axisLines(realSlab, 2, 1);
+        const detail::FftLineLayout halvedLines = detail::axisLines(spectrumSlab, 2, 1);
+        const detail::FftLineLayout columns = detail::axisLines(spectrumSlab, 2, 0);
+        const auto columnPlan = cache().get(columns.length);
+        const T halvedScale = detail::fftScale<T>(m_norm, n, false);
+        const T columnScale = detail::fftScale<T>(m_norm, columns.length, false);
+        detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
+            Complex* slab = out + i0 * spectrumStep;
+            detail::transformRealLinesForward(*halvedPlan, in + i0 * realStep, realLines, slab, halvedLines,
+                                              halvedScale, nullptr);
+            detail::transformComplexLines(*columnPlan, slab, columns, slab, columns, false, columnScale, nullptr);
+        });
+        axis = 0;
+    } else {
+        detail::transformRealLinesForward(*cache().get(detail::realPlanLength(n)), in,
+                                          detail::axisLines(call.real, ndim, ndim - 1), out,
+                                          detail::axisLines(call.spectrum, ndim, ndim - 1),
+                                          detail::fftScale<T>(m_norm, n, false), getExecutor());
+    }
+    for (; axis >= ndim - rank; --axis) {
         const detail::FftLineLayout lines = detail::axisLines(call.spectrum, ndim, axis);
         detail::transformComplexLines(*cache().get(lines.length), out, lines, out, lines, false,
                                       detail::fftScale<T>(m_norm, lines.length, false), getExecutor());
@@ -127,20 +154,52 @@ void CnRealFftFilter<T>::executeInverse(const Complex* in, T* out, const std::si
     const RealCall call = checkRealCall<T>(in, out, false, shape, ndim, ndim - rank, ndim - 1, m_norm);
     if (call.realCount == 0) return;
     const Complex* source = in;
-    std::vector<Complex> copy;
+    // The other axes go through a scratch copy of the spectrum (kept by the filter
+    // for its next call), which the first of them writes in full before anything
+    // reads it.
+    Complex* copy = nullptr;
+    const std::size_t n = shape[ndim - 1];
     if (rank > 1) {
-        copy.resize(call.spectrumCount);
+        copy = reinterpret_cast<Complex*>(cache().scratch(2 * call.spectrumCount));
+        if (ndim == 3 && shape[0] >= kSlabsFrom) {
+            // Axis 0 (rank 3) over the volume, then axis 1 and the halved axis slab
+            // by slab while the slab is in cache, a slab per task; every line gets
+            // the operations of whole-volume passes.
+            const Complex* first = in;
+            if (rank == 3) {
+                const detail::FftLineLayout lines = detail::axisLines(call.spectrum, ndim, 0);
+                detail::transformComplexLines(*cache().get(lines.length), in, lines, copy, lines, true,
+                                              detail::fftScale<T>(m_norm, lines.length, true), getExecutor());
+                first = copy;
+            }
+            const std::size_t realSlab[2] = {call.real[1], call.real[2]};
+            const std::size_t spectrumSlab[2] = {call.spectrum[1], call.spectrum[2]};
+            const std::size_t realStep = realSlab[0] * realSlab[1], spectrumStep = spectrumSlab[0] * spectrumSlab[1];
+            const auto halvedPlan = cache().get(detail::realPlanLength(n));
+            const detail::FftLineLayout realLines = detail::axisLines(realSlab, 2, 1);
+            const detail::FftLineLayout halvedLines = detail::axisLines(spectrumSlab, 2, 1);
+            const detail::FftLineLayout columns = detail::axisLines(spectrumSlab, 2, 0);
+            const auto columnPlan = cache().get(columns.length);
+            const T halvedScale = detail::fftScale<T>(m_norm, n, true);
+            const T columnScale = detail::fftScale<T>(m_norm, columns.length, true);
+            detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
+                Complex* slab = copy + i0 * spectrumStep;
+                detail::transformComplexLines(*columnPlan, first + i0 * spectrumStep, columns, slab, columns, true,
+                                              columnScale, nullptr);
+                detail::transformRealLinesInverse(*halvedPlan, slab, halvedLines, out + i0 * realStep, realLines,
+                                                  halvedScale, nullptr);
+            });
+            return;
+        }
         bool first = true;
         for (int axis = ndim - 2; axis >= ndim - rank; --axis) {
             const detail::FftLineLayout lines = detail::axisLines(call.spectrum, ndim, axis);
-            detail::transformComplexLines(*cache().get(lines.length), first ? in : copy.data(), lines, copy.data(),
-                                          lines, true, detail::fftScale<T>(m_norm, lines.length, true),
-                                          getExecutor());
+            detail::transformComplexLines(*cache().get(lines.length), first ? in : copy, lines, copy, lines, true,
+                                          detail::fftScale<T>(m_norm, lines.length, true), getExecutor());
             first = false;
         }
-        source = copy.data();
+        source = copy;
     }
-    const std::size_t n = shape[ndim - 1];
     detail::transformRealLinesInverse(*cache().get(detail::realPlanLength(n)), source,
                                       detail::axisLines(call.spectrum, ndim, ndim - 1), out,
                                       detail::axisLines(call.real, ndim, ndim - 1),

@@ -16,9 +16,9 @@ real and imaginary arrays); ``fftn_split`` transforms split arrays in place.
 import numpy as np
 
 from . import _nvfiltering as _core
-from ._checks import (MAX_FFT_ELEMENTS, check_output, fast_length_at_least, fft_axes, fft_axis, fft_fast_length, fft_input,
+from ._checks import (check_output, fast_length_at_least, fft_axes, fft_axis, fft_fast_length, fft_input,
                       fft_length, fft_ndim, fft_norm, fft_size, fft_sizes, length_arg, native, split_arrays,
-                      is_fast_length, workers_count)
+                      workers_count)
 
 __all__ = ["fft", "ifft", "fft2", "ifft2", "fftn", "ifftn", "rfft", "irfft", "rfft2", "irfft2", "rfftn", "irfftn",
            "next_fast_len", "fftn_split"]
@@ -87,33 +87,33 @@ def _axes_of(a, axes, s, kind):
     return fft_axes(axes, a.ndim, ())
 
 
-def _split_layout(shape, axes, code):
-    """(kind, lengths) for the split-array filters when they take this
-    transform (backward normalisation, every length 2^p 3^q 5^r, the last two
-    axes, or every axis of a volume, sizes within their 32-bit counts), else
-    None: for those the split filters are the faster engine (about 1.7 times
-    the passes over interleaved values, one thread, 2-D double 1024^2 and
-    3-D float 256^3), the split and the interleaving included."""
-    ndim = len(shape)
-    if code != 0 or ndim == 0 or not all(is_fast_length(shape[ax]) for ax in axes):
-        return None
-    size = int(np.prod(shape, dtype=np.int64))
-    if size == 0 or size > MAX_FFT_ELEMENTS:
-        return None
-    axes = list(axes)
-    # Batches of lines along the last axis run faster through the passes
-    # over interleaved values: only planes and volumes go to the split filters.
-    if axes == [ndim - 2, ndim - 1]:
-        return 2, [shape[-2], shape[-1], size // (shape[-2] * shape[-1])]
-    if ndim == 3 and axes == [0, 1, 2]:
-        return 3, list(shape)
-    return None
+def _complex_of_real_lines(a, out, code, direction, w, rt):
+    """``fft`` / ``ifft`` of real lines along the last axis: the real transform
+    of the lines (half the work), the other half of each line filled in by
+    conjugate symmetry, X(n - j) = conj X(j). For real x the inverse is the
+    conjugate of the forward transform with the scaling of the inverse."""
+    n = a.shape[-1]
+    h = n // 2 + 1
+    shape = list(a.shape)
+    shape[-1] = h
+    spectrum = np.empty(shape, out.dtype)
+    # The scaling the inverse gives its direction: backward 1/n, ortho 1/sqrt(n), forward 1.
+    forward_code = code if direction == 1 else 2 - code
+    _core.real_forward(native(a, rt), spectrum.view(rt), _pass(a.shape, a.ndim - 1), [], forward_code, w)
+    # Conjugates as 0 - imaginary part, so that a zero imaginary part comes out +0
+    # as in the complex transforms.
+    mirrored = spectrum[..., n - h:0:-1]
+    plain, conjugated = (spectrum, mirrored) if direction == 1 else (mirrored, spectrum)
+    first, second = (slice(0, h), slice(h, n)) if direction == 1 else (slice(h, n), slice(0, h))
+    out[..., first] = plain
+    out.real[..., second] = conjugated.real
+    np.subtract(0, conjugated.imag, out=out.imag[..., second])
 
 
 def _complex(x, kind, axes, s, norm, output, workers, direction):
     w = workers_count(workers)
     code = fft_norm(norm)
-    a, _, ct, rt = fft_input(x, "x")
+    a, is_complex, ct, rt = fft_input(x, "x")
     axes = _axes_of(a, axes, s, kind)
     sizes = fft_sizes(s, len(axes), "n" if kind == 1 else "s")
     a = _resized(a, axes, sizes)
@@ -122,13 +122,10 @@ def _complex(x, kind, axes, s, norm, output, workers, direction):
     check_output(output, a.shape, ct)
     out = output if output is not None else np.empty(a.shape, ct)
     if a.size:
-        data = native(a, ct)
-        layout = _split_layout(a.shape, axes, code)
-        if layout is not None:
-            scratch = np.empty((2, a.size), rt)
-            _core.split_transform(data.view(rt), out.view(rt), scratch[0], scratch[1], layout[0], layout[1],
-                                  direction, w)
+        if not is_complex and axes == [a.ndim - 1] and a.shape[-1] > 2:
+            _complex_of_real_lines(a, out, code, direction, w, rt)
             return out
+        data = native(a, ct)
         passes = [_pass(a.shape, ax) for ax in reversed(axes)]
         _core.complex_passes(data.view(rt), out.view(rt), passes, direction, code, w)
     return out

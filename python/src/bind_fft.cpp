@@ -139,53 +139,6 @@ void realInverse(Out<T> spectrum, Out<T> output, AxisPass halved, std::vector<Ax
     real.executeInverseAxis(data, out, halved.data(), 3, 1);
 }
 
-// The split-array filters on NumPy's interleaved values: `count` complex
-// values are split into the two scratch arrays, transformed there by the
-// filters of lengths 2^p 3^q 5^r (kind 1: shape[0] = length, shape[1] =
-// vector count; kind 2: n1, n2, batch; kind 3: nz, ny, nx; NumPy's signs and
-// backward normalisation) and interleaved into `output`. For the lengths and
-// layouts they take, the split filters are the faster engine.
-template <class T>
-void splitTransform(In<T> input, Out<T> output, Out<T> realScratch, Out<T> imagScratch, int kind,
-                    std::array<std::int64_t, 3> shape, int direction, int workers) {
-    const T* in = input.data();
-    T* out = output.data();
-    T* re = realScratch.data();
-    T* im = imagScratch.data();
-    const std::size_t count = output.size() / 2;
-    nb::gil_scoped_release release;
-    for (std::size_t k = 0; k < count; ++k) {
-        re[k] = in[2 * k];
-        im[k] = in[2 * k + 1];
-    }
-    Workers pool(workers);
-    if (kind == 1) {
-        flt::Cn1dFftFilter<T> filter;
-        filter.setExecutor(pool.get());
-        filter.executeWith(re, im, re, im, static_cast<std::int32_t>(shape[0]), static_cast<std::int32_t>(shape[1]),
-                           direction);
-    } else if (kind == 2) {
-        flt::Cn2dFftFilter<T> filter;
-        filter.setExecutor(pool.get());
-        const std::size_t plane = static_cast<std::size_t>(shape[0] * shape[1]);
-        for (std::int64_t b = 0; b < shape[2]; ++b) {
-            T* r = re + b * plane;
-            T* i = im + b * plane;
-            filter.executeWith(r, i, r, i, static_cast<std::int32_t>(shape[0]), static_cast<std::int32_t>(shape[1]),
-                               direction);
-        }
-    } else {
-        flt::Cn3dFftFilter<T> filter;
-        filter.setExecutor(pool.get());
-        filter.executeWith(re, im, re, im, static_cast<int>(shape[2]), static_cast<int>(shape[1]),
-                           static_cast<int>(shape[0]), direction);
-    }
-    for (std::size_t k = 0; k < count; ++k) {
-        out[2 * k] = re[k];
-        out[2 * k + 1] = im[k];
-    }
-}
-
 template <class T>
 void bindType(nb::module_& m) {
     m.def("complex_passes", &complexPasses<T>, "input"_a.noconvert(), "output"_a.noconvert(), "passes"_a,
@@ -194,9 +147,6 @@ void bindType(nb::module_& m) {
           "norm"_a, "workers"_a);
     m.def("real_inverse", &realInverse<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "halved"_a,
           "passes"_a, "norm"_a, "workers"_a);
-    m.def("split_transform", &splitTransform<T>, "input"_a.noconvert(), "output"_a.noconvert(),
-          "real_scratch"_a.noconvert(), "imag_scratch"_a.noconvert(), "kind"_a, "shape"_a, "direction"_a,
-          "workers"_a);
     m.def("fft1", &fft1<T>, "re"_a.noconvert(), "im"_a.noconvert(), "length"_a, "count"_a, "direction"_a,
           "workers"_a);
     m.def("fft2", &fft2<T>, "re"_a.noconvert(), "im"_a.noconvert(), "n1"_a, "n2"_a, "batch"_a, "direction"_a,

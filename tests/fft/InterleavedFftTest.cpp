@@ -393,4 +393,95 @@ TYPED_TEST(InterleavedFftTest, RealTransformAlongAnyAxis) {
     }
 }
 
+// Lines stored one after another (moved through registers, four lines and two
+// values at a time, with scalar tails) against the same lines as columns of the
+// transposed array (moved one row at a time): the same bits, complex and real,
+// both directions, for line counts and lengths that leave tails.
+TYPED_TEST(InterleavedFftTest, ContiguousLinesMatchTheSameLinesAsColumnsBitForBit) {
+    using T = TypeParam;
+    struct Row {
+        std::size_t lines, n;
+    };
+    const Row rows[] = {{1, 8}, {3, 7}, {4, 2}, {5, 30}, {7, 64}, {13, 45}, {17, 97}, {35, 12}, {41, 1000}};
+    for (const Row& row : rows) {
+        const std::size_t total = row.lines * row.n;
+        const std::size_t rowsShape[2] = {row.lines, row.n};
+        const std::size_t colsShape[2] = {row.n, row.lines};
+        const CVec<T> x = randomComplex<T>(total, static_cast<unsigned>(total));
+        CVec<T> xt(total);
+        for (std::size_t l = 0; l < row.lines; ++l) {
+            for (std::size_t k = 0; k < row.n; ++k) xt[k * row.lines + l] = x[l * row.n + k];
+        }
+        nvf::CnComplexFftFilter<T> complex;
+        complex.setNormalization(nvf::CnFftNorm::Ortho);
+        for (int dir : {1, -1}) {
+            CVec<T> a(total), b(total), bt(total);
+            complex.executeAxis(x.data(), a.data(), rowsShape, 2, 1, dir);
+            complex.executeAxis(xt.data(), bt.data(), colsShape, 2, 0, dir);
+            for (std::size_t l = 0; l < row.lines; ++l) {
+                for (std::size_t k = 0; k < row.n; ++k) b[l * row.n + k] = bt[k * row.lines + l];
+            }
+            EXPECT_TRUE(sameBits(a, b)) << row.lines << " x " << row.n << " direction " << dir;
+        }
+        // Real: the halved axis as rows and as columns, forward and inverse.
+        std::vector<T> r(total), rt(total);
+        for (std::size_t i = 0; i < total; ++i) r[i] = x[i].real();
+        for (std::size_t l = 0; l < row.lines; ++l) {
+            for (std::size_t k = 0; k < row.n; ++k) rt[k * row.lines + l] = r[l * row.n + k];
+        }
+        const std::size_t half = row.n / 2 + 1;
+        nvf::CnRealFftFilter<T> real;
+        CVec<T> s(row.lines * half), st(row.lines * half);
+        real.executeForwardAxis(r.data(), s.data(), rowsShape, 2, 1);
+        real.executeForwardAxis(rt.data(), st.data(), colsShape, 2, 0);
+        CVec<T> su(s.size());
+        for (std::size_t l = 0; l < row.lines; ++l) {
+            for (std::size_t k = 0; k < half; ++k) su[l * half + k] = st[k * row.lines + l];
+        }
+        EXPECT_TRUE(sameBits(s, su)) << "real forward " << row.lines << " x " << row.n;
+        std::vector<T> back(total), backT(total), backU(total);
+        real.executeInverseAxis(s.data(), back.data(), rowsShape, 2, 1);
+        real.executeInverseAxis(st.data(), backT.data(), colsShape, 2, 0);
+        for (std::size_t l = 0; l < row.lines; ++l) {
+            for (std::size_t k = 0; k < row.n; ++k) backU[l * row.n + k] = backT[k * row.lines + l];
+        }
+        EXPECT_TRUE(sameBits(back, backU)) << "real inverse " << row.lines << " x " << row.n;
+    }
+}
+
+// The real transforms of a volume run its last two axes slab by slab: the same
+// bits as the axes one at a time over the whole volume (forward: the halved axis,
+// then axes 1 and 0; inverse: axes 0 and 1, then the halved axis).
+TYPED_TEST(InterleavedFftTest, RealVolumeSlabsMatchWholeVolumePassesBitForBit) {
+    using T = TypeParam;
+    struct Row {
+        std::size_t n0, n1, n2;
+        int rank;
+    };
+    const Row rows[] = {{4, 3, 8, 3}, {5, 6, 7, 3}, {9, 10, 31, 2}, {6, 13, 64, 3}, {11, 5, 2, 2}, {7, 97, 30, 3}};
+    for (const Row& row : rows) {
+        const std::size_t shape[3] = {row.n0, row.n1, row.n2};
+        const std::size_t half[3] = {row.n0, row.n1, row.n2 / 2 + 1};
+        const std::size_t total = row.n0 * row.n1 * row.n2, halfTotal = row.n0 * row.n1 * half[2];
+        const std::vector<T> x = randomReal<T>(total, static_cast<unsigned>(total + 5));
+        nvf::CnRealFftFilter<T> real;
+        nvf::CnComplexFftFilter<T> complex;
+        CVec<T> got(halfTotal), want(halfTotal);
+        real.executeForward(x.data(), got.data(), shape, 3, row.rank);
+        real.executeForwardAxis(x.data(), want.data(), shape, 3, 2);
+        for (int axis = 1; axis >= 3 - row.rank; --axis) {
+            complex.executeAxis(want.data(), want.data(), half, 3, axis, 1);
+        }
+        EXPECT_TRUE(sameBits(got, want)) << row.n0 << " x " << row.n1 << " x " << row.n2 << " forward";
+        const CVec<T> spectrum = randomComplex<T>(halfTotal, 9);
+        std::vector<T> back(total), backWant(total);
+        real.executeInverse(spectrum.data(), back.data(), shape, 3, row.rank);
+        CVec<T> work = spectrum;
+        if (row.rank == 3) complex.executeAxis(work.data(), work.data(), half, 3, 0, -1);
+        complex.executeAxis(work.data(), work.data(), half, 3, 1, -1);
+        real.executeInverseAxis(work.data(), backWant.data(), shape, 3, 2);
+        EXPECT_TRUE(sameBits(back, backWant)) << row.n0 << " x " << row.n1 << " x " << row.n2 << " inverse";
+    }
+}
+
 }  // namespace

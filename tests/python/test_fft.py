@@ -242,10 +242,10 @@ class TestAnyLength:
         assert nfft.irfft(np.zeros((0, 5))).shape == (0, 8)
 
 
-def test_both_engines_agree_on_fast_lengths():
-    # Planes and volumes of lengths 2^p 3^q 5^r go through the split-array
-    # filters, the same transform over other axis orders through the passes
-    # over interleaved values: both are within the accuracy bound of NumPy.
+def test_axis_orders_agree_on_fast_lengths():
+    # Planes and volumes of lengths 2^p 3^q 5^r, every axis at once and the
+    # same transform in another axis order (other blocks of lines, other passes
+    # first): both within the accuracy bound of NumPy.
     rng = np.random.default_rng(12)
     for shape, dtype, tol in [((12, 10, 16), np.complex64, 2e-6), ((3, 30, 18), np.complex128, 1e-13)]:
         x = (rng.standard_normal(shape) + 1j * rng.standard_normal(shape)).astype(dtype)
@@ -258,3 +258,36 @@ def test_both_engines_agree_on_fast_lengths():
         plane = np.fft.fft2(x.astype(np.complex128))
         np.testing.assert_allclose(nvf.fft.fft2(x), plane, rtol=0, atol=tol * np.abs(plane).max())
         np.testing.assert_allclose(nvf.fft.ifftn(nvf.fft.fftn(x)), x, rtol=0, atol=tol * np.abs(x).max() * 4)
+
+
+# fft / ifft of real lines along the last axis take the real transform and fill
+# the other half by conjugate symmetry; the same transform along another axis
+# (or of the same data as complex) takes the complex path: both against NumPy.
+@pytest.mark.parametrize("dtype, single", [(np.float32, True), (np.float64, False), (np.int16, False)])
+@pytest.mark.parametrize("n", [1, 2, 3, 4, 7, 16, 45, 97, 100])
+@pytest.mark.parametrize("norm", [None, "ortho", "forward"])
+@pytest.mark.parametrize("ours, ref", [(nfft.fft, np.fft.fft), (nfft.ifft, np.fft.ifft)])
+def test_real_lines_through_the_half_spectrum(dtype, single, n, norm, ours, ref):
+    x = (rng(n).standard_normal((5, n)) * 20).astype(dtype)
+    want = ref(x.astype(np.float64), norm=norm)
+    got = ours(x, norm=norm)
+    assert got.dtype == (np.complex64 if single else np.complex128) and got.shape == x.shape
+    assert_close(got, want, n, single)
+    assert_close(ours(x.astype(got.dtype), norm=norm), want, n, single)
+    assert_close(ours(np.ascontiguousarray(x.T), axis=0, norm=norm).T, want, n, single)
+    out = np.empty(x.shape, got.dtype)
+    assert ours(x, norm=norm, output=out) is out
+    assert_close(out, want, n, single)
+    padded = ours(x, n=n + 3, norm=norm)
+    assert_close(padded, ref(x.astype(np.float64), n=n + 3, norm=norm), n + 3, single)
+
+
+def test_real_lines_give_positive_zero_imaginary_parts_like_the_complex_path():
+    # Conjugation through the half spectrum must not turn an exact zero into -0.
+    for n in (6, 7, 8):
+        for f in (nfft.fft, nfft.ifft):
+            got = f(np.ones((2, n)))
+            same = f(np.ones((2, n), np.complex128))
+            assert not np.signbit(got.imag[got.imag == 0]).any(), (f.__name__, n)
+            np.testing.assert_array_equal(np.signbit(got.imag) & (got.imag == 0),
+                                          np.signbit(same.imag) & (same.imag == 0))

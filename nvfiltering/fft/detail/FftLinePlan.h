@@ -45,6 +45,10 @@ public:
     // The unscaled forward transform X(j) = sum_k x(k) exp(-2 pi i jk/n) of every
     // lane, in place in re / im. scratch holds scratchSize(lanes) elements.
     void forward(T* re, T* im, std::size_t lanes, T* scratch) const;
+    // The same transform, but the result may be left in the scratch instead (the
+    // real parts at scratch, the imaginary parts at scratch + planeSize(n, lanes),
+    // same pitch): returns whether it was, which saves a copy of the block.
+    bool forwardLeavingInScratch(T* re, T* im, std::size_t lanes, T* scratch) const;
 
     // exp(-pi i j / n) for j = 0 .. n: the twiddles that turn this transform of
     // length n into the real transform of length 2n (real, imaginary parts).
@@ -63,7 +67,7 @@ private:
         std::size_t twiddle; // offset of this pass's twiddles (span * (radix - 1) pairs)
     };
 
-    void forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) const;
+    bool forwardDirect(T* re, T* im, std::size_t lanes, T* scratch) const;
     void forwardChirp(T* re, T* im, std::size_t lanes, T* scratch) const;
 
     std::size_t m_n;

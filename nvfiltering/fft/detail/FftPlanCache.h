@@ -30,8 +30,23 @@ public:
         return plan;
     }
 
+    // A scratch array of at least `count` values of T, kept for the next call of
+    // the same size or smaller (so that repeated multi-axis inverse real
+    // transforms neither allocate nor fault in fresh pages); its contents are
+    // whatever the last user left.
+    T* scratch(std::size_t count) {
+        if (count > m_scratchSize) {
+            m_scratch.reset();
+            m_scratch.reset(new T[count]);
+            m_scratchSize = count;
+        }
+        return m_scratch.get();
+    }
+
 private:
     std::vector<std::shared_ptr<const FftLinePlan<T>>> m_plans;  // most recent first
+    std::unique_ptr<T[]> m_scratch;
+    std::size_t m_scratchSize = 0;
 };
 
 }  // namespace com::norvane::filtering::detail
