@@ -141,20 +141,29 @@ NVF_ALWAYS_INLINE void storeLanes(double* p, const typename VT::D& v, typename V
 // Lines of far apart samples (the Z pass) are not fetched ahead by the
 // processor: the row of lanes a few samples ahead is asked for explicitly
 // (reading, or writing when `write`). Rows outside 0 ... n-1 are skipped (an
-// index below 0 has wrapped round to a huge value).
-constexpr std::size_t kPrefetchDistance = 40;
+// index below 0 has wrapped round to a huge value). A row need not start on a
+// cache line (volumes are aligned to 16 bytes), so the line of its last byte
+// is asked for too: without it one line in three of a misaligned row arrived
+// only when the sweep read it.
+constexpr std::size_t kPrefetchDistance = 16;
 
 template <std::size_t L, class T>
 NVF_ALWAYS_INLINE void prefetchRow(const T* p, std::size_t stride, std::size_t k, std::size_t n, int write) {
 #if defined(__GNUC__)
     if (k < n) {
         const char* row = reinterpret_cast<const char*>(p + k * stride);
-        for (std::size_t b = 0; b < L * sizeof(T); b += 64) {
+        constexpr std::size_t bytes = L * sizeof(T);
+        for (std::size_t b = 0; b < bytes; b += 64) {
             if (write) {
                 __builtin_prefetch(row + b, 1);
             } else {
                 __builtin_prefetch(row + b, 0);
             }
+        }
+        if (write) {
+            __builtin_prefetch(row + bytes - 1, 1);
+        } else {
+            __builtin_prefetch(row + bytes - 1, 0);
         }
     }
 #else
@@ -165,7 +174,7 @@ NVF_ALWAYS_INLINE void prefetchRow(const T* p, std::size_t stride, std::size_t k
 template <class VT, unsigned int Order, bool Scaled = false, class In, class Out>
 NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::size_t ys,
                                    std::size_t n, const RecursiveCoefficients& c, double* w, double* fb,
-                                   float scale = 1.0f) {
+                                   float scale = 1.0f, const In* next = nullptr) {
     using D = typename VT::D;
     constexpr std::size_t W = VT::W;
     constexpr std::size_t R = VT::R;
@@ -210,6 +219,9 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
         }
         for (std::size_t k = 3; k < n; ++k) {
             prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
+            if (next != nullptr) {
+                prefetchRow<L>(next, xs, k, n, 0);
+            }
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k));
@@ -265,6 +277,9 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
         const double g = Order == 1 ? B / 2.0 : B;
         for (std::size_t k = 3; k + ahead < n; ++k) {
             prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
+            if (next != nullptr) {
+                prefetchRow<L>(next, xs, k, n, 0);
+            }
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k - 1));

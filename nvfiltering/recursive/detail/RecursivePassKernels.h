@@ -250,7 +250,11 @@ NVF_ALWAYS_INLINE void columnsImpl(const S* in, S* out, std::size_t groups, std:
         const S* src = in + g * groupStride;
         S* dst = out + g * groupStride;
         for (std::size_t x0 = 0; x0 < full; x0 += L) {
-            Isa::template lanes<Order, false>(src + x0, sampleStride, dst + x0, sampleStride, n, c, w, fb, 1.0f);
+            // While a block is filtered, the next block of the group (the
+            // neighbouring lanes of the same rows) is brought in row by row.
+            const S* next = x0 + L < full ? src + x0 + L : nullptr;
+            Isa::template lanes<Order, false>(src + x0, sampleStride, dst + x0, sampleStride, n, c, w, fb, 1.0f,
+                                              next);
         }
         if (full < width) {
             const std::size_t lanes = width - full;
@@ -354,8 +358,9 @@ constexpr KernelTable makeKernelTable() {
         using VT = Lanes;                                                                                          \
         template <unsigned int Order, bool Scaled, class In, class Out>                                           \
         Target static void lanes(const In* x, std::size_t xs, Out* y, std::size_t ys, std::size_t n,              \
-                                 const RecursiveCoefficients& c, double* w, double* fb, float scale) {            \
-            filterLanes<VT, Order, Scaled>(x, xs, y, ys, n, c, w, fb, scale);                                     \
+                                 const RecursiveCoefficients& c, double* w, double* fb, float scale,              \
+                                 const In* next = nullptr) {                                                      \
+            filterLanes<VT, Order, Scaled>(x, xs, y, ys, n, c, w, fb, scale, next);                               \
         }                                                                                                          \
         template <class SIn, class SOut, unsigned int Order>                                                      \
         Target static void rows(const SIn* in, SOut* out, std::size_t lines, std::size_t n, std::size_t comps,    \
