@@ -20,12 +20,16 @@
 // With Scaled, float output is written multiplied by `scale` (a float product),
 // while the recursion goes on with the unscaled values.
 // Needs n >= 3 (n >= 4 for the first derivative).
+// nextIn and nextOut name memory the caller will read and write next (the next
+// block's input, this block's output rows); the forward and backward sweeps ask
+// for it a piece per step (SweepPrefetch). They change no result.
 //
 // The kernels are compiled for several instruction sets and must give the same
 // bits in each: the project builds with -ffp-contract=off, so no multiplication
 // and addition are fused into one instruction.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <type_traits>
@@ -171,10 +175,61 @@ NVF_ALWAYS_INLINE void prefetchRow(const T* p, std::size_t stride, std::size_t k
 #endif
 }
 
+// Memory a sweep asks for a piece at a time while it runs, so that the
+// requests overlap the arithmetic instead of waiting in a burst: at step k the
+// bytes [k * stride, k * stride + bytes) from begin, cut at `span` bytes (rows
+// of the next block, or a contiguous region in n slices). Empty: nothing.
+struct SweepPrefetch {
+    const char* begin = nullptr;
+    std::size_t span = 0;
+    std::size_t stride = 0;
+    std::size_t bytes = 0;
+};
+
+// The region [p, p + count) of T in n slices, one per step.
+template <class T>
+inline SweepPrefetch regionPrefetch(const T* p, std::size_t count, std::size_t n) {
+    const std::size_t span = count * sizeof(T);
+    const std::size_t slice = (span + n - 1) / n;
+    return SweepPrefetch{reinterpret_cast<const char*>(p), span, slice, slice};
+}
+
+// Rows of `width` T, `stride` T apart, one per step (n rows).
+template <class T>
+inline SweepPrefetch rowsPrefetch(const T* p, std::size_t stride, std::size_t width, std::size_t n) {
+    return SweepPrefetch{reinterpret_cast<const char*>(p), ((n - 1) * stride + width) * sizeof(T), stride * sizeof(T),
+                         width * sizeof(T)};
+}
+
+NVF_ALWAYS_INLINE void prefetchStep(const SweepPrefetch& f, std::size_t k, int write) {
+#if defined(__GNUC__)
+    const std::size_t at = k * f.stride;
+    if (f.begin == nullptr || at >= f.span) {
+        return;
+    }
+    const std::size_t end = std::min(at + f.bytes, f.span);
+    for (std::size_t b = at; b < end; b += 64) {
+        if (write) {
+            __builtin_prefetch(f.begin + b, 1);
+        } else {
+            __builtin_prefetch(f.begin + b, 0);
+        }
+    }
+    if (write) {
+        __builtin_prefetch(f.begin + end - 1, 1);
+    } else {
+        __builtin_prefetch(f.begin + end - 1, 0);
+    }
+#else
+    (void)f, (void)k, (void)write;
+#endif
+}
+
 template <class VT, unsigned int Order, bool Scaled = false, class In, class Out>
 NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::size_t ys,
                                    std::size_t n, const RecursiveCoefficients& c, double* w, double* fb,
-                                   float scale = 1.0f, const In* next = nullptr) {
+                                   float scale = 1.0f, const SweepPrefetch& nextIn = {},
+                                   const SweepPrefetch& nextOut = {}) {
     using D = typename VT::D;
     constexpr std::size_t W = VT::W;
     constexpr std::size_t R = VT::R;
@@ -219,9 +274,7 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
         }
         for (std::size_t k = 3; k < n; ++k) {
             prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
-            if (next != nullptr) {
-                prefetchRow<L>(next, xs, k, n, 0);
-            }
+            prefetchStep(nextIn, k, 0);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k));
@@ -277,9 +330,7 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
         const double g = Order == 1 ? B / 2.0 : B;
         for (std::size_t k = 3; k + ahead < n; ++k) {
             prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
-            if (next != nullptr) {
-                prefetchRow<L>(next, xs, k, n, 0);
-            }
+            prefetchStep(nextIn, k, 0);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k - 1));
@@ -384,6 +435,7 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
     });
     for (std::size_t k = n - 3; k-- > 0;) {
         prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
+        prefetchStep(nextOut, k, 1);
         eachVector<R>([&](auto rc) NVF_LAMBDA_INLINE {
             constexpr std::size_t r = decltype(rc)::value;
             D v, a, b;
