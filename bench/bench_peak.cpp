@@ -74,7 +74,7 @@ PEAK_INLINE void splat(typename Vec<W>::D& d, double v) {
 // The shapes of one recursion step, as the passes run them (per lane; B, a1,
 // a2, a3 are the coefficients, y the chain's previous value, which stands in
 // for all three feedback values):
-//   MulAdd      B y + a1 y + a2 y + a3 y                     7 operations
+//   MulAdd      B w + a1 y + a2 y + a3 y, w a double         7 operations
 //   Forward     B x + a1 y + a2 y + a3 y, x a float widened  7 + 1 conversion
 //   ForwardDiff B (x1 - x0) + ..., two floats widened        8 + 2 conversions
 //   Backward    B w + a1 y + a2 y + a3 y, w a double, the
@@ -115,7 +115,7 @@ PEAK_INLINE double recursion(std::int64_t steps) {
         for (std::size_t r = 0; r < R; ++r) {
             D in;
             if constexpr (S == MulAdd) {
-                in = y[r];
+                std::memcpy(&in, &ws[0][r * W], sizeof in);
             } else if constexpr (S == Forward || S == ForwardDiff) {
                 F f;
                 std::memcpy(&f, &xs[0][r * W], sizeof f);

@@ -93,9 +93,9 @@ NVF_ALWAYS_INLINE void loadLanes(typename VT::D& d, const double* p) {
 }
 // Widens W floats to doubles. GCC splits the four- and eight-lane conversions
 // into halves (with a round trip through the stack for four lanes) and the
-// two-lane one into scalar conversions; one instruction does each (the same exact conversion). Clang emits that
-// instruction by itself and rejects the 64-byte operand outside AVX-512 code
-// generation.
+// two-lane one into scalar conversions; one instruction does each (the same
+// exact conversion). Clang emits that instruction by itself and rejects the
+// 64-byte operand outside AVX-512 code generation.
 template <class VT>
 NVF_ALWAYS_INLINE void widen(typename VT::D& d, const typename VT::F& f) {
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
