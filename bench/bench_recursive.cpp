@@ -2,6 +2,7 @@
 // volumes with sigma 2 and the gradient of an 8-bit volume, on 1 and 2 threads
 // (the argument), each kernel version on its own, and the gradient's first call
 // in a fresh process beside its warm runs.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -17,6 +19,8 @@
 #include <nvfiltering/framework/CnThreadPoolExecutor.h>
 #include <nvfiltering/recursive/CnImageGradient.h>
 #include <nvfiltering/recursive/CnRecursiveFilter.h>
+#include <nvfiltering/recursive/detail/RecursiveCoefficients.h>
+#include <nvfiltering/recursive/detail/RecursivePlan.h>
 #include <nvfiltering/recursive/detail/RecursiveVolume.h>
 #include <nvimage/Volume.h>
 
@@ -103,6 +107,90 @@ void BM_SmoothFloatKernel(benchmark::State& state) {
     setRates(state, 3.0);
 }
 
+// One blocked pass over the 256^3 volume on one thread, as the volume filter
+// runs it when the passes are not fused: range(0) the axis (0 X, 1 Y, 2 Z),
+// range(1) the derivative order, range(2) the input of the X pass (0 8-bit,
+// 1 float; the Y and Z passes always filter the float output, in place, as in
+// the volume filter).
+void BM_Pass(benchmark::State& state) {
+    const auto axis = static_cast<unsigned int>(state.range(0));
+    const auto order = static_cast<unsigned int>(state.range(1));
+    const bool bytes = state.range(2) == 0;
+    nvf::detail::PassCoefficients pass{order, {}};
+    com::norvane::math::CnMatrix<double> m(0, 0);
+    double B = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+    nvf::detail::recursiveCoefficients(kSigma, order, B, a1, a2, a3, m);
+    pass.c = nvf::detail::makeCoefficients(B, a1, a2, a3, m);
+    const nvf::detail::RecursiveRun run{nullptr, nvf::detail::kernelTable(nvf::detail::RecursiveKernel::Automatic)};
+    const std::size_t side = kSide;
+    const std::size_t slice = side * side;
+    Volume<float> out(kSide, kSide, kSide);
+    const Volume<float>& in = input<float>();
+    std::copy(in.data(), in.data() + in.getNumberOfVoxels(), out.data());
+    for (auto _ : state) {
+        if (axis == 0 && bytes) {
+            nvf::detail::passRows(run, input<unsigned char>().data(), out.data(), side * side, side, 1, pass);
+        } else if (axis == 0) {
+            nvf::detail::passRows(run, in.data(), out.data(), side * side, side, 1, pass);
+        } else {
+            // In place on a fresh copy of the input (untimed), so that repeated
+            // derivatives do not decay into subnormal numbers.
+            state.PauseTiming();
+            std::copy(in.data(), in.data() + in.getNumberOfVoxels(), out.data());
+            state.ResumeTiming();
+            if (axis == 1) {
+                nvf::detail::passColumns(run, out.data(), out.data(), side, slice, side, side, side, pass);
+            } else {
+                nvf::detail::passColumns(run, out.data(), out.data(), side, side, side, slice, side, pass);
+            }
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    setRates(state, 1.0);
+}
+
+// The same passes on data that stays in the second-level cache (X: 128 rows
+// of 256 samples into another 128; Y: one 256 x 256 slice in place), repeated:
+// the passes' arithmetic without the trips to memory. Same arguments as
+// BM_Pass; the Z pass runs the Y pass's kernel with a longer stride.
+void BM_PassInCache(benchmark::State& state) {
+    const auto axis = static_cast<unsigned int>(state.range(0));
+    const auto order = static_cast<unsigned int>(state.range(1));
+    const bool bytes = state.range(2) == 0;
+    nvf::detail::PassCoefficients pass{order, {}};
+    com::norvane::math::CnMatrix<double> m(0, 0);
+    double B = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+    nvf::detail::recursiveCoefficients(kSigma, order, B, a1, a2, a3, m);
+    pass.c = nvf::detail::makeCoefficients(B, a1, a2, a3, m);
+    const nvf::detail::RecursiveRun run{nullptr, nvf::detail::kernelTable(nvf::detail::RecursiveKernel::Automatic)};
+    const std::size_t side = kSide;
+    const std::size_t rows = axis == 0 ? 128 : side;
+    const float* inF = input<float>().data();
+    const unsigned char* inB = input<unsigned char>().data();
+    std::vector<float> out(inF, inF + rows * side);
+    std::vector<float> fresh(out);
+    for (auto _ : state) {
+        if (axis == 0 && bytes) {
+            nvf::detail::passRows(run, inB, out.data(), rows, side, 1, pass);
+        } else if (axis == 0) {
+            nvf::detail::passRows(run, inF, out.data(), rows, side, 1, pass);
+        } else {
+            state.PauseTiming();
+            std::copy(fresh.begin(), fresh.end(), out.begin());
+            state.ResumeTiming();
+            nvf::detail::passColumns(run, out.data(), out.data(), 1, 0, side, side, side, pass);
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    // Reported as the time of a 256^3 pass at this rate (seconds).
+    const double voxels = static_cast<double>(rows * side);
+    state.counters["per256^3"] = benchmark::Counter(
+        voxels * static_cast<double>(state.iterations()) / (static_cast<double>(kSide) * kSide * kSide),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 void BM_Gradient(benchmark::State& state) {
     const Volume<unsigned char>& in = input<unsigned char>();
     Volume<Vec3f> out(kSide, kSide, kSide);
@@ -174,6 +262,15 @@ BENCHMARK(BM_FirstDerivativeX)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTi
 BENCHMARK(BM_FirstDerivativeY)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FirstDerivativeZ)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SmoothFloatKernel)->DenseRange(1, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Pass)
+    ->ArgsProduct({{0}, {0, 1, 2}, {0, 1}})
+    ->ArgsProduct({{1, 2}, {0, 1, 2}, {1}})
+    ->ArgNames({"axis", "order", "float"})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PassInCache)
+    ->ArgsProduct({{0}, {0, 1, 2}, {0, 1}})
+    ->ArgsProduct({{1}, {0, 1, 2}, {1}})
+    ->ArgNames({"axis", "order", "float"});
 BENCHMARK(BM_Gradient)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GradientFirstCall)->Arg(1)->Arg(2)->Iterations(5)->Unit(benchmark::kMillisecond)->UseManualTime();
 

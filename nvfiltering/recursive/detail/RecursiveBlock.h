@@ -20,14 +20,20 @@
 // With Scaled, float output is written multiplied by `scale` (a float product),
 // while the recursion goes on with the unscaled values.
 // Needs n >= 3 (n >= 4 for the first derivative).
+// nextIn and nextOut name memory the caller will read and write next (the next
+// block's input, this block's output rows); the forward and backward sweeps ask
+// for it a piece per step (SweepPrefetch). They change no result.
 //
 // The kernels are compiled for several instruction sets and must give the same
 // bits in each: the project builds with -ffp-contract=off, so no multiplication
 // and addition are fused into one instruction.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include <nvfiltering/recursive/detail/RecursiveLine.h>
 
@@ -38,9 +44,25 @@ namespace detail {
 
 #if defined(__GNUC__)
 #define NVF_ALWAYS_INLINE inline __attribute__((always_inline))
+#define NVF_LAMBDA_INLINE __attribute__((always_inline))
 #else
 #define NVF_ALWAYS_INLINE inline
+#define NVF_LAMBDA_INLINE
 #endif
+
+// Calls f(std::integral_constant<std::size_t, r>()) for r = 0 ... R-1, each
+// call inlined: the R vectors of a block step are written out one after the
+// other, so that per-vector state (an array indexed by r) stays in registers.
+// (An unroll pragma is only a hint; GCC leaves some of these loops rolled and
+// then keeps the state in memory, on the recursion's critical path.)
+template <class F, std::size_t... I>
+NVF_ALWAYS_INLINE void eachVectorOf(F& f, std::index_sequence<I...>) {
+    (f(std::integral_constant<std::size_t, I>()), ...);
+}
+template <std::size_t R, class F>
+NVF_ALWAYS_INLINE void eachVector(F&& f) {
+    eachVectorOf(f, std::make_index_sequence<R>());
+}
 
 // Vector shapes: W doubles per vector (and the matching float and byte
 // vectors for loads and stores), R vectors per block. 8-bit input is widened
@@ -69,16 +91,28 @@ template <class VT>
 NVF_ALWAYS_INLINE void loadLanes(typename VT::D& d, const double* p) {
     std::memcpy(&d, p, sizeof d);
 }
-// Widens W floats to doubles. GCC splits the eight-lane conversion in two; one
-// instruction does it (the same exact conversion). Clang emits that instruction
-// by itself and rejects the 64-byte operand outside AVX-512 code generation.
+// Widens W floats to doubles. GCC splits the four- and eight-lane conversions
+// into halves (with a round trip through the stack for four lanes) and the
+// two-lane one into scalar conversions; one instruction does each (the same
+// exact conversion). Clang emits that instruction by itself and rejects the
+// 64-byte operand outside AVX-512 code generation.
 template <class VT>
 NVF_ALWAYS_INLINE void widen(typename VT::D& d, const typename VT::F& f) {
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
     if constexpr (VT::W == 8) {
         asm("vcvtps2pd %1, %0" : "=v"(d) : "vm"(f));
         return;
+    } else if constexpr (VT::W == 4) {
+        asm("vcvtps2pd %1, %0" : "=x"(d) : "xm"(f));
+        return;
     }
+#if !defined(__AVX__)
+    if constexpr (VT::W == 2) {
+        // Two lanes: GCC converts each float on its own and packs the pair.
+        asm("cvtps2pd %1, %0" : "=x"(d) : "xm"(f));
+        return;
+    }
+#endif
 #endif
     d = __builtin_convertvector(f, typename VT::D);
 }
@@ -111,7 +145,10 @@ NVF_ALWAYS_INLINE void storeLanes(double* p, const typename VT::D& v, typename V
 // Lines of far apart samples (the Z pass) are not fetched ahead by the
 // processor: the row of lanes a few samples ahead is asked for explicitly
 // (reading, or writing when `write`). Rows outside 0 ... n-1 are skipped (an
-// index below 0 has wrapped round to a huge value).
+// index below 0 has wrapped round to a huge value). A row need not start on a
+// cache line (volumes are aligned to 16 bytes), so the line of its last byte
+// is asked for too: without it one line in three of a misaligned row arrived
+// only when the sweep read it.
 constexpr std::size_t kPrefetchDistance = 16;
 
 template <std::size_t L, class T>
@@ -119,12 +156,18 @@ NVF_ALWAYS_INLINE void prefetchRow(const T* p, std::size_t stride, std::size_t k
 #if defined(__GNUC__)
     if (k < n) {
         const char* row = reinterpret_cast<const char*>(p + k * stride);
-        for (std::size_t b = 0; b < L * sizeof(T); b += 64) {
+        constexpr std::size_t bytes = L * sizeof(T);
+        for (std::size_t b = 0; b < bytes; b += 64) {
             if (write) {
                 __builtin_prefetch(row + b, 1);
             } else {
                 __builtin_prefetch(row + b, 0);
             }
+        }
+        if (write) {
+            __builtin_prefetch(row + bytes - 1, 1);
+        } else {
+            __builtin_prefetch(row + bytes - 1, 0);
         }
     }
 #else
@@ -132,10 +175,61 @@ NVF_ALWAYS_INLINE void prefetchRow(const T* p, std::size_t stride, std::size_t k
 #endif
 }
 
+// Memory a sweep asks for a piece at a time while it runs, so that the
+// requests overlap the arithmetic instead of waiting in a burst: at step k the
+// bytes [k * stride, k * stride + bytes) from begin, cut at `span` bytes (rows
+// of the next block, or a contiguous region in n slices). Empty: nothing.
+struct SweepPrefetch {
+    const char* begin = nullptr;
+    std::size_t span = 0;
+    std::size_t stride = 0;
+    std::size_t bytes = 0;
+};
+
+// The region [p, p + count) of T in n slices, one per step.
+template <class T>
+inline SweepPrefetch regionPrefetch(const T* p, std::size_t count, std::size_t n) {
+    const std::size_t span = count * sizeof(T);
+    const std::size_t slice = (span + n - 1) / n;
+    return SweepPrefetch{reinterpret_cast<const char*>(p), span, slice, slice};
+}
+
+// Rows of `width` T, `stride` T apart, one per step (n rows).
+template <class T>
+inline SweepPrefetch rowsPrefetch(const T* p, std::size_t stride, std::size_t width, std::size_t n) {
+    return SweepPrefetch{reinterpret_cast<const char*>(p), ((n - 1) * stride + width) * sizeof(T), stride * sizeof(T),
+                         width * sizeof(T)};
+}
+
+NVF_ALWAYS_INLINE void prefetchStep(const SweepPrefetch& f, std::size_t k, int write) {
+#if defined(__GNUC__)
+    const std::size_t at = k * f.stride;
+    if (f.begin == nullptr || at >= f.span) {
+        return;
+    }
+    const std::size_t end = std::min(at + f.bytes, f.span);
+    for (std::size_t b = at; b < end; b += 64) {
+        if (write) {
+            __builtin_prefetch(f.begin + b, 1);
+        } else {
+            __builtin_prefetch(f.begin + b, 0);
+        }
+    }
+    if (write) {
+        __builtin_prefetch(f.begin + end - 1, 1);
+    } else {
+        __builtin_prefetch(f.begin + end - 1, 0);
+    }
+#else
+    (void)f, (void)k, (void)write;
+#endif
+}
+
 template <class VT, unsigned int Order, bool Scaled = false, class In, class Out>
 NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::size_t ys,
                                    std::size_t n, const RecursiveCoefficients& c, double* w, double* fb,
-                                   float scale = 1.0f) {
+                                   float scale = 1.0f, const SweepPrefetch& nextIn = {},
+                                   const SweepPrefetch& nextOut = {}) {
     using D = typename VT::D;
     constexpr std::size_t W = VT::W;
     constexpr std::size_t R = VT::R;
@@ -180,6 +274,7 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
         }
         for (std::size_t k = 3; k < n; ++k) {
             prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
+            prefetchStep(nextIn, k, 0);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k));
@@ -235,6 +330,7 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
         const double g = Order == 1 ? B / 2.0 : B;
         for (std::size_t k = 3; k + ahead < n; ++k) {
             prefetchRow<L>(x, xs, k + kPrefetchDistance, n, 0);
+            prefetchStep(nextIn, k, 0);
 #pragma GCC unroll 8
             for (std::size_t r = 0; r < R; ++r) {
                 loadLanes<VT>(v0, NVF_X(k - 1));
@@ -305,43 +401,49 @@ NVF_ALWAYS_INLINE void filterLanes(const In* x, std::size_t xs, Out* y, std::siz
     // output, the derivatives feed it back. From n - 3 on every order runs the
     // same recursion; its oldest start value is t1 for smoothing, t0 otherwise.
     if constexpr (Order == 0) {
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
+        eachVector<R>([&](auto rc) NVF_LAMBDA_INLINE {
+            constexpr std::size_t r = decltype(rc)::value;
             NVF_EMIT(n - 1, t0[r]);
-        }
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            NVF_V(v0, n - 2);
-            NVF_EMIT(n - 2, B * v0 + a1 * f1[r] + a2 * t1[r] + a3 * t2[r]);
-        }
+        });
+        eachVector<R>([&](auto rc) NVF_LAMBDA_INLINE {
+            constexpr std::size_t r = decltype(rc)::value;
+            D v;
+            NVF_V(v, n - 2);
+            NVF_EMIT(n - 2, B * v + a1 * f1[r] + a2 * t1[r] + a3 * t2[r]);
+        });
     } else {
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            NVF_V(v0, n - 1);
-            NVF_EMIT(n - 1, B * v0 + a1 * t0[r] + a2 * t1[r] + a3 * t2[r]);
-        }
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            NVF_V(v0, n - 2);
-            NVF_EMIT(n - 2, B * v0 + a1 * f1[r] + a2 * t0[r] + a3 * t1[r]);
-        }
+        eachVector<R>([&](auto rc) NVF_LAMBDA_INLINE {
+            constexpr std::size_t r = decltype(rc)::value;
+            D v;
+            NVF_V(v, n - 1);
+            NVF_EMIT(n - 1, B * v + a1 * t0[r] + a2 * t1[r] + a3 * t2[r]);
+        });
+        eachVector<R>([&](auto rc) NVF_LAMBDA_INLINE {
+            constexpr std::size_t r = decltype(rc)::value;
+            D v;
+            NVF_V(v, n - 2);
+            NVF_EMIT(n - 2, B * v + a1 * f1[r] + a2 * t0[r] + a3 * t1[r]);
+        });
     }
     const D* const oldest = Order == 0 ? t1 : t0;
-#pragma GCC unroll 8
-    for (std::size_t r = 0; r < R; ++r) {
-        NVF_V(v0, n - 3);
-        loadLanes<VT>(wa, NVF_FB(n - 1));
-        NVF_EMIT(n - 3, B * v0 + a1 * f1[r] + a2 * wa + a3 * oldest[r]);
-    }
+    eachVector<R>([&](auto rc) NVF_LAMBDA_INLINE {
+        constexpr std::size_t r = decltype(rc)::value;
+        D v, a;
+        NVF_V(v, n - 3);
+        loadLanes<VT>(a, NVF_FB(n - 1));
+        NVF_EMIT(n - 3, B * v + a1 * f1[r] + a2 * a + a3 * oldest[r]);
+    });
     for (std::size_t k = n - 3; k-- > 0;) {
         prefetchRow<L>(y, ys, k - kPrefetchDistance, n, 1);
-#pragma GCC unroll 8
-        for (std::size_t r = 0; r < R; ++r) {
-            NVF_V(v0, k);
-            loadLanes<VT>(wa, NVF_FB(k + 2));
-            loadLanes<VT>(wb, NVF_FB(k + 3));
-            NVF_EMIT(k, B * v0 + a1 * f1[r] + a2 * wa + a3 * wb);
-        }
+        prefetchStep(nextOut, k, 1);
+        eachVector<R>([&](auto rc) NVF_LAMBDA_INLINE {
+            constexpr std::size_t r = decltype(rc)::value;
+            D v, a, b;
+            NVF_V(v, k);
+            loadLanes<VT>(a, NVF_FB(k + 2));
+            loadLanes<VT>(b, NVF_FB(k + 3));
+            NVF_EMIT(k, B * v + a1 * f1[r] + a2 * a + a3 * b);
+        });
     }
 #undef NVF_V
 #undef NVF_EMIT

@@ -132,22 +132,6 @@ NVF_TARGET_AVX2 void tileOut(const float* buf, std::size_t k0, float* out, std::
 }
 #endif
 
-template <class T>
-void prefetchRange(const T* p, std::size_t count, bool write) {
-#if defined(__GNUC__)
-    const char* bytes = reinterpret_cast<const char*>(p);
-    for (std::size_t b = 0; b < count * sizeof(T); b += 64) {
-        if (write) {
-            __builtin_prefetch(bytes + b, 1, 2);
-        } else {
-            __builtin_prefetch(bytes + b, 0, 2);
-        }
-    }
-#else
-    (void)p, (void)count, (void)write;
-#endif
-}
-
 // ---- Lines along X ------------------------------------------------------------------
 // A block of L lines goes through one lane-major buffer of SOut: the input
 // transposed into it, filtered in place, transposed back into the output rows.
@@ -193,15 +177,18 @@ NVF_ALWAYS_INLINE void rowsImpl(const SIn* in, SOut* out, std::size_t lines, std
                 }
             }
         }
+        // While the block is filtered, the memory system brings in the input
+        // rows of the next block (a slice per step of the forward sweep) and
+        // the output rows this block goes to (per step of the backward sweep).
+        SweepPrefetch next, rowsOut;
         if (comps == 1) {
-            // While the block is filtered, the memory system brings in the
-            // output rows it goes to and the input rows of the next block.
-            prefetchRange(out + i0 * n, lanes * n, true);
+            rowsOut = regionPrefetch(out + i0 * n, lanes * n, n);
             if (i0 + L < lines) {
-                prefetchRange(in + (i0 + L) * n, std::min(L, lines - i0 - L) * n, false);
+                next = regionPrefetch(in + (i0 + L) * n, std::min(L, lines - i0 - L) * n, n);
             }
         }
-        Isa::template lanes<Order, false>(buf, L, buf, L, n, c, scratch.w.data(), scratch.fb.data(), 1.0f);
+        Isa::template lanes<Order, false>(buf, L, buf, L, n, c, scratch.w.data(), scratch.fb.data(), 1.0f, next,
+                                          rowsOut);
         if (tiled) {
 #ifdef NVF_RECURSIVE_X86
             if constexpr (tiles) {
@@ -250,7 +237,11 @@ NVF_ALWAYS_INLINE void columnsImpl(const S* in, S* out, std::size_t groups, std:
         const S* src = in + g * groupStride;
         S* dst = out + g * groupStride;
         for (std::size_t x0 = 0; x0 < full; x0 += L) {
-            Isa::template lanes<Order, false>(src + x0, sampleStride, dst + x0, sampleStride, n, c, w, fb, 1.0f);
+            // While a block is filtered, the next block of the group (the
+            // neighbouring lanes of the same rows) is brought in row by row.
+            const SweepPrefetch next = x0 + L < full ? rowsPrefetch(src + x0 + L, sampleStride, L, n) : SweepPrefetch{};
+            Isa::template lanes<Order, false>(src + x0, sampleStride, dst + x0, sampleStride, n, c, w, fb, 1.0f,
+                                              next);
         }
         if (full < width) {
             const std::size_t lanes = width - full;
@@ -354,8 +345,9 @@ constexpr KernelTable makeKernelTable() {
         using VT = Lanes;                                                                                          \
         template <unsigned int Order, bool Scaled, class In, class Out>                                           \
         Target static void lanes(const In* x, std::size_t xs, Out* y, std::size_t ys, std::size_t n,              \
-                                 const RecursiveCoefficients& c, double* w, double* fb, float scale) {            \
-            filterLanes<VT, Order, Scaled>(x, xs, y, ys, n, c, w, fb, scale);                                     \
+                                 const RecursiveCoefficients& c, double* w, double* fb, float scale,              \
+                                 const SweepPrefetch& ahead = {}, const SweepPrefetch& behind = {}) {             \
+            filterLanes<VT, Order, Scaled>(x, xs, y, ys, n, c, w, fb, scale, ahead, behind);                      \
         }                                                                                                          \
         template <class SIn, class SOut, unsigned int Order>                                                      \
         Target static void rows(const SIn* in, SOut* out, std::size_t lines, std::size_t n, std::size_t comps,    \
