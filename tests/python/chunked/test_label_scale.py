@@ -291,8 +291,11 @@ def test_label_larger_than_memory_without_pausing(nv, nvd, tmp_path):
             return str(dask_worker.status)
 
         labels, count = nvd.label(da.from_zarr(str(tmp_path / "in.zarr")))
-        stored = da.to_zarr(labels, str(tmp_path / "out.zarr"), compute=False,
-                            zarr_array_kwargs={"compressors": None})
+        # The output array is made here and written chunk for chunk: how to_zarr passes creation options
+        # differs between Dask releases, and given an existing array it may rechunk to larger writes.
+        target = zarr.create_array(str(tmp_path / "out.zarr"), shape=shape, chunks=chunks, dtype=labels.dtype,
+                                   compressors=None)
+        stored = da.store(labels, target, lock=False, compute=False)
         future = client.compute([stored, count])
         while not all(f.done() for f in future):
             statuses.update(client.run(watch).values())
