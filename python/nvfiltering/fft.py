@@ -87,27 +87,60 @@ def _axes_of(a, axes, s, kind):
     return fft_axes(axes, a.ndim, ())
 
 
-def _complex_of_real_lines(a, out, code, direction, w, rt):
-    """``fft`` / ``ifft`` of real lines along the last axis: the real transform
-    of the lines (half the work), the other half of each line filled in by
-    conjugate symmetry, X(n - j) = conj X(j). For real x the inverse is the
-    conjugate of the forward transform with the scaling of the inverse."""
-    n = a.shape[-1]
+def _complex_of_real(a, out, axes, code, direction, w, rt):
+    """``fft`` ... ``ifftn`` of real input transformed along the last axis (and
+    any others): the real transform (half the work), the other half along the
+    last axis filled in by conjugate symmetry, X(-k) = conj X(k), every index
+    taken modulo its axis's length on the transformed axes. For real x the
+    inverse is the conjugate of the forward transform with the scaling of the
+    inverse."""
+    last = a.ndim - 1
+    n = a.shape[last]
     h = n // 2 + 1
     shape = list(a.shape)
-    shape[-1] = h
+    shape[last] = h
     spectrum = np.empty(shape, out.dtype)
     # The scaling the inverse gives its direction: backward 1/n, ortho 1/sqrt(n), forward 1.
     forward_code = code if direction == 1 else 2 - code
-    _core.real_forward(native(a, rt), spectrum.view(rt), _pass(a.shape, a.ndim - 1), [], forward_code, w)
-    # Conjugates as 0 - imaginary part, so that a zero imaginary part comes out +0
-    # as in the complex transforms.
-    mirrored = spectrum[..., n - h:0:-1]
-    plain, conjugated = (spectrum, mirrored) if direction == 1 else (mirrored, spectrum)
-    first, second = (slice(0, h), slice(h, n)) if direction == 1 else (slice(h, n), slice(0, h))
-    out[..., first] = plain
-    out.real[..., second] = conjugated.real
-    np.subtract(0, conjugated.imag, out=out.imag[..., second])
+    others = [ax for ax in axes if ax != last]
+    passes = [_pass(shape, ax) for ax in reversed(others)]
+    _core.real_forward(native(a, rt), spectrum.view(rt), _pass(a.shape, last), passes, forward_code, w)
+    # Forward: the first h values along the last axis are the spectrum, the rest
+    # the conjugates of its mirror image. Inverse: the other way round.
+    head, tail = slice(0, h), slice(h, n)
+    if direction == 1:
+        out[..., head] = spectrum
+    else:
+        out.real[..., head] = spectrum.real
+        np.subtract(0, spectrum.imag, out=out.imag[..., head])
+    if h == n:
+        return
+    # X(k1, ..., j) for j >= h from X(-k1, ..., n - j): along each other
+    # transformed axis index 0 stays and k comes from N - k, which is a reversed
+    # view, so the fill is 2^(axes - 1) assignments of views and no copy.
+    import itertools
+    for picks in itertools.product((0, 1), repeat=len(others)):
+        dst = [slice(None)] * a.ndim
+        src = [slice(None)] * a.ndim
+        dst[last] = tail
+        src[last] = slice(n - h, 0, -1)
+        for ax, rest in zip(others, picks):
+            size = a.shape[ax]
+            if rest:
+                if size == 1:
+                    break
+                dst[ax], src[ax] = slice(1, size), slice(size - 1, 0, -1)
+            else:
+                dst[ax], src[ax] = slice(0, 1), slice(0, 1)
+        else:
+            part, mirrored = out[tuple(dst)], spectrum[tuple(src)]
+            # Conjugates as 0 - imaginary part, so that a zero imaginary part comes
+            # out +0 as in the complex transforms.
+            part.real[...] = mirrored.real
+            if direction == 1:
+                np.subtract(0, mirrored.imag, out=part.imag)
+            else:
+                part.imag[...] = mirrored.imag
 
 
 def _complex(x, kind, axes, s, norm, output, workers, direction):
@@ -122,8 +155,8 @@ def _complex(x, kind, axes, s, norm, output, workers, direction):
     check_output(output, a.shape, ct)
     out = output if output is not None else np.empty(a.shape, ct)
     if a.size:
-        if not is_complex and axes == [a.ndim - 1] and a.shape[-1] > 2:
-            _complex_of_real_lines(a, out, code, direction, w, rt)
+        if not is_complex and a.ndim - 1 in axes and a.shape[-1] > 2:
+            _complex_of_real(a, out, axes, code, direction, w, rt)
             return out
         data = native(a, ct)
         passes = [_pass(a.shape, ax) for ax in reversed(axes)]

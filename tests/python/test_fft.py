@@ -260,9 +260,10 @@ def test_axis_orders_agree_on_fast_lengths():
         np.testing.assert_allclose(nvf.fft.ifftn(nvf.fft.fftn(x)), x, rtol=0, atol=tol * np.abs(x).max() * 4)
 
 
-# fft / ifft of real lines along the last axis take the real transform and fill
-# the other half by conjugate symmetry; the same transform along another axis
-# (or of the same data as complex) takes the complex path: both against NumPy.
+# fft ... ifftn of real input along axes that include the last one take the real
+# transform and fill the other half by conjugate symmetry; the same transform
+# along other axes only (or of the same data as complex) takes the complex path:
+# both against NumPy.
 @pytest.mark.parametrize("dtype, single", [(np.float32, True), (np.float64, False), (np.int16, False)])
 @pytest.mark.parametrize("n", [1, 2, 3, 4, 7, 16, 45, 97, 100])
 @pytest.mark.parametrize("norm", [None, "ortho", "forward"])
@@ -282,10 +283,34 @@ def test_real_lines_through_the_half_spectrum(dtype, single, n, norm, ours, ref)
     assert_close(padded, ref(x.astype(np.float64), n=n + 3, norm=norm), n + 3, single)
 
 
+@pytest.mark.parametrize("shape, axes", [((5, 6, 7), None), ((5, 6, 7), (0, 2)), ((5, 6, 7), (2, 1)),
+                                         ((6, 5, 8), (1, 0, 2)), ((1, 9), None), ((9, 1, 5), None),
+                                         ((3, 1, 6), (1, 2)), ((1, 1, 3), None), ((2, 3, 4, 5), (0, 3))])
+@pytest.mark.parametrize("dtype, single", [(np.float32, True), (np.float64, False)])
+@pytest.mark.parametrize("norm", [None, "ortho", "forward"])
+def test_real_volumes_through_the_half_spectrum(shape, axes, dtype, single, norm):
+    x = rng(len(shape)).standard_normal(shape).astype(dtype)
+    n = max(shape)
+    for ours, ref in ((nfft.fftn, np.fft.fftn), (nfft.ifftn, np.fft.ifftn)):
+        want = ref(x.astype(np.float64), axes=axes, norm=norm)
+        got = ours(x, axes=axes, norm=norm)
+        assert got.dtype == (np.complex64 if single else np.complex128) and got.shape == x.shape
+        assert_close(got, want, n, single)
+        assert_close(got, ours(x.astype(got.dtype), axes=axes, norm=norm), n, single)
+        out = np.empty(x.shape, got.dtype)
+        assert ours(x, axes=axes, norm=norm, output=out) is out
+        np.testing.assert_array_equal(out, got)
+    if axes is None and len(shape) >= 2:
+        s = tuple(shape[:-2]) + (shape[-2] + 2, shape[-1] + 3)
+        for ours, ref in ((nfft.fft2, np.fft.fft2), (nfft.ifft2, np.fft.ifft2)):
+            assert_close(ours(x, s=s[-2:], norm=norm), ref(x.astype(np.float64), s=s[-2:], norm=norm), n + 3,
+                         single)
+
+
 def test_real_lines_give_positive_zero_imaginary_parts_like_the_complex_path():
     # Conjugation through the half spectrum must not turn an exact zero into -0.
     for n in (6, 7, 8):
-        for f in (nfft.fft, nfft.ifft):
+        for f in (nfft.fft, nfft.ifft, nfft.fftn, nfft.ifftn):
             got = f(np.ones((2, n)))
             same = f(np.ones((2, n), np.complex128))
             assert not np.signbit(got.imag[got.imag == 0]).any(), (f.__name__, n)
