@@ -24,3 +24,12 @@ def setup_plugin(package_dir):
             worker_setup(package_dir)
 
     return Setup()
+
+
+def under_address_sanitizer():
+    """Whether this interpreter runs with AddressSanitizer preloaded (the
+    sanitizer build's test runs): every allocation then carries shadow memory
+    and a quarantine, so a worker's resident memory says nothing about the
+    library's and tests of workers' memory limits cannot hold."""
+    import os
+    return "asan" in os.environ.get("LD_PRELOAD", "")
