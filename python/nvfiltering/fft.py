@@ -13,6 +13,8 @@ library transforms NumPy's interleaved complex arrays directly (no split into
 real and imaginary arrays); ``fftn_split`` transforms split arrays in place.
 """
 
+import itertools
+
 import numpy as np
 
 from . import _nvfiltering as _core
@@ -117,30 +119,23 @@ def _complex_of_real(a, out, axes, code, direction, w, rt):
         return
     # X(k1, ..., j) for j >= h from X(-k1, ..., n - j): along each other
     # transformed axis index 0 stays and k comes from N - k, which is a reversed
-    # view, so the fill is 2^(axes - 1) assignments of views and no copy.
-    import itertools
+    # view, so the fill is 2^(axes - 1) assignments of views and no copy (an
+    # axis of length 1 has an empty second part).
     for picks in itertools.product((0, 1), repeat=len(others)):
         dst = [slice(None)] * a.ndim
         src = [slice(None)] * a.ndim
-        dst[last] = tail
-        src[last] = slice(n - h, 0, -1)
+        dst[last], src[last] = tail, slice(n - h, 0, -1)
         for ax, rest in zip(others, picks):
             size = a.shape[ax]
-            if rest:
-                if size == 1:
-                    break
-                dst[ax], src[ax] = slice(1, size), slice(size - 1, 0, -1)
-            else:
-                dst[ax], src[ax] = slice(0, 1), slice(0, 1)
+            dst[ax], src[ax] = (slice(1, size), slice(size - 1, 0, -1)) if rest else (slice(0, 1), slice(0, 1))
+        part, mirrored = out[tuple(dst)], spectrum[tuple(src)]
+        # Conjugates as 0 - imaginary part, so that a zero imaginary part comes
+        # out +0 as in the complex transforms.
+        part.real[...] = mirrored.real
+        if direction == 1:
+            np.subtract(0, mirrored.imag, out=part.imag)
         else:
-            part, mirrored = out[tuple(dst)], spectrum[tuple(src)]
-            # Conjugates as 0 - imaginary part, so that a zero imaginary part comes
-            # out +0 as in the complex transforms.
-            part.real[...] = mirrored.real
-            if direction == 1:
-                np.subtract(0, mirrored.imag, out=part.imag)
-            else:
-                part.imag[...] = mirrored.imag
+            part.imag[...] = mirrored.imag
 
 
 def _complex(x, kind, axes, s, norm, output, workers, direction):
