@@ -51,11 +51,13 @@ nb::object separable(In<S> input, const Kernel& kx, const Kernel& ky, const Kern
         Workers pool(workers);
         const auto image = viewOf<img::Image<V>>(src, in);
         // The result goes straight into `output` when it shares no byte with the input.
-        result = std::make_unique<img::Image<V>>();
-        if (output && !overlaps(output->data(), out.count() * sizeof(V), src, in.count() * sizeof(V))) {
+        if (!output) {
+            result = std::make_unique<FreshImage<V>>(out);
+        } else if (!overlaps(output->data(), out.count() * sizeof(V), src, in.count() * sizeof(V))) {
+            result = std::make_unique<img::Image<V>>();
             result->borrow(reinterpret_cast<V*>(output->data()), out.x, out.y, out.z);
         } else {
-            result->setDimension(out.x, out.y, out.z);
+            result = std::make_unique<img::Image<V>>(out.x, out.y, out.z);
         }
         F filter;
         filter.setKernel(kx, flt::CnCoord::X);

@@ -87,7 +87,7 @@ std::pair<nb::object, std::int32_t> label(In<T> input, T classValue, int connect
         nb::gil_scoped_release release;
         Workers pool(workers);
         const auto image = viewOf<img::Image<T>>(src, d);
-        result = std::make_unique<img::Image<std::uint32_t>>(d.x, d.y, d.z);
+        result = std::make_unique<FreshImage<std::uint32_t>>(d);  // zeroed, as the filter needs
         flt::CnConnectedComponentFilter<T> filter;
         filter.SetClassNumber(classValue);
         filter.SetMinimumComponentSize(minSize);

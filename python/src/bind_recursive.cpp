@@ -71,7 +71,7 @@ nb::object gradientInteger(In<T> input, double sigma, std::array<double, 3> spac
     shape.push_back(ndim);
     const T* src = input.data();
     float* target = output ? output->data() : nullptr;
-    auto vectors = std::make_unique<img::Volume<Vec3>>(d.x, d.y, d.z);
+    std::unique_ptr<img::Volume<Vec3>> vectors = std::make_unique<FreshImage<Vec3, img::Volume>>(d);
     {
         nb::gil_scoped_release release;
         Workers pool(workers);
