@@ -406,7 +406,7 @@ def size_classes(histogram, min_size, keep):
         # The kept components are ranked 1 .. count: refused before any rank is cast.
         raise too_many_components(count)
     larger = np.concatenate([at_least[1:], [0]]).astype(np.int64)
-    return {"sizes": sizes, "larger": larger, "threshold": threshold,
+    return {"sizes": sizes, "counts": counts, "larger": larger, "threshold": threshold,
             "count": count}
 
 
@@ -506,6 +506,13 @@ def count_of(classes):
     return np.int64(classes["count"])
 
 
+def sizes_of(classes):
+    """The kept components' sizes in label order (largest first), from the
+    histogram of sizes: no chunk is read for them."""
+    kept = classes["sizes"] >= classes["threshold"]
+    return np.repeat(classes["sizes"][kept][::-1], classes["counts"][kept][::-1]).astype(np.int64)
+
+
 def relabel(block, ranked, parent, i, connectivity, class_value):
     """The chunk's final labels: its own components' and its merged groups'
     (the groups closed at its leaf and those handed down, part ``i`` of
@@ -529,7 +536,7 @@ def pick(value, *path):
     return value
 
 
-def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None):
+def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None, return_sizes=False):
     """Connected components of the foreground of a chunked image or volume,
     ranked by size.
 
@@ -553,6 +560,8 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     workers : int, optional
         Checked as in :func:`nvfiltering.label`; every task runs on one thread
         and the scheduler supplies the parallelism.
+    return_sizes : bool, optional
+        Also return the components' sizes, as :func:`nvfiltering.label` does.
 
     Returns
     -------
@@ -563,6 +572,11 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         component's first voxel.
     count : dask array
         0-d int64: the number of components kept.
+    sizes : dask array, only with ``return_sizes=True``
+        1-d int64 of unknown length (count): ``sizes[i]`` is the number of
+        voxels labelled ``i + 1``. It comes from the histogram of component
+        sizes the ranking computes anyway; computed with the labels and the
+        count (``dask.compute(labels, count, sizes)``) it costs nothing more.
 
     Raises
     ------
@@ -610,11 +624,14 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     workers_count(workers)
     if 0 in x.shape:
         # No voxel, no component (whatever keep asks), as in memory.
-        return da.zeros(x.shape, dtype=np.uint32, chunks=x.chunks), da.zeros((), dtype=np.int64)
+        empty = (da.zeros(x.shape, dtype=np.uint32, chunks=x.chunks), da.zeros((), dtype=np.int64),
+                 da.zeros((0,), dtype=np.int64))
+        return empty if return_sizes else empty[:2]
     # The graph's tasks hold no reference cycles: the collector, which would
     # look at every one of them again and again as they are made, waits.
     with _graph.collector_paused():
-        return _label_graph(_graph.graph_array(x), connectivity, class_value, min_size, keep)
+        labels, count, sizes = _label_graph(_graph.graph_array(x), connectivity, class_value, min_size, keep)
+    return (labels, count, sizes) if return_sizes else (labels, count)
 
 
 def _label_graph(x, connectivity, class_value, min_size, keep):
@@ -824,4 +841,8 @@ def _label_graph(x, connectivity, class_value, min_size, keep):
     counted = Graph()
     counted.add((count_name,), pick, at("count"))
     count = _graph.array(counted, count_name, (), np.int64, [tables])
-    return labels, count
+    sizes_name = key("label-sizes")
+    sized = Graph()
+    sized.add((sizes_name, 0), sizes_of, at("size_classes"))
+    sizes = _graph.array(sized, sizes_name, ((np.nan,),), np.int64, [tables])
+    return labels, count, sizes

@@ -19,11 +19,16 @@ def run(labels_count):
 
 
 def check(nv, nvd, x, chunks, **kw):
+    # The sizes come with every check: they are read from the ranking's
+    # histogram, not from the labels, so they can disagree with them.
     whole, whole_count = nv.label(x, **kw)
-    labels, count = run(nvd.label(da.from_array(x, chunks=chunks), **kw))
-    assert labels.dtype == np.uint32
+    labels, count, sizes = nvd.label(da.from_array(x, chunks=chunks), return_sizes=True, **kw)
+    with dask.config.set(scheduler="threads", num_workers=2):
+        labels, count, sizes = dask.compute(labels, count, sizes)
+    assert labels.dtype == np.uint32 and sizes.dtype == np.int64
     np.testing.assert_array_equal(labels, whole)
     assert int(count) == int(whole_count)
+    np.testing.assert_array_equal(sizes, np.bincount(whole.ravel(), minlength=int(whole_count) + 1)[1:])
     return whole_count
 
 
