@@ -63,6 +63,9 @@ def parse():
                         "back to the system at once, so every new array is faulted in again), or large blocks "
                         "kept on the heap for reuse (MALLOC_MMAP_THRESHOLD_ 32 MiB, MALLOC_TRIM_THRESHOLD_ "
                         "256 MiB), for both libraries")
+    p.add_argument("--rims", choices=["auto", "yes", "no"], default="auto",
+                   help="our halo filters: send neighbours' rims (yes), whole neighbour chunks (no), or rims when "
+                        "the cluster has more than one worker (auto, the default); dask-image is not affected")
     return p.parse_args()
 
 
@@ -219,9 +222,11 @@ def run_one(name, impl, workers, args, src_path, out_path, limit):
     import dask
     workers, threads = config(workers)
     environ = {}
+    if args.rims != "auto":
+        environ["nvfiltering.rims"] = args.rims == "yes"
     if args.malloc == "heap":
-        environ = {"distributed.nanny.pre-spawn-environ.MALLOC_MMAP_THRESHOLD_": HEAP_MMAP_THRESHOLD,
-                   "distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": HEAP_TRIM_THRESHOLD}
+        environ.update({"distributed.nanny.pre-spawn-environ.MALLOC_MMAP_THRESHOLD_": HEAP_MMAP_THRESHOLD,
+                        "distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_": HEAP_TRIM_THRESHOLD})
     with dask.config.set(environ), LocalCluster(n_workers=workers, threads_per_worker=threads, processes=True, memory_limit=args.memory_limit,
                       dashboard_address=None, silence_logs=50) as cluster, Client(cluster) as client:
         source = da.from_zarr(str(src_path))
@@ -266,7 +271,8 @@ def main():
     limit = parse_bytes(args.memory_limit)
     src = work / "input.zarr"
     print(f"input {args.shape} uint8 ({voxels / 2**30:.2f} GiB), chunks {args.chunks}^3, sigma {args.sigma}, "
-          f"workers limited to {args.memory_limit} each, allocator settings: {args.malloc}", flush=True)
+          f"workers limited to {args.memory_limit} each, allocator settings: {args.malloc}, rims: {args.rims}",
+          flush=True)
     start = time.perf_counter()
     if args.keep_input and matching_input(src, tuple(args.shape), args.chunks):
         print("input reused", flush=True)
