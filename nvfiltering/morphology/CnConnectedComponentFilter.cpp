@@ -96,6 +96,16 @@ CnConnectivity CnConnectedComponentFilter<T>::getConnectivity() const {
 }
 
 template <class T>
+const std::vector<std::uint64_t>& CnConnectedComponentFilter<T>::getComponentSizes() const {
+    return m_componentSizes;
+}
+
+template <class T>
+const std::vector<std::uint64_t>& CnConnectedComponentFilter<T>::getFirstVoxels() const {
+    return m_firstVoxels;
+}
+
+template <class T>
 unsigned int CnConnectedComponentFilter<T>::neighbourAxes() const {
     switch (m_connectivity) {
         case CnConnectivity::Eight:
@@ -186,6 +196,23 @@ void CnConnectedComponentFilter<T>::rankComponents(const std::vector<std::uint32
     }
 }
 
+template <class T>
+void CnConnectedComponentFilter<T>::recordComponents(const std::vector<std::uint32_t>& sizes,
+                                                     const std::vector<std::uint64_t>& firstVoxels,
+                                                     const std::vector<std::uint32_t>& labelToRank,
+                                                     std::int32_t kept) {
+    m_componentSizes.assign(static_cast<std::size_t>(kept), 0);
+    m_firstVoxels.assign(static_cast<std::size_t>(kept), 0);
+    for (std::size_t j = 1; j < labelToRank.size(); ++j) {
+        const std::uint32_t rank = labelToRank[j];
+        if (rank != 0) {
+            m_componentSizes[rank - 1] = sizes[j];
+            m_firstVoxels[rank - 1] = firstVoxels[j];
+        }
+    }
+    m_numberOfComponents = kept;
+}
+
 // Run-based labelling on raw pointers. Every run of foreground voxels along X
 // gets its provisional label in raster order (the same labels as the row pass
 // above) and is united with the runs it touches in the rows before it that hold
@@ -234,6 +261,8 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     if (count == 0) {
         std::fill(dst, dst + N, 0u);
         m_numberOfComponents = 0;
+        m_componentSizes.clear();
+        m_firstVoxels.clear();
         return;
     }
     if (count > kMaxForeground) {
@@ -341,7 +370,8 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     // labels below it, the provisional number n + 1 + its index among all
     // boundaries, replaced once the roots are numbered. Each slab counts the
     // voxels of its roots' components and of its boundaries, which no other
-    // slab touches; the boundaries' counts are then added atomically.
+    // slab touches; the boundaries' counts are then added atomically. The root
+    // of component k is its first run in raster order: rootRun[k].
     std::vector<std::size_t> boundariesBefore(slabCount + 1, 0);
     std::vector<std::vector<std::uint32_t>> boundaryRoots(slabCount);
     for (std::size_t s = 0; s < slabCount; ++s) {
@@ -356,6 +386,7 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     }
     std::vector<std::uint32_t> sizes(n + 1, 0);
     std::vector<std::uint32_t> boundarySize(boundariesBefore[slabCount], 0);
+    std::vector<std::uint32_t> rootRun(n + 1, 0);
     detail::parallelFor(executor, slabCount, [&](std::size_t s) {
         const std::uint32_t begin = static_cast<std::uint32_t>(slabFirst[s]);
         const std::uint32_t end = static_cast<std::uint32_t>(slabFirst[s + 1]);
@@ -365,7 +396,13 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
         std::uint32_t boundary = static_cast<std::uint32_t>(n + 1 + boundariesBefore[s]);
         for (std::uint32_t i = begin; i < end; ++i) {
             const std::uint32_t p = parent[i];
-            const std::uint32_t k = p == i ? ++counter : p >= begin ? parent[p] : boundary++;
+            std::uint32_t k;
+            if (p == i) {
+                k = ++counter;
+                rootRun[k] = i;
+            } else {
+                k = p >= begin ? parent[p] : boundary++;
+            }
             parent[i] = k;
             const std::size_t t = 2 * static_cast<std::size_t>(i - begin);
             (k <= n ? size[k] : boundarySize[k - n - 1]) += e[t + 1] - e[t];
@@ -378,6 +415,18 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
             boundaryNumber[index] = parent[boundaryRoots[s][b]];  // a root: numbered by now
             sizes[boundaryNumber[index]] += boundarySize[index];
         }
+    }
+    // The first voxel of every component: the start of its root run. The roots
+    // rise with k, so one walk over the rows finds each root's row.
+    std::vector<std::uint64_t> firstVoxels(n + 1, 0);
+    for (std::size_t k = 1, r = 0; k <= n; ++k) {
+        const std::uint32_t i = rootRun[k];
+        while (rowFirst[r + 1] <= i) {
+            ++r;
+        }
+        const std::size_t s = r / slabRows;
+        const std::uint32_t start = slabs[s].edge[2 * (i - slabFirst[s])];
+        firstVoxels[k] = static_cast<std::uint64_t>(r) * X + start;
     }
     // parent[i] becomes map[final number of label i] (map null: the final number).
     const auto finalNumbers = [&](const std::uint32_t* map) {
@@ -413,7 +462,7 @@ void CnConnectedComponentFilter<T>::labelFast(const imaging::Image<T>& input, im
     }
     finalNumbers(labelToRank.data());
     writeOutput(parent);
-    m_numberOfComponents = kept;
+    recordComponents(sizes, firstVoxels, labelToRank, kept);
 }
 
 template class CnConnectedComponentFilter<unsigned char>;
@@ -463,6 +512,8 @@ struct LabellingReference {
         }
         if (count == 0) {
             filter.m_numberOfComponents = 0;
+            filter.m_componentSizes.clear();
+            filter.m_firstVoxels.clear();
             return;
         }
         if (count > kMaxForeground) {
@@ -654,7 +705,11 @@ struct LabellingReference {
         }
 
         std::vector<std::uint32_t> sizes(n + 1, 0);
+        std::vector<std::uint64_t> firstVoxels(n + 1, 0);
         for (std::size_t v = 0; v < N; ++v) {
+            if (output[v] != 0 && sizes[output[v]] == 0) {
+                firstVoxels[output[v]] = v;
+            }
             ++sizes[output[v]];
         }
         std::vector<std::uint32_t> labelToRank;
@@ -663,7 +718,7 @@ struct LabellingReference {
         for (std::size_t v = 0; v < N; ++v) {
             output[v] = labelToRank[output[v]];
         }
-        filter.m_numberOfComponents = kept;
+        filter.recordComponents(sizes, firstVoxels, labelToRank, kept);
     }
 };
 

@@ -44,6 +44,11 @@ enum class CnConnectivity : int {
 // removed components, and 1..m for the kept components numbered by size, 1
 // being the largest (components of equal size in the raster order of their
 // first voxels); GetNumberOfComponents() returns m.
+// getComponentSizes() and getFirstVoxels() then hold m entries each, entry
+// k - 1 for the component numbered k: its number of voxels (so the sizes do not
+// increase), and the raster index of its first voxel, x + X (y + Y z) with X and
+// Y the output's dimensions. Both are found with the ranking, one step per
+// component and per row of the image, with no pass over the voxels.
 // - A component smaller than the minimum component size is removed.
 // - A component number k in 1..n (n the number of components found) keeps the
 //   k largest components together with any others of the k-th size: the
@@ -66,11 +71,11 @@ enum class CnConnectivity : int {
 //   content does not matter: the filter clears it. For T = std::uint32_t the
 //   output may be the input image itself.
 // - Without any foreground voxel (an empty image included) the output is all 0
-//   and the number of components 0.
+//   and the number of components 0 (the sizes and first voxels empty).
 // - A component number larger than n throws com::norvane::Throwable; the output
 //   then holds the n components numbered 1..n in the raster order of their
-//   first voxel, and the number of components and the minimum size keep their
-//   earlier values.
+//   first voxel, and the number of components, the sizes, the first voxels and
+//   the minimum size keep their earlier values.
 namespace detail {
 struct LabellingReference;
 }  // namespace detail
@@ -95,6 +100,12 @@ public:
     // checked by execute().
     void setConnectivity(CnConnectivity connectivity);
     CnConnectivity getConnectivity() const;
+    // Of the components kept by the last completed run, in the order of their
+    // numbers (entry k - 1 for component k; empty before any run): the number
+    // of voxels, and the raster index of the first voxel (X fastest, then Y,
+    // then Z). The references stay valid until the next run or the filter's end.
+    const std::vector<std::uint64_t>& getComponentSizes() const;
+    const std::vector<std::uint64_t>& getFirstVoxels() const;
 
 protected:
     void v_execute() override;
@@ -121,12 +132,19 @@ private:
     // (0 for removed ones) in labelToRank; throws for a missing component.
     void rankComponents(const std::vector<std::uint32_t>& sizes, std::vector<std::uint32_t>& labelToRank,
                         std::int32_t& kept);
+    // Keeps the results of a completed run: sizes and firstVoxels have an entry
+    // for every label 1..n (entry 0 unused), labelToRank as rankComponents
+    // gives it, kept the number of kept components.
+    void recordComponents(const std::vector<std::uint32_t>& sizes, const std::vector<std::uint64_t>& firstVoxels,
+                          const std::vector<std::uint32_t>& labelToRank, std::int32_t kept);
 
     std::uint32_t m_minimumComponentSize;
     T m_classNumber;
     std::int32_t m_numberOfComponents;
     std::uint32_t m_componentNumber;
     CnConnectivity m_connectivity;
+    std::vector<std::uint64_t> m_componentSizes;
+    std::vector<std::uint64_t> m_firstVoxels;
 };
 
 extern template class CnConnectedComponentFilter<unsigned char>;

@@ -96,11 +96,13 @@ class Batch:
 
     def run(self, one, a, workers):
         """Every item of ``a`` through ``one(item, workers)``, which returns an
-        array (the same shape and dtype for every item), or a pair of such an
-        array and a number (``label``: the labels and the count); the results
-        stacked and put back (and the numbers as an int64 array of the batch
-        shape). Items run side by side, one thread each, when there are at
-        least as many as threads."""
+        array (the same shape and dtype for every item), or a tuple of such an
+        array, a number and possibly arrays of any length (``label``: the
+        labels, the count and the sizes); the results stacked and put back, the
+        numbers as an int64 array of the batch shape, and each further entry as
+        an object array of the batch shape holding every item's array. Items
+        run side by side, one thread each, when there are at least as many as
+        threads."""
         items = self.items_of(a)
         if self.items == 0:
             # No item to ask for the result's shape: an item of zeros gives it.
@@ -121,7 +123,13 @@ class Batch:
         if not pair:
             return out
         counts = np.array([r[1] for r in results], dtype=np.int64).reshape(self.batch_shape)
-        return out, counts
+        extras = []
+        for k in range(2, len(probe)):
+            held = np.empty(self.items, dtype=object)
+            for i, r in enumerate(results):
+                held[i] = r[k]  # one by one: NumPy would otherwise stack arrays of equal length
+            extras.append(held.reshape(self.batch_shape))
+        return (out, counts, *extras)
 
 
 def deliver(result, output, name="output"):

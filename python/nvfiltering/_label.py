@@ -15,7 +15,8 @@ from ._checks import as_array, label_args, native, workers_count
 __all__ = ["label"]
 
 
-def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None, axes=None):
+def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None, axes=None,
+          return_sizes=False):
     """Connected components of the foreground, ranked by size.
 
     Parameters
@@ -44,7 +45,12 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         The axes to label (1 to 3 of them); every other axis is a batch axis
         and each item is labelled on its own, bit for bit as alone (arrays
         of up to 5 dimensions). The count is then an int64 array of the
-        batch shape holding each item's count.
+        batch shape holding each item's count, and the sizes (with
+        ``return_sizes``) an object array of the batch shape holding each
+        item's sizes array: ``sizes[i, j]`` belongs to ``count[i, j]``.
+    return_sizes : bool, optional
+        Also return the number of voxels of every kept component, which the
+        labelling finds anyway (no pass over the labels).
 
     Returns
     -------
@@ -54,11 +60,15 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         (C) order of their first voxel.
     count : int
         The number of components kept.
+    sizes : ndarray of int64, only with ``return_sizes=True``
+        ``count`` entries: ``sizes[i]`` is the number of voxels labelled
+        ``i + 1`` (so the sizes do not increase), the same as
+        ``np.bincount(labels.ravel(), minlength=count + 1)[1:]``.
 
     Raises
     ------
     TypeError
-        Another dtype.
+        Another dtype; a ``return_sizes`` that is not a bool.
     ValueError
         0-d or 4-d input, a connectivity the dimension does not have, values
         out of range.
@@ -86,13 +96,37 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     >>> v = np.zeros((2, 2, 2), np.uint8); v[0, 0, 0] = v[1, 1, 1] = 1
     >>> [nvf.label(v, connectivity=c)[1] for c in (6, 18, 26)]
     [2, 2, 1]
+    >>> nvf.label(np.array([[1, 0, 1, 1]], np.uint8), return_sizes=True)[2].tolist()
+    [2, 1]
     """
+    if not isinstance(return_sizes, (bool, np.bool_)):
+        raise TypeError(f"return_sizes: expected True or False, got {type(return_sizes).__name__}")
     a = as_array(input, "input")
     if axes is not None:
         b = Batch(a, axes)
         if b.batch:
             return b.run(lambda item, n: label(item, connectivity=connectivity, class_value=class_value,
-                                               min_size=min_size, keep=keep, workers=n), a, workers_count(workers))
+                                               min_size=min_size, keep=keep, workers=n,
+                                               return_sizes=return_sizes), a, workers_count(workers))
+    if return_sizes:
+        labels, count, sizes, _ = label_summary(a, connectivity=connectivity, class_value=class_value,
+                                                min_size=min_size, keep=keep, workers=workers)
+        return labels, count, sizes
+    return _core.label(*_core_args(a, connectivity, class_value, min_size, keep), workers_count(workers))
+
+
+def label_summary(input, *, connectivity=None, class_value=None, min_size=0, keep=0, workers=None):
+    """:func:`label` of one image (no ``axes``) with what the labelling finds
+    about each kept component: ``(labels, count, sizes, first)``, ``sizes``
+    and ``first`` int64 arrays of ``count`` entries, ``first[i]`` the raster
+    (C order) index of the first voxel labelled ``i + 1``."""
+    a = as_array(input, "input")
+    return _core.label_summary(*_core_args(a, connectivity, class_value, min_size, keep), workers_count(workers))
+
+
+def _core_args(a, connectivity, class_value, min_size, keep):
+    """The checked arguments of the extension's labelling of ``a``: the array
+    (bool as uint8), the class value, the neighbour count, min_size, keep."""
     was_bool, connectivity, class_value, min_size, keep = label_args(a, connectivity, class_value, min_size, keep)
     if class_value is None:
         # Every non-zero voxel is foreground: a bool mask (the only conversion)
@@ -103,6 +137,5 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         class_value = 1
     # bool is taken as uint8 (a view, no copy).
     a = native(a, np.bool_).view(np.uint8) if was_bool else native(a, a.dtype)
-    w = workers_count(workers)
     # The library counts the neighbours of a 1-d line as those of a row, 4.
-    return _core.label(a, class_value, 4 if connectivity == 2 else connectivity, min_size, keep, w)
+    return a, class_value, 4 if connectivity == 2 else connectivity, min_size, keep

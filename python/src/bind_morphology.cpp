@@ -75,9 +75,13 @@ nb::object grey(In<T> input, unsigned int iterations, std::optional<Out<T>> outp
     return deliver<T>(std::move(result), output, shape);
 }
 
+// The labels of `input` and the number of kept components; with `sizes` and
+// `first` also each kept component's number of voxels and the raster index of
+// its first voxel, in the order of the labels.
 template <class T>
-std::pair<nb::object, std::int32_t> label(In<T> input, T classValue, int connectivity, std::uint32_t minSize,
-                                          std::uint32_t keep, int workers) {
+std::pair<nb::object, std::int32_t> labelled(In<T> input, T classValue, int connectivity, std::uint32_t minSize,
+                                             std::uint32_t keep, int workers, std::vector<std::uint64_t>* sizes,
+                                             std::vector<std::uint64_t>* first) {
     const Dims d = dimsOf(input);
     const std::vector<std::size_t> shape = shapeOf(input);
     const T* src = input.data();
@@ -97,9 +101,41 @@ std::pair<nb::object, std::int32_t> label(In<T> input, T classValue, int connect
         filter.setExecutor(pool.get());
         filter.execute(*image, *result);
         count = filter.GetNumberOfComponents();
+        if (sizes != nullptr) {
+            *sizes = filter.getComponentSizes();
+            *first = filter.getFirstVoxels();
+        }
     }
     std::optional<Out<std::uint32_t>> none;
     return {deliver<std::uint32_t>(std::move(result), none, shape), count};
+}
+
+template <class T>
+std::pair<nb::object, std::int32_t> label(In<T> input, T classValue, int connectivity, std::uint32_t minSize,
+                                          std::uint32_t keep, int workers) {
+    return labelled<T>(input, classValue, connectivity, minSize, keep, workers, nullptr, nullptr);
+}
+
+// The values as a fresh one-dimensional int64 array (every value is below 2^63:
+// sizes and raster indices of an image).
+Result<std::int64_t> int64Array(const std::vector<std::uint64_t>& values) {
+    Result<std::int64_t> out = allocate<std::int64_t>({values.size()});
+    std::int64_t* data = out.data();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        data[i] = static_cast<std::int64_t>(values[i]);
+    }
+    return out;
+}
+
+// label() with the kept components' sizes and first voxels (raster indices of
+// the input, the last axis fastest).
+template <class T>
+nb::tuple labelSummary(In<T> input, T classValue, int connectivity, std::uint32_t minSize, std::uint32_t keep,
+                       int workers) {
+    std::vector<std::uint64_t> sizes, first;
+    std::pair<nb::object, std::int32_t> result =
+        labelled<T>(input, classValue, connectivity, minSize, keep, workers, &sizes, &first);
+    return nb::make_tuple(result.first, result.second, int64Array(sizes), int64Array(first));
 }
 
 template <class T>
@@ -132,6 +168,8 @@ void bindCross(nb::module_& m) {
           "output"_a.noconvert().none(), "workers"_a);
     m.def("label", &label<T>, "input"_a.noconvert(), "class_value"_a, "connectivity"_a, "min_size"_a, "keep"_a,
           "workers"_a);
+    m.def("label_summary", &labelSummary<T>, "input"_a.noconvert(), "class_value"_a, "connectivity"_a, "min_size"_a,
+          "keep"_a, "workers"_a);
 }
 
 template <class T>

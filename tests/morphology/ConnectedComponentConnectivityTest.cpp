@@ -2,7 +2,8 @@
 // several threads, against the straightforward passes and against the labels
 // an independent flood fill implies (components ranked by size, equal sizes in
 // the raster order of their first voxel), on random images of odd sizes and
-// several densities; pairs of voxels in every relative position; single slices
+// several densities; the sizes and first voxels a run reports, against the
+// flood fill's; pairs of voxels in every relative position; single slices
 // labelled as the slice of a volume; the rejected settings.
 #include <gtest/gtest.h>
 #include <nvfiltering/framework/CnMessages.h>
@@ -301,6 +302,93 @@ TEST(ConnectivityLabellingPairs, TwoVoxelsJoinExactlyWhenTheyAreNeighbours) {
                         nvf::detail::executeStraightforward(slow, in, b);
                         EXPECT_EQ(slow.GetNumberOfComponents(), expected) << what << " straightforward";
                         EXPECT_TRUE(morphtest::sameBits(b, out)) << what;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The sizes and first voxels a run reports, found from the flood fill's labels
+// with no minimum: one raster pass counts each rank's voxels and notes its
+// first voxel; a component number k turns into the minimum size of rank k; the
+// kept ranks are those of at least the minimum, a prefix of the list.
+struct Summary {
+    std::vector<std::uint64_t> sizes;
+    std::vector<std::uint64_t> first;
+    std::size_t found;  // before the minimum
+};
+
+template <class T>
+Summary expectedSummary(const Image<T>& in, unsigned int axes, std::uint32_t minimum, std::uint32_t k) {
+    std::int32_t all = 0;
+    const Labels ranks = expectedLabels(in, classValue<T>(), axes, 0, all);
+    Summary s{std::vector<std::uint64_t>(static_cast<std::size_t>(all), 0),
+              std::vector<std::uint64_t>(static_cast<std::size_t>(all), 0), static_cast<std::size_t>(all)};
+    for (std::size_t i = 0; i < ranks.getNumberOfVoxels(); ++i) {
+        if (ranks[i] != 0 && s.sizes[ranks[i] - 1]++ == 0) {
+            s.first[ranks[i] - 1] = i;
+        }
+    }
+    const std::uint64_t least = k == 0 ? minimum : k <= s.found ? s.sizes[k - 1] : ~std::uint64_t{0};
+    std::size_t kept = 0;
+    while (kept < s.sizes.size() && s.sizes[kept] >= least) {
+        ++kept;
+    }
+    s.sizes.resize(kept);
+    s.first.resize(kept);
+    return s;
+}
+
+// Sizes and first voxels after a run, for every connectivity on images and
+// volumes of odd sizes (some of several slabs), with a minimum size or a
+// component number: serial, on three threads and on the straightforward
+// passes, all equal to the flood fill's; one filter runs every case in turn,
+// so a run that leaves earlier entries behind shows too.
+TEST(ConnectivityLabellingSummary, SizesAndFirstVoxelsEqualTheFloodFill) {
+    std::mt19937 rng(4242);
+    nvf::CnThreadPoolExecutor pool(3);
+    const std::vector<Size3> volumes = {{1, 1, 1}, {7, 5, 3}, {2, 7, 5}, {23, 17, 13}, {41, 37, 29}, {3, 5, 1301}};
+    const std::vector<Size3> images = {{1, 1, 1}, {13, 11, 1}, {1, 37, 1}, {257, 181, 1}};
+    struct Case {
+        CnConnectivity connectivity;
+        const std::vector<Size3>* sizes;
+    };
+    const Case table[] = {{CnConnectivity::Six, &volumes},       {CnConnectivity::Eighteen, &volumes},
+                          {CnConnectivity::TwentySix, &volumes}, {CnConnectivity::Four, &images},
+                          {CnConnectivity::Eight, &images},      {CnConnectivity::TwentySix, &images}};
+    const struct {
+        std::uint32_t minimum, k;
+    } selections[] = {{0, 0}, {4, 0}, {0, 3}};
+    nvf::CnConnectedComponentFilter<unsigned short> f;
+    f.SetClassNumber(classValue<unsigned short>());
+    for (const Case& row : table) {
+        for (const Size3& s : *row.sizes) {
+            for (const double density : {0.3, 0.6}) {
+                const Image<unsigned short> in = randomClassImage<unsigned short>(s, rng, density);
+                for (const auto& sel : selections) {
+                    const Summary expected = expectedSummary(in, axesOf(row.connectivity), sel.minimum, sel.k);
+                    if (sel.k > expected.found) {
+                        continue;  // the selection throws (see the ranking tests)
+                    }
+                    for (const int path : {0, 1, 2}) {
+                        const std::string what = name(row.connectivity) + " " + morphtest::describe(s) +
+                                                 " density " + std::to_string(density) + " minimum " +
+                                                 std::to_string(sel.minimum) + " component number " +
+                                                 std::to_string(sel.k) + " path " + std::to_string(path);
+                        f.setConnectivity(row.connectivity);
+                        f.SetMinimumComponentSize(sel.minimum);
+                        f.SetComponentNumber(sel.k);
+                        f.setExecutor(path == 1 ? &pool : nullptr);
+                        Labels out(s.x, s.y, s.z);
+                        if (path == 2) {
+                            nvf::detail::executeStraightforward(f, in, out);
+                        } else {
+                            f.execute(in, out);
+                        }
+                        EXPECT_EQ(f.getComponentSizes(), expected.sizes) << what;
+                        EXPECT_EQ(f.getFirstVoxels(), expected.first) << what;
+                        EXPECT_EQ(static_cast<std::size_t>(f.GetNumberOfComponents()), expected.sizes.size()) << what;
                     }
                 }
             }

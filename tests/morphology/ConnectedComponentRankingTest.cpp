@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "MorphologyTestSupport.h"
 
@@ -61,6 +62,8 @@ TEST_P(Ranking, TenFiveFiveWithMinimumSizeAndComponentNumber) {
         const std::uint32_t a = out(0, 2, 0), b = out(10, 4, 0);
         EXPECT_TRUE((a == 2 && b == 3) || (a == 3 && b == 2)) << a << " " << b;
         EXPECT_EQ(out(5, 2, 0), 0u);
+        EXPECT_EQ(f.getComponentSizes(), (std::vector<std::uint64_t>{10, 5, 5}));
+        EXPECT_EQ(f.getFirstVoxels(), (std::vector<std::uint64_t>{0, 2 * 15, 4 * 15 + 10}));
     }
     {
         nvf::CnConnectedComponentFilter<unsigned char> f;
@@ -89,6 +92,7 @@ TEST_P(Ranking, MissingComponentThrowsAndLeavesRasterNumbering) {
     f.SetMinimumComponentSize(6);
     run(f, in, out);
     ASSERT_EQ(f.GetNumberOfComponents(), 1);
+    ASSERT_EQ(f.getComponentSizes(), std::vector<std::uint64_t>{10});
     f.SetComponentNumber(4);
     const auto e = morphtest::expectThrowable([&] { run(f, in, out); });
     EXPECT_EQ(e.getMessage(), "CnConnectedComponentFilter: component selected to keep does not exist.");
@@ -100,6 +104,8 @@ TEST_P(Ranking, MissingComponentThrowsAndLeavesRasterNumbering) {
         EXPECT_EQ(out(x, 4, 0), x >= 10 ? 3u : 0u);
     }
     EXPECT_EQ(f.GetNumberOfComponents(), 1);
+    EXPECT_EQ(f.getComponentSizes(), std::vector<std::uint64_t>{10});
+    EXPECT_EQ(f.getFirstVoxels(), std::vector<std::uint64_t>{0});
     f.SetComponentNumber(0);
     run(f, in, out);
     EXPECT_EQ(f.GetNumberOfComponents(), 1);  // the minimum 6 is still in force

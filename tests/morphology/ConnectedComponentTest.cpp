@@ -320,10 +320,14 @@ TYPED_TEST(ConnectedComponents, NoForegroundClearsTheOutputAndCountsZero) {
     out.fill(77);
     f.execute(in, out);
     EXPECT_EQ(f.GetNumberOfComponents(), 1);
+    EXPECT_EQ(f.getComponentSizes(), std::vector<std::uint64_t>{1});
+    EXPECT_EQ(f.getFirstVoxels(), std::vector<std::uint64_t>{7});
     in[7] = T(0);
     out.fill(77);
     f.execute(in, out);
     EXPECT_EQ(f.GetNumberOfComponents(), 0);
+    EXPECT_TRUE(f.getComponentSizes().empty());
+    EXPECT_TRUE(f.getFirstVoxels().empty());
     for (std::size_t i = 0; i < out.getNumberOfVoxels(); ++i) {
         EXPECT_EQ(out[i], 0u);
     }

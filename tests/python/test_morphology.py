@@ -474,6 +474,46 @@ class TestLabel:
             with pytest.raises(TypeError, match="uint16"):
                 nvf.label(np.ones((3, 3), dtype))
 
+    @pytest.mark.parametrize("shape, connectivity", [((0, 4), None), ((41,), None), ((37, 29), 4), ((37, 29), 8),
+                                                     ((13, 11, 15), 6), ((13, 11, 15), 18), ((13, 11, 15), 26),
+                                                     ((3, 5, 1301), 26)])
+    def test_sizes_equal_bincount_and_first_voxels_the_raster_order(self, shape, connectivity):
+        # return_sizes leaves the labels and the count as they are; the sizes,
+        # and the first voxels the chunked labelling takes from label_summary,
+        # are those the labels imply; with min_size and keep only the kept ones.
+        from nvfiltering._label import label_summary
+        m = random_mask(shape, 0.55, seed=sum(shape))
+        found = nvf.label(m, connectivity=connectivity)[1]
+        for kwargs in (dict(), dict(min_size=3), dict(keep=min(found, 3)), dict(workers=2)):
+            labels, count = nvf.label(m, connectivity=connectivity, **kwargs)
+            got, got_count, sizes = nvf.label(m, connectivity=connectivity, return_sizes=True, **kwargs)
+            np.testing.assert_array_equal(got, labels)
+            assert got_count == count and sizes.dtype == np.int64 and sizes.shape == (count,)
+            np.testing.assert_array_equal(sizes, np.bincount(labels.ravel(), minlength=count + 1)[1:])
+            _, _, same, first = label_summary(m, connectivity=connectivity, **kwargs)
+            ids, index = np.unique(labels.ravel(), return_index=True)
+            np.testing.assert_array_equal(same, sizes)
+            np.testing.assert_array_equal(first, index[ids != 0])
+            assert first.dtype == np.int64
+
+    def test_sizes_of_a_batch_are_one_array_per_item(self):
+        a = random_mask((3, 2, 17, 19), 0.5, seed=9).astype(bool)
+        for workers in (1, 2):
+            labels, counts, sizes = nvf.label(a, axes=(2, 3), workers=workers, min_size=2, return_sizes=True)
+            assert counts.shape == sizes.shape == (3, 2) and sizes.dtype == object
+            for i, j in itertools.product(range(3), range(2)):
+                np.testing.assert_array_equal(labels[i, j], nvf.label(a[i, j], min_size=2)[0])
+                np.testing.assert_array_equal(sizes[i, j],
+                                              np.bincount(labels[i, j].ravel(), minlength=counts[i, j] + 1)[1:])
+        _, counts, sizes = nvf.label(np.zeros((0, 4, 4), bool), axes=(1, 2), return_sizes=True)
+        assert counts.shape == sizes.shape == (0,)
+        # A batch whose items all have components of the same number keeps one array per item.
+        _, _, sizes = nvf.label(np.ones((2, 3, 3), np.uint8), axes=(1, 2), return_sizes=True)
+        assert sizes.shape == (2,) and [s.tolist() for s in sizes] == [[9], [9]]
+        for bad in (1, None, "yes"):
+            with pytest.raises(TypeError, match="return_sizes"):
+                nvf.label(a[0, 0], return_sizes=bad)
+
     @settings(max_examples=40, deadline=None)
     @given(shape=st.lists(st.integers(1, 10), min_size=1, max_size=3), density=st.floats(0, 1),
            eight=st.booleans(), workers=st.sampled_from([None, 2]))

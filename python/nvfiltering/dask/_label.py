@@ -74,16 +74,14 @@ def chunk_summary(block, start, shape, connectivity, class_value):
     """Sizes and first voxels (global raster index) of one chunk's components,
     its boundary slabs and the components that touch them, and the components
     inside it (touching no face), which never reach the join."""
-    labels, count = _label_block(block, connectivity, class_value)
-    flat = labels.reshape(-1)
-    where = np.flatnonzero(flat)
-    found = flat[where].astype(np.intp)
-    sizes = np.bincount(found, minlength=count + 1)[1:].astype(np.int64)
-    first_local = np.full(count + 1, NO_VOXEL, np.int64)
-    np.minimum.at(first_local, found, where)
+    # The labelling gives the sizes and the first voxels (raster index in the
+    # chunk) of its components itself.
+    labels, count, sizes, first_local = _memory.label_summary(block, connectivity=connectivity,
+                                                              class_value=class_value, workers=1)
+    count = int(count)
     first = np.empty(0, np.int64)
     if count:
-        local = np.unravel_index(first_local[1:], labels.shape)
+        local = np.unravel_index(first_local, labels.shape)
         first = np.ravel_multi_index(tuple(c.astype(np.int64) + s for c, s in zip(local, start)), shape)
         first = first.astype(np.int64)
     faces = []  # per axis the first slab, then the last
