@@ -22,7 +22,8 @@ def batched(fn, *, per_axis=(), output_shape=False, components=False, pair=False
     hold one value per filtered axis; ``output_shape``: ``output=`` is the
     lazy result's shape; ``components``: the last result axis holds one value
     per filtered axis (the gradient); ``pair``: ``fn`` returns labels and a
-    count; ``vectors``: ``fn`` reads three-vectors as ``separable_filter``."""
+    count (and possibly more: the sizes, returned as nested lists of the
+    batch shape holding each item's); ``vectors``: ``fn`` reads three-vectors as ``separable_filter``."""
     signature = inspect.signature(fn)
 
     @functools.wraps(fn)
@@ -57,24 +58,32 @@ def batched(fn, *, per_axis=(), output_shape=False, components=False, pair=False
                 return one(moved[prefix])
             parts = [build(prefix + (i,)) for i in range(b.batch_shape[len(prefix)])]
             if pair:
-                return da.stack([p[0] for p in parts]), da.stack([p[1] for p in parts])
+                # Labels and counts stacked; anything after them (the sizes)
+                # as nested lists of the batch shape.
+                return (da.stack([p[0] for p in parts]), da.stack([p[1] for p in parts]),
+                        *[[p[k] for p in parts] for k in range(2, len(parts[0]))])
             return da.stack(parts)
 
+        extras = []
         if b.items == 0:
             probe = one(da.zeros(moved.shape[nb:], dtype=moved.dtype, chunks=-1))
             first = probe[0] if pair else probe
             stacked = da.empty(b.batch_shape + first.shape, dtype=first.dtype)
             counts = da.zeros(b.batch_shape, dtype=np.int64)
+            if pair:
+                def empty(shape):
+                    return [empty(shape[1:]) for _ in range(shape[0])] if shape else None
+                extras = [empty(b.batch_shape) for _ in probe[2:]]
         else:
             stacked = build(())
             if pair:
-                stacked, counts = stacked
+                stacked, counts, *extras = stacked
         result = da.moveaxis(stacked, range(nb, nb + nf), b.filtered)
         if components:
             order = [b.filtered.index(ax) for ax in b.given]
             if order != sorted(order):
                 result = result[..., order]
-        return (result, counts) if pair else result
+        return (result, counts, *extras) if pair else result
 
     wrapper.__signature__ = signature.replace(parameters=list(signature.parameters.values()) + [
         inspect.Parameter("axes", inspect.Parameter.KEYWORD_ONLY, default=None)])

@@ -560,6 +560,9 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
         and the scheduler supplies the parallelism.
     return_sizes : bool, optional
         Also return the components' sizes, as :func:`nvfiltering.label` does.
+        With batch axes (``axes=``) the sizes are nested lists of the batch
+        shape holding each item's lazy array (``sizes[i][j]`` goes with
+        ``count[i, j]``), which ``dask.compute`` computes with the rest.
 
     Returns
     -------
@@ -618,6 +621,8 @@ def label(input, *, connectivity=None, class_value=None, min_size=0, keep=0, wor
     from . import _graph
 
     x = as_array(input, "input", convert=da.asarray)
+    if not isinstance(return_sizes, (bool, np.bool_)):
+        raise TypeError(f"return_sizes: expected True or False, got {type(return_sizes).__name__}")
     _, connectivity, class_value, min_size, keep = label_args(x, connectivity, class_value, min_size, keep)
     workers_count(workers)
     if 0 in x.shape:

@@ -34,12 +34,27 @@ def test_chunked_batches_equal_the_whole_array(name, memory, chunked, array, chu
     np.testing.assert_array_equal(lazy.compute(), memory(array, axes=axes))
 
 
-def test_chunked_batched_label_and_counts():
-    a = RNG.random((3, 9, 10)) < 0.4
-    labels, counts = nvd.label(da.from_array(a, chunks=(2, 4, 5)), axes=(1, 2))
-    whole, whole_counts = nvf.label(a, axes=(1, 2))
+def test_chunked_batched_label_counts_and_sizes():
+    import dask
+    a = RNG.random((2, 3, 9, 10)) < 0.4
+    labels, counts = nvd.label(da.from_array(a, chunks=(1, 2, 4, 5)), axes=(2, 3))
+    whole, whole_counts, whole_sizes = nvf.label(a, axes=(2, 3), return_sizes=True)
     np.testing.assert_array_equal(labels.compute(), whole)
     np.testing.assert_array_equal(counts.compute(), whole_counts)
+    # The sizes: nested lists of the batch shape, item (i, j) going with count (i, j).
+    lazy = nvd.label(da.from_array(a, chunks=(1, 2, 4, 5)), axes=(2, 3), return_sizes=True)
+    _, got_counts, got_sizes = dask.compute(*lazy)
+    assert len(got_sizes) == 2 and all(len(row) == 3 for row in got_sizes)
+    for i in range(2):
+        for j in range(3):
+            assert len(got_sizes[i][j]) == got_counts[i, j]
+            np.testing.assert_array_equal(got_sizes[i][j], whole_sizes[i, j])
+    no_voxels = dask.compute(*nvd.label(da.zeros((2, 0, 4), dtype=bool), axes=(1, 2), return_sizes=True))
+    assert [len(s) for s in no_voxels[2]] == [0, 0] and no_voxels[1].tolist() == [0, 0]
+    no_items = nvd.label(da.zeros((0, 3, 4), dtype=bool), axes=(1, 2), return_sizes=True)
+    assert no_items[2] == [] and no_items[1].shape == (0,)
+    with pytest.raises(TypeError, match="return_sizes"):
+        nvd.label(da.zeros((4, 4), dtype=bool), return_sizes=1)
 
 
 def test_chunked_batched_gaussians_are_the_chunked_filter_per_item():
