@@ -28,12 +28,12 @@ HARNESS=$(cd "$HARNESS_IN" 2>/dev/null && pwd -P) || die "no harness folder $HAR
 for f in run_all.sh CMakeLists.txt cpp/bench_nvfiltering.cpp; do
   [ -f "$HARNESS/$f" ] || die "$HARNESS_IN has no $f: not the peer harness"
 done
-mkdir -p "$WORK_IN" || die "cannot create $WORK_IN"
-WORK=$(cd "$WORK_IN" && pwd -P)
+WORK=$(realpath -m -- "$WORK_IN") || die "bad work folder $WORK_IN"
 case "$WORK/" in
   "$REPO"/*) die "the work folder must lie outside the checkout (it receives builds and ~700 MB of inputs)" ;;
   "$HARNESS"/*) die "the work folder must lie outside the harness folder" ;;
 esac
+mkdir -p "$WORK" || die "cannot create $WORK_IN"
 command -v python3 >/dev/null || die "python3 not found (the harness needs it too)"
 JOBS=${JOBS:-$(nproc)}
 
