@@ -63,9 +63,10 @@ def parse():
                         "back to the system at once, so every new array is faulted in again), or large blocks "
                         "kept on the heap for reuse (MALLOC_MMAP_THRESHOLD_ 32 MiB, MALLOC_TRIM_THRESHOLD_ "
                         "256 MiB), for both libraries")
-    p.add_argument("--rims", choices=["auto", "yes", "no"], default="auto",
-                   help="our halo filters: send neighbours' rims (yes), whole neighbour chunks (no), or rims when "
-                        "the cluster has more than one worker (auto, the default); dask-image is not affected")
+    p.add_argument("--rims", choices=["default", "yes", "no"], default="default",
+                   help="our halo filters: send neighbours' rims (yes), whole neighbour chunks (no), or as the "
+                        "package chooses (default: whole chunks unless the Dask setting nvfiltering.rims says "
+                        "otherwise); dask-image is not affected")
     return p.parse_args()
 
 
@@ -222,7 +223,7 @@ def run_one(name, impl, workers, args, src_path, out_path, limit):
     import dask
     workers, threads = config(workers)
     environ = {}
-    if args.rims != "auto":
+    if args.rims != "default":
         environ["nvfiltering.rims"] = args.rims == "yes"
     if args.malloc == "heap":
         environ.update({"distributed.nanny.pre-spawn-environ.MALLOC_MMAP_THRESHOLD_": HEAP_MMAP_THRESHOLD,

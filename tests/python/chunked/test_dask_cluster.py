@@ -58,10 +58,12 @@ def test_worker_killed_mid_computation(nv, nvd, client):
     np.testing.assert_array_equal(got_eroded, nv.erode(x, iterations=2))
 
 
-def test_halos_travel_as_rims_on_a_cluster(nv, nvd, client):
-    # A client of two workers is current: the halo filters send rims by
-    # default, and the result is the whole-array filter's.
+def test_halos_travel_as_rims_between_workers(nv, nvd, client):
+    # Rims asked for: the halo filters' tasks on two worker processes read
+    # their neighbours' rims, and the result is the whole-array filter's.
+    import dask
     x = RNG.integers(0, 255, (30, 33, 28), dtype=np.uint8)
-    closed = nvd.grey_closing(da.from_array(x, chunks=(10, 11, 14)), iterations=2)
+    with dask.config.set({"nvfiltering.rims": True}):
+        closed = nvd.grey_closing(da.from_array(x, chunks=(10, 11, 14)), iterations=2)
     assert any(str(k[0]).startswith("nvf-rims-") for k in dict(closed.__dask_graph__()) if isinstance(k, tuple))
     np.testing.assert_array_equal(client.compute(closed, sync=True), nv.grey_closing(x, iterations=2))
