@@ -134,6 +134,10 @@ std::vector<Size3> sizes(std::mt19937& rng) {
         }
         list.push_back(s);
     }
+    // Rows of several vector blocks, and one block and a voxel past it.
+    list.push_back({37, 3, 3});
+    list.push_back({67, 2, 2});
+    list.push_back({19, 2, 3});
     return list;
 }
 

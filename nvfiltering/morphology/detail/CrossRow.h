@@ -114,6 +114,77 @@ void combineCrossRow(const T* __restrict c, const T* __restrict ym, const T* __r
     }
 }
 
+// Floating-point values as signed integers in the same order, -0 below +0:
+// negative values have their magnitude bits flipped, so that a larger
+// magnitude gives a smaller integer; the mapping is its own inverse and keeps
+// the bits of every value. (NaNs land beyond the infinities and are handled
+// apart: see greyFloatCrossRowBlocks.)
+template <class T>
+struct OrderedKey {
+    using U = typename FloatBits<T>::type;
+    using S = std::make_signed_t<U>;
+    static constexpr int kSignShift = 8 * sizeof(U) - 1;
+    static constexpr U kMagnitude = ~U(0) >> 1;
+
+    static S of(U bits) {
+        const S s = static_cast<S>(bits);
+        return s ^ static_cast<S>(static_cast<U>(s >> kSignShift) >> 1);
+    }
+    static U bitsOf(S key) { return static_cast<U>(of(static_cast<U>(key))); }
+};
+
+// greyCrossRowBlocks for float and double: the same bits as orderedExtreme
+// over the cross, computed as the maximum (minimum) of the ordered keys, with
+// the quiet NaN wherever a magnitude of the cross exceeds the infinity's, a
+// few integer operations a voxel instead of a chain of compares and masks.
+template <bool kLarger, class T>
+NVF_ISA_BODY void greyFloatCrossRowBlocks(const T* __restrict c, const T* __restrict ym, const T* __restrict yp,
+                                          const T* __restrict zm, const T* __restrict zp, T* __restrict out,
+                                          std::size_t n) {
+    using K = OrderedKey<T>;
+    using U = typename K::U;
+    using S = typename K::S;
+    constexpr std::size_t kBlock = 64 / sizeof(T);
+    const T inf = std::numeric_limits<T>::infinity(), nan = std::numeric_limits<T>::quiet_NaN();
+    U infinityBits, quiet;
+    std::memcpy(&infinityBits, &inf, sizeof infinityBits);
+    std::memcpy(&quiet, &nan, sizeof quiet);
+    const S infinity = static_cast<S>(infinityBits);
+    const auto bits = [](const T* p, std::size_t x) {
+        U u;
+        std::memcpy(&u, p + x, sizeof u);
+        return u;
+    };
+    const auto one = [&](std::size_t x) {
+        const U v[7] = {bits(c, x), bits(c, x - 1), bits(c, x + 1), bits(ym, x), bits(yp, x), bits(zm, x), bits(zp, x)};
+        S key = K::of(v[0]);
+        S mag = static_cast<S>(v[0] & K::kMagnitude);
+        for (int k = 1; k < 7; ++k) {
+            const S next = K::of(v[k]);
+            key = kLarger ? (key < next ? next : key) : (next < key ? next : key);
+            const S m = static_cast<S>(v[k] & K::kMagnitude);
+            mag = mag < m ? m : mag;
+        }
+        const U r = mag > infinity ? quiet : K::bitsOf(key);
+        std::memcpy(out + x, &r, sizeof r);
+    };
+    if (n < 3) {
+        return;
+    }
+    if (n < kBlock + 2) {
+        for (std::size_t x = 1; x + 1 < n; ++x) {
+            one(x);
+        }
+        return;
+    }
+    for (std::size_t start = 1; start + 1 < n; start += kBlock) {
+        const std::size_t first = start + kBlock < n ? start : n - 1 - kBlock;
+        for (std::size_t k = 0; k < kBlock; ++k) {
+            one(first + k);
+        }
+    }
+}
+
 // The same for the grey operations, in blocks of 64 bytes of a fixed number of
 // voxels, the last block moved back to end at n - 2: every voxel is computed
 // by whole vectors, without a scalar tail (voxels in the overlap are computed
@@ -123,6 +194,10 @@ NVF_ISA_BODY void greyCrossRowBlocks(const T* __restrict c, const T* __restrict 
                                      const T* __restrict zm, const T* __restrict zp, T* __restrict out,
                                      std::size_t n) {
     constexpr std::size_t kBlock = 64 / sizeof(T);
+    if constexpr (std::is_floating_point<T>::value) {
+        greyFloatCrossRowBlocks<std::is_same<Op, GreyMax>::value, T>(c, ym, yp, zm, zp, out, n);
+        return;
+    }
     if (n < kBlock + 2) {
         combineCrossRow<Op>(c, ym, yp, zm, zp, out, n);
         return;
