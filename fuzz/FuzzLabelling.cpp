@@ -3,10 +3,11 @@
 // connectivity (4, 6, 8, 18 and 26 neighbours, the 8-point call, 4 and 8 on
 // volumes too, values that are not connectivities), thin and empty images, in
 // place, mismatched outputs, and settings carried over to a second run. Checks:
-// the one-sweep path equals the multi-pass reference bit for bit (labels, count
-// and failures); labels are 0 or 1..count, numbered by non-increasing size, and
-// match the components an independent flood fill finds; the documented
-// rejections write nothing.
+// the one-sweep path equals the multi-pass reference bit for bit (labels, count,
+// sizes, first voxels and failures); labels are 0 or 1..count, numbered by
+// non-increasing size, and match the components an independent flood fill
+// finds; the reported sizes and first voxels are the labels' own; the
+// documented rejections write nothing.
 #include <FuzzSupport.h>
 #include <nvfiltering/morphology/detail/ReferencePaths.h>
 
@@ -267,6 +268,26 @@ void run(FuzzedDataProvider& in) {
                 NVF_FUZZ_CHECK_MSG(labelSize[static_cast<std::size_t>(l)] <= labelSize[static_cast<std::size_t>(l - 1)],
                                    "labels are not numbered by non-increasing size");
             }
+        }
+        // The sizes and first voxels the filter reports: those of its labels, and the reference's.
+        const std::vector<std::uint64_t>& reportedSizes = fast.getComponentSizes();
+        const std::vector<std::uint64_t>& reportedFirst = fast.getFirstVoxels();
+        NVF_FUZZ_CHECK_MSG(reportedSizes.size() == static_cast<std::size_t>(kept) &&
+                               reportedFirst.size() == reportedSizes.size(),
+                           "one size and one first voxel per kept component");
+        NVF_FUZZ_CHECK_MSG(reportedSizes == reference.getComponentSizes() &&
+                               reportedFirst == reference.getFirstVoxels(),
+                           "fast path and reference report different sizes or first voxels");
+        std::vector<std::uint64_t> firstOf(static_cast<std::size_t>(kept) + 1, ~std::uint64_t(0));
+        for (std::size_t i = 0; i < comp.size(); ++i) {
+            const std::uint32_t label = output[i];
+            if (label != 0 && label <= static_cast<std::uint32_t>(kept) && firstOf[label] == ~std::uint64_t(0)) {
+                firstOf[label] = i;
+            }
+        }
+        for (std::size_t l = 1; l <= reportedSizes.size() && l <= static_cast<std::size_t>(kept); ++l) {
+            NVF_FUZZ_CHECK_MSG(reportedSizes[l - 1] == labelSize[l], "a reported size is not its label's");
+            NVF_FUZZ_CHECK_MSG(reportedFirst[l - 1] == firstOf[l], "a reported first voxel is not its label's");
         }
         std::vector<std::int64_t> seen(static_cast<std::size_t>(kept) + 1, -1);
         for (std::size_t c = 0; c < sizes.size(); ++c) {
