@@ -111,6 +111,8 @@ FAULT_SCRIPT = textwrap.dedent("""
 """)
 
 
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer's allocator takes neither glibc's settings nor its way with fresh pages")
 def test_results_without_output_are_allocated_as_numpy_allocates():
     # With the allocator setting Dask gives its workers (every large block
     # mapped fresh, nothing reused), a result the library allocates costs no
