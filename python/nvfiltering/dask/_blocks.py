@@ -6,6 +6,7 @@ array's own edge) and trimmed away afterwards."""
 from __future__ import annotations
 
 import math
+import operator
 import threading
 
 import numpy as np
@@ -126,14 +127,6 @@ def _run_grown(func, depth, lo, hi, loc, centre, reuse, *parts):
     return func(_assemble(depth, lo, hi, centre, reuse, *parts), lo, hi, loc)
 
 
-def _rim_directions(loc, nchunks, depth):
-    """The offsets of the neighbours of chunk `loc` that read a halo from it."""
-    import itertools
-    choices = [([-1] if d and i > 0 else []) + [0] + ([1] if d and i < n - 1 else [])
-               for i, n, d in zip(loc, nchunks, depth)]
-    return [o for o in itertools.product(*choices) if any(o)]
-
-
 def _rims(depth, directions, chunk):
     """What each neighbour's halo takes from `chunk`, by the neighbour's
     offset: per axis the last `depth` elements towards a neighbour after it,
@@ -146,10 +139,6 @@ def _rims(depth, directions, chunk):
                       for o, n, w in zip(d, chunk.shape, depth))
         out[d] = chunk[index].copy()
     return out
-
-
-def _rim(bundle, direction):
-    return bundle[direction]
 
 
 def rims_by_default():
@@ -207,21 +196,19 @@ def with_halo(x, depth, func, *, dtype, out_chunks=None, extra_out=(), meta=None
     rim_name = "nvf-rims-" + tokenize(x, depth)
     graph = _graph.Graph()
     import itertools
-    if rims:
-        for loc in itertools.product(*(range(n) for n in nchunks)):
-            directions = _rim_directions(loc, nchunks, depth)
-            if directions:
-                graph.add((rim_name,) + loc, _rims, depth, directions, _graph.ref((x.name,) + loc))
     for loc in itertools.product(*(range(n) for n in nchunks)):
         lo = tuple(d if i > 0 else 0 for d, i in zip(depth, loc))
         hi = tuple(d if i < n - 1 else 0 for d, i, n in zip(depth, loc, nchunks))
         offsets = _offsets(lo, hi)
+        if rims:
+            # The neighbours this chunk reads from are those that read from it.
+            graph.add((rim_name,) + loc, _rims, depth, [o for o in offsets if any(o)], _graph.ref((x.name,) + loc))
         parts = []
         for offset in offsets:
             at = tuple(i + o for i, o in zip(loc, offset))
             if rims and any(offset):
                 # The neighbour at `offset` keeps our slab under the opposite direction.
-                parts.append(_graph.call(_rim, _graph.ref((rim_name,) + at), tuple(-o for o in offset)))
+                parts.append(_graph.call(operator.getitem, _graph.ref((rim_name,) + at), tuple(-o for o in offset)))
             else:
                 parts.append(_graph.ref((x.name,) + at))
         centre = offsets.index((0,) * len(loc))
