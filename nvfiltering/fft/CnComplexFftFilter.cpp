@@ -125,12 +125,13 @@ void CnComplexFftFilter<T>::executeAxes(const Complex* in, Complex* out, const s
             const auto secondPlan = cache().get(second.length);
             const T firstScale = detail::fftScale<T>(m_norm, first.length, inverse);
             const T secondScale = detail::fftScale<T>(m_norm, second.length, inverse);
+            detail::FftBlockShelf<T> buffers;
             detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
                 Complex* target = out + i0 * slabSize;
                 detail::transformComplexLines(*firstPlan, source + i0 * slabSize, first, target, first, inverse,
-                                              firstScale, nullptr);
+                                              firstScale, nullptr, &buffers);
                 detail::transformComplexLines(*secondPlan, target, second, target, second, inverse, secondScale,
-                                              nullptr);
+                                              nullptr, &buffers);
             });
             source = out;
             ++i;

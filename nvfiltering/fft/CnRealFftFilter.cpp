@@ -128,11 +128,13 @@ void CnRealFftFilter<T>::executeForward(const T* in, Complex* out, const std::si
         const auto columnPlan = cache().get(columns.length);
         const T halvedScale = detail::fftScale<T>(m_norm, n, false);
         const T columnScale = detail::fftScale<T>(m_norm, columns.length, false);
+        detail::FftBlockShelf<T> buffers;
         detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
             Complex* slab = out + i0 * spectrumStep;
             detail::transformRealLinesForward(*halvedPlan, in + i0 * realStep, realLines, slab, halvedLines,
-                                              halvedScale, nullptr);
-            detail::transformComplexLines(*columnPlan, slab, columns, slab, columns, false, columnScale, nullptr);
+                                              halvedScale, nullptr, &buffers);
+            detail::transformComplexLines(*columnPlan, slab, columns, slab, columns, false, columnScale, nullptr,
+                                          &buffers);
         });
         axis = 0;
     } else {
@@ -182,12 +184,13 @@ void CnRealFftFilter<T>::executeInverse(const Complex* in, T* out, const std::si
             const auto columnPlan = cache().get(columns.length);
             const T halvedScale = detail::fftScale<T>(m_norm, n, true);
             const T columnScale = detail::fftScale<T>(m_norm, columns.length, true);
+            detail::FftBlockShelf<T> buffers;
             detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
                 Complex* slab = copy + i0 * spectrumStep;
                 detail::transformComplexLines(*columnPlan, first + i0 * spectrumStep, columns, slab, columns, true,
-                                              columnScale, nullptr);
+                                              columnScale, nullptr, &buffers);
                 detail::transformRealLinesInverse(*halvedPlan, slab, halvedLines, out + i0 * realStep, realLines,
-                                                  halvedScale, nullptr);
+                                                  halvedScale, nullptr, &buffers);
             });
             return;
         }

@@ -534,7 +534,7 @@ template <class T>
 FilterCase interleavedFftCase(const std::string& name) {
     return {name, [](EveryExecutor& check) {
                 const std::size_t shapes[][3] = {{1, 1, 1}, {3, 5, 7}, {64, 60, 45}, {9, 101, 40}, {2, 3, 4099},
-                                                 {17, 256, 12}};
+                                                 {17, 256, 12}, {6, 37, 1031}};
                 for (const auto& s : shapes) {
                     const std::size_t m = s[0] * s[1] * s[2];
                     const bool split = m >= 100000;

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <nvfiltering/framework/detail/CnMultiVersion.h>
 #include <nvfiltering/framework/detail/Parallel.h>
+#include <nvfiltering/framework/detail/ScratchShelf.h>
 
 // A loop over the lanes of a block carries no dependence (see FftLinePlan.cpp).
 #if defined(__GNUC__) && !defined(__clang__)
@@ -186,16 +188,24 @@ inline void joinEven(T ar, T ai, T br, T bi, T wr, T wi, T& zr, T& zi) {
 // Runs gather(first, lanes, pitch, re, im), the plan's forward transform and
 // scatter(first, lanes, pitch, re, im) on every block of lines.
 template <class T, class Gather, class Scatter>
-void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* executor, const Gather& gather,
-               const Scatter& scatter) {
+void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* executor, FftBlockShelf<T>* shelf,
+               const Gather& gather, const Scatter& scatter) {
     if (lineCount == 0) return;
     const std::size_t n = plan.length();
     const std::size_t width = std::min(kLanes<T>, lineCount);
     const std::size_t blocks = (lineCount + width - 1) / width;
     const std::size_t grain = std::max<std::size_t>(1, kValuesPerPiece / (n * width));
+    const std::size_t plane = FftLinePlan<T>::planeSize(n, width);
+    const std::size_t bufferSize = 2 * plane + plan.scratchSize(width);
+    // The pieces borrow their block buffers (hundreds of KiB for long lines) from
+    // the ones finished pieces gave back: fresh ones for every piece cost page
+    // faults and a zero fill that kept two threads far from twice as fast.
+    FftBlockShelf<T> ownShelf;
+    FftBlockShelf<T>& buffers = shelf != nullptr ? *shelf : ownShelf;
     parallelRanges(executor, blocks, grain, [&](std::size_t begin, std::size_t end) {
-        const std::size_t plane = FftLinePlan<T>::planeSize(n, width);
-        std::vector<T> buffer(2 * plane + plan.scratchSize(width));
+        const auto loan = buffers.borrow([bufferSize] { return std::make_unique<std::vector<T>>(bufferSize); });
+        std::vector<T>& buffer = *loan;
+        if (buffer.size() < bufferSize) buffer.resize(bufferSize);
         for (std::size_t b = begin; b < end; ++b) {
             const std::size_t first = b * width;
             const std::size_t lanes = std::min(width, lineCount - first);
@@ -218,7 +228,7 @@ void runBlocks(const FftLinePlan<T>& plan, std::size_t lineCount, CnExecutor* ex
 template <class T>
 void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in, const FftLineLayout& inLines,
                            std::complex<T>* out, const FftLineLayout& outLines, bool inverse, T scale,
-                           CnExecutor* executor) {
+                           CnExecutor* executor, FftBlockShelf<T>* shelf) {
     const T* src = reinterpret_cast<const T*>(in);
     T* dst = reinterpret_cast<T*>(out);
     const std::size_t n = plan.length();
@@ -284,12 +294,13 @@ void transformComplexLines(const FftLinePlan<T>& plan, const std::complex<T>* in
             }
         }
     };
-    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+    runBlocks(plan, inLines.lines(), executor, shelf, gather, scatter);
 }
 
 template <class T>
 void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const FftLineLayout& inLines,
-                               std::complex<T>* out, const FftLineLayout& outLines, T scale, CnExecutor* executor) {
+                               std::complex<T>* out, const FftLineLayout& outLines, T scale, CnExecutor* executor,
+                               FftBlockShelf<T>* shelf) {
     T* dst = reinterpret_cast<T*>(out);
     const std::size_t n = inLines.length;
     const std::size_t half = outLines.length;
@@ -376,7 +387,7 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
                 }
             }
         };
-        runBlocks(plan, inLines.lines(), executor, gather, scatter);
+        runBlocks(plan, inLines.lines(), executor, shelf, gather, scatter);
         return;
     }
     // Odd n: the complex transform of the real line, its first n/2 + 1 values.
@@ -403,12 +414,13 @@ void transformRealLinesForward(const FftLinePlan<T>& plan, const T* in, const Ff
             }
         }
     };
-    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+    runBlocks(plan, inLines.lines(), executor, shelf, gather, scatter);
 }
 
 template <class T>
 void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>* in, const FftLineLayout& inLines,
-                               T* out, const FftLineLayout& outLines, T scale, CnExecutor* executor) {
+                               T* out, const FftLineLayout& outLines, T scale, CnExecutor* executor,
+                               FftBlockShelf<T>* shelf) {
     const T* src = reinterpret_cast<const T*>(in);
     const std::size_t n = outLines.length;
     const std::size_t half = inLines.length;
@@ -490,7 +502,7 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
                 }
             }
         };
-        runBlocks(plan, inLines.lines(), executor, gather, scatter);
+        runBlocks(plan, inLines.lines(), executor, shelf, gather, scatter);
         return;
     }
     // Odd n: the conjugate-symmetric extension through the complex transform; only
@@ -519,24 +531,26 @@ void transformRealLinesInverse(const FftLinePlan<T>& plan, const std::complex<T>
             }
         }
     };
-    runBlocks(plan, inLines.lines(), executor, gather, scatter);
+    runBlocks(plan, inLines.lines(), executor, shelf, gather, scatter);
 }
 
 template void transformComplexLines<float>(const FftLinePlan<float>&, const std::complex<float>*,
                                            const FftLineLayout&, std::complex<float>*, const FftLineLayout&, bool,
-                                           float, CnExecutor*);
-template void transformComplexLines<double>(const FftLinePlan<double>&, const std::complex<double>*,
-                                            const FftLineLayout&, std::complex<double>*, const FftLineLayout&, bool,
-                                            double, CnExecutor*);
+                                           float, CnExecutor*, FftBlockShelf<float>*);
 template void transformRealLinesForward<float>(const FftLinePlan<float>&, const float*, const FftLineLayout&,
-                                               std::complex<float>*, const FftLineLayout&, float, CnExecutor*);
-template void transformRealLinesForward<double>(const FftLinePlan<double>&, const double*, const FftLineLayout&,
-                                                std::complex<double>*, const FftLineLayout&, double, CnExecutor*);
+                                               std::complex<float>*, const FftLineLayout&, float, CnExecutor*,
+                                               FftBlockShelf<float>*);
 template void transformRealLinesInverse<float>(const FftLinePlan<float>&, const std::complex<float>*,
                                                const FftLineLayout&, float*, const FftLineLayout&, float,
-                                               CnExecutor*);
+                                               CnExecutor*, FftBlockShelf<float>*);
+template void transformComplexLines<double>(const FftLinePlan<double>&, const std::complex<double>*,
+                                           const FftLineLayout&, std::complex<double>*, const FftLineLayout&, bool,
+                                           double, CnExecutor*, FftBlockShelf<double>*);
+template void transformRealLinesForward<double>(const FftLinePlan<double>&, const double*, const FftLineLayout&,
+                                               std::complex<double>*, const FftLineLayout&, double, CnExecutor*,
+                                               FftBlockShelf<double>*);
 template void transformRealLinesInverse<double>(const FftLinePlan<double>&, const std::complex<double>*,
-                                                const FftLineLayout&, double*, const FftLineLayout&, double,
-                                                CnExecutor*);
+                                               const FftLineLayout&, double*, const FftLineLayout&, double,
+                                               CnExecutor*, FftBlockShelf<double>*);
 
 }  // namespace com::norvane::filtering::detail
