@@ -2,6 +2,7 @@
 // line drivers, the other axes through the complex ones.
 #include <nvfiltering/fft/CnRealFftFilter.h>
 
+#include <algorithm>
 #include <cstddef>
 
 #include <nvfiltering/fft/detail/FftLayoutChecks.h>
@@ -147,6 +148,80 @@ void CnRealFftFilter<T>::executeForward(const T* in, Complex* out, const std::si
         const detail::FftLineLayout lines = detail::axisLines(call.spectrum, ndim, axis);
         detail::transformComplexLines(*cache().get(lines.length), out, lines, out, lines, false,
                                       detail::fftScale<T>(m_norm, lines.length, false), getExecutor());
+    }
+}
+
+template <class T>
+void CnRealFftFilter<T>::executeForwardFull(const T* in, Complex* out, const std::size_t* shape, int ndim, int rank,
+                                            bool conjugate) {
+    checkRank(rank, ndim);
+    const RealCall call = checkRealCall<T>(in, out, true, shape, ndim, ndim - rank, ndim - 1, m_norm);
+    if (call.realCount == 0) return;
+    // The output holds a complex value per real one (checkRealCall saw only the
+    // half spectrum's bytes).
+    if (detail::bytesOverlap(in, call.realCount * sizeof(T), out, call.realCount * sizeof(Complex))) {
+        throwThrowable(messages::kFftRealArraysOverlap);
+    }
+    const std::size_t n = shape[ndim - 1];
+    const std::size_t h = n / 2 + 1;
+    // The halved axis: lines of the real shape, of which the first h values are written.
+    detail::FftLineLayout halved = detail::axisLines(call.real, ndim, ndim - 1);
+    const detail::FftLineLayout realLines = halved;
+    halved.length = h;
+    detail::transformRealLinesForward(*cache().get(detail::realPlanLength(n)), in, realLines, out, halved,
+                                      detail::fftScale<T>(m_norm, n, false), getExecutor());
+    // The other transformed axes, on the columns j < h only: the lines of an axis
+    // run over j (adjacent) and over the remaining axis, if any.
+    for (int axis = ndim - 2; axis >= ndim - rank; --axis) {
+        detail::FftLineLayout lines = detail::axisLines(call.real, ndim, axis);
+        lines.count0 = h;
+        lines.stride0 = 1;
+        if (axis == ndim - 3) {
+            lines.count1 = shape[1];
+            lines.stride1 = n;
+        }
+        detail::transformComplexLines(*cache().get(lines.length), out, lines, out, lines, false,
+                                      detail::fftScale<T>(m_norm, lines.length, false), getExecutor());
+    }
+    if (h >= n && !conjugate) return;
+    // The fill, a row (every axis but the last) at a time: row r's values past h
+    // from the head of its mirror row (the index negated on the transformed axes).
+    // Only heads are read and only tails written, so rows run in any order; the
+    // heads are conjugated after every tail is written.
+    std::size_t rows = 1;
+    for (int d = 0; d + 1 < ndim; ++d) rows *= shape[d];
+    const int firstAxis = ndim - rank;
+    auto mirrorRow = [&](std::size_t r) {
+        std::size_t index = 0, rest = r, scale = 1;
+        for (int d = ndim - 2; d >= 0; --d) {
+            const std::size_t size = shape[d];
+            const std::size_t i = rest % size;
+            rest /= size;
+            index += (d >= firstAxis ? (size - i) % size : i) * scale;
+            scale *= size;
+        }
+        return index;
+    };
+    const std::size_t grain = std::max<std::size_t>(1, (std::size_t(1) << 15) / n);
+    if (h < n) {
+        detail::parallelRanges(getExecutor(), rows, grain, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                Complex* row = out + r * n;
+                const Complex* mirror = out + mirrorRow(r) * n;
+                for (std::size_t j = h; j < n; ++j) {
+                    const Complex v = mirror[n - j];
+                    row[j] = conjugate ? v : Complex(v.real(), T(0) - v.imag());
+                }
+            }
+        });
+    }
+    if (conjugate) {
+        detail::parallelRanges(getExecutor(), rows, grain, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                Complex* row = out + r * n;
+                for (std::size_t j = 0; j < h; ++j) row[j] = Complex(row[j].real(), T(0) - row[j].imag());
+            }
+        });
     }
 }
 

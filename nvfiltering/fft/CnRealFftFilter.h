@@ -13,6 +13,14 @@
 // the real array; the spectrum has the same sizes except n/2 + 1 on the halved
 // axis.
 //   - executeForwardAxis / executeInverseAxis: along one axis (the halved one);
+//   - executeForwardFull: executeForward's transform written as the complete
+//     spectrum (the real array's shape, complex): the values past n/2 on the
+//     halved axis filled in from X(k, n - j) = conj X(-k, j), -k taken modulo the
+//     length on the other transformed axes (batch axes keep their index), each
+//     conjugate as (re, 0 - im), so that it equals the complex transform's layout.
+//     With `conjugate` every value is conjugated as well (the inverse transform
+//     of a real array is the conjugate of the forward one with the inverse's
+//     scaling). Same bits as executeForward followed by that fill.
 //   - executeForward / executeInverse: over the last `rank` axes (1..ndim), the last
 //     one halved: rank 1 is a batch of lines along the last axis, rank 2 the last
 //     two axes, rank 3 a volume. The forward transform takes the halved axis first,
@@ -58,6 +66,8 @@ public:
     void executeForwardAxis(const T* in, Complex* out, const std::size_t* shape, int ndim, int axis);
     void executeInverseAxis(const Complex* in, T* out, const std::size_t* shape, int ndim, int axis);
     void executeForward(const T* in, Complex* out, const std::size_t* shape, int ndim, int rank);
+    void executeForwardFull(const T* in, Complex* out, const std::size_t* shape, int ndim, int rank,
+                            bool conjugate = false);
     void executeInverse(const Complex* in, T* out, const std::size_t* shape, int ndim, int rank);
 
 private:

@@ -99,11 +99,20 @@ def _complex_of_real(a, out, axes, code, direction, w, rt):
     last = a.ndim - 1
     n = a.shape[last]
     h = n // 2 + 1
+    # The forward code: the scaling the inverse gives its direction (backward
+    # 1/n, ortho 1/sqrt(n), forward 1).
+    forward_code = code if direction == 1 else 2 - code
+    rank = len(axes)
+    if list(axes) == list(range(a.ndim - rank, a.ndim)) and rank + (a.ndim > rank) <= 3:
+        # Trailing axes in order, at most three with the batch axes folded into
+        # one: the library writes the whole spectrum, the fill included.
+        flat = (-1,) + a.shape[a.ndim - rank:] if a.ndim > rank else a.shape
+        _core.real_forward_full(native(a, rt).reshape(flat), out.reshape(flat).view(rt), rank, forward_code,
+                                direction != 1, w)
+        return
     shape = list(a.shape)
     shape[last] = h
     spectrum = np.empty(shape, out.dtype)
-    # The scaling the inverse gives its direction: backward 1/n, ortho 1/sqrt(n), forward 1.
-    forward_code = code if direction == 1 else 2 - code
     others = [ax for ax in axes if ax != last]
     passes = [_pass(shape, ax) for ax in reversed(others)]
     _core.real_forward(native(a, rt), spectrum.view(rt), _pass(a.shape, last), passes, forward_code, w)

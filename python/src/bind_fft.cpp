@@ -117,6 +117,28 @@ void realForward(In<T> input, Out<T> output, AxisPass halved, std::vector<AxisPa
     }
 }
 
+// The forward real transform over the last `rank` axes of `input` (1 to 3
+// dimensions) written as the complete spectrum into `output` (the interleaved
+// view of a complex array of the input's shape), every value conjugated when
+// asked.
+template <class T>
+void realForwardFull(In<T> input, Out<T> output, int rank, int norm, bool conjugate, int workers) {
+    if (input.ndim() < 1 || input.ndim() > 3 || output.size() != 2 * input.size()) {
+        throw nb::value_error("real_forward_full: 1 to 3 dimensions and one complex output value per input value");
+    }
+    std::size_t shape[3] = {1, 1, 1};
+    const int ndim = static_cast<int>(input.ndim());
+    for (int d = 0; d < ndim; ++d) shape[d] = input.shape(static_cast<std::size_t>(d));
+    const T* in = input.data();
+    std::complex<T>* out = complexOut<T>(output);
+    nb::gil_scoped_release release;
+    Workers pool(workers);
+    flt::CnRealFftFilter<T> real;
+    real.setExecutor(pool.get());
+    real.setNormalization(normOf(norm));
+    real.executeForwardFull(in, out, shape, ndim, rank, conjugate);
+}
+
 // The inverse: the complex passes in place in `spectrum` (a scratch copy the
 // caller owns), then the real inverse along `halved` (the real output as
 // pre x n x post) into `output`.
@@ -145,6 +167,8 @@ void bindType(nb::module_& m) {
           "direction"_a, "norm"_a, "workers"_a);
     m.def("real_forward", &realForward<T>, "input"_a.noconvert(), "output"_a.noconvert(), "halved"_a, "passes"_a,
           "norm"_a, "workers"_a);
+    m.def("real_forward_full", &realForwardFull<T>, "input"_a.noconvert(), "output"_a.noconvert(), "rank"_a,
+          "norm"_a, "conjugate"_a, "workers"_a);
     m.def("real_inverse", &realInverse<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "halved"_a,
           "passes"_a, "norm"_a, "workers"_a);
     m.def("fft1", &fft1<T>, "re"_a.noconvert(), "im"_a.noconvert(), "length"_a, "count"_a, "direction"_a,

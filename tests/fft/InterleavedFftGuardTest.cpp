@@ -110,6 +110,15 @@ TYPED_TEST(InterleavedFftGuardTest, RejectedCallsThrowTheirMessageAndWriteNothin
          [&] {
              r.executeInverseAxis(out.data(), reinterpret_cast<T*>(out.data()) + 8, s2, 2, 1);
          }},
+        // The whole spectrum of a 4 x 8 array is 32 values; its half spectrum only 20,
+        // which an input at value 24 would not overlap.
+        {"whole spectrum overlaps the input", msg::kFftRealArraysOverlap,
+         [&] {
+             const std::size_t s48[2] = {4, 8};
+             r.executeForwardFull(reinterpret_cast<const T*>(out.data() + 24), out.data(), s48, 2, 2);
+         }},
+        {"whole spectrum rank 0", msg::kFftRealRank,
+         [&] { r.executeForwardFull(rin.data(), out.data(), s2, 2, 0, true); }},
         {"real four dimensions", msg::kFftDimensionCount,
          [&] { r.executeForwardAxis(rin.data(), out.data(), s2, 4, 0); }},
     };
@@ -132,6 +141,7 @@ TYPED_TEST(InterleavedFftGuardTest, EmptyBatchesTouchNothing) {
     EXPECT_NO_THROW(f.execute1d(nullptr, nullptr, 4099, 0, 1));
     EXPECT_NO_THROW(f.executeAxis(nullptr, nullptr, s, 3, 2, -1));
     EXPECT_NO_THROW(r.executeForward(nullptr, nullptr, s, 3, 2));
+    EXPECT_NO_THROW(r.executeForwardFull(nullptr, nullptr, s, 3, 2, true));
     EXPECT_NO_THROW(r.executeInverse(nullptr, nullptr, s, 3, 1));
     EXPECT_NO_THROW(f.executeLines(nullptr, nullptr, 0, l, 1));
 }

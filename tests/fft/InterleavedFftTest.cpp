@@ -9,6 +9,7 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include <nvfiltering/fft/CnComplexFftFilter.h>
@@ -330,6 +331,33 @@ TYPED_TEST(InterleavedFftTest, RealTransformsAgreeWithComplexOnes) {
             }
         }
         EXPECT_LT(relativeRms(spectrum, want), tol) << "forward n " << n << " rank " << row.rank;
+        // The whole spectrum: the half spectrum and its mirror image bit for bit
+        // (conjugates as (re, 0 - im)), plain and conjugated.
+        for (const bool conjugate : {false, true}) {
+            CVec<T> whole(total, std::complex<T>(T(7), T(7)));
+            real.executeForwardFull(x.data(), whole.data(), row.shape.data(), ndim, row.rank, conjugate);
+            std::size_t mismatches = 0;
+            for (std::size_t line = 0; line < total / n; ++line) {
+                // The line's index negated on the transformed axes before the last.
+                std::size_t mirror = 0, rest = line, scale = 1;
+                for (int d = ndim - 2; d >= 0; --d) {
+                    const std::size_t size = row.shape[static_cast<std::size_t>(d)];
+                    const std::size_t i = rest % size;
+                    rest /= size;
+                    mirror += (d >= ndim - row.rank ? (size - i) % size : i) * scale;
+                    scale *= size;
+                }
+                for (std::size_t j = 0; j < n; ++j) {
+                    const bool head = j < half;
+                    const std::complex<T> v = head ? spectrum[line * half + j] : spectrum[mirror * half + (n - j)];
+                    const bool negate = head == conjugate;
+                    const std::complex<T> expected(v.real(), negate ? T(0) - v.imag() : v.imag());
+                    if (std::memcmp(&expected, &whole[line * n + j], sizeof(expected)) != 0) ++mismatches;
+                }
+            }
+            EXPECT_EQ(mismatches, 0u) << "whole spectrum n " << n << " rank " << row.rank << " conjugate "
+                                      << conjugate;
+        }
         // Round trip, and the inverse of a spectrum with imaginary parts at 0 and n/2.
         std::vector<T> back(total);
         real.executeInverse(spectrum.data(), back.data(), row.shape.data(), ndim, row.rank);

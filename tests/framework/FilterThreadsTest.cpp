@@ -559,12 +559,15 @@ FilterCase interleavedFftCase(const std::string& name) {
                     for (const int rank : {1, 2, 3}) {
                         const Run<std::vector<T>> run = [&](Executor* e) {
                             const std::size_t half = s[0] * s[1] * (s[2] / 2 + 1);
-                            return capture(std::vector<T>(2 * half + m), [&](std::vector<T>& out) {
+                            return capture(std::vector<T>(2 * half + 3 * m), [&](std::vector<T>& out) {
                                 nvf::CnRealFftFilter<T> f;
                                 f.setExecutor(e);
                                 auto* spectrum = reinterpret_cast<std::complex<T>*>(out.data());
                                 f.executeForward(in.data(), spectrum, s, 3, rank);
                                 f.executeInverse(spectrum, out.data() + 2 * half, s, 3, rank);
+                                f.executeForwardFull(in.data(),
+                                                     reinterpret_cast<std::complex<T>*>(out.data() + 2 * half + m),
+                                                     s, 3, rank, rank == 2);
                             });
                         };
                         check.expectSameBits("real " + std::to_string(s[0]) + "x" + std::to_string(s[1]) + "x" +
