@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstring>
 
 using namespace nvf_fuzz;
 
@@ -238,6 +239,20 @@ void real(FuzzedDataProvider& in) {
         for (std::size_t k = 0; k < half; ++k) want[l * half + k] = {full[l * n + k].real(), full[l * n + k].imag()};
     }
     NVF_FUZZ_CHECK(rms(spectrum, want) < 2 * bound);
+    // The complete spectrum: its first n/2 + 1 values of every line are the half
+    // spectrum's bits, and the whole is the complex transform within the bound.
+    std::vector<C> whole(total);
+    realFilter.executeForwardFull(x.data(), whole.data(), shape, ndim, rank);
+    std::vector<LComplex> wantWhole(total);
+    for (std::size_t l = 0; l < lines; ++l) {
+        for (std::size_t k = 0; k < n; ++k) {
+            if (k < half) {
+                NVF_FUZZ_CHECK(std::memcmp(&whole[l * n + k], &spectrum[l * half + k], sizeof(C)) == 0);
+            }
+            wantWhole[l * n + k] = {full[l * n + k].real(), full[l * n + k].imag()};
+        }
+    }
+    NVF_FUZZ_CHECK(rms(whole, wantWhole) < 2 * bound);
     const std::vector<C> kept = spectrum;
     std::vector<T> back(total);
     realFilter.executeInverse(spectrum.data(), back.data(), shape, ndim, rank);
