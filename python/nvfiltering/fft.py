@@ -215,6 +215,11 @@ def _rinverse(x, kind, axes, s, norm, output, workers):
     check_output(output, shape, rt)
     out = output if output is not None else np.empty(shape, rt)
     if out.size:
+        data = native(a, ct)
+        if len(axes) == 1 and not np.may_share_memory(data, out):
+            # One axis: the library only reads the spectrum, so no copy of it.
+            _core.real_inverse_lines(data.view(rt), out, _pass(shape, halved), code, w)
+            return out
         spectrum = np.array(a, dtype=ct, order="C", copy=True)
         passes = [_pass(a.shape, ax) for ax in reversed(axes[:-1])]
         _core.real_inverse(spectrum.view(rt), out, _pass(shape, halved), passes, code, w)

@@ -161,6 +161,20 @@ void realInverse(Out<T> spectrum, Out<T> output, AxisPass halved, std::vector<Ax
     real.executeInverseAxis(data, out, halved.data(), 3, 1);
 }
 
+// The real inverse along `halved` alone, straight from the caller's spectrum
+// (which it only reads).
+template <class T>
+void realInverseLines(In<T> spectrum, Out<T> output, AxisPass halved, int norm, int workers) {
+    const std::complex<T>* in = complexIn<T>(spectrum);
+    T* out = output.data();
+    nb::gil_scoped_release release;
+    Workers pool(workers);
+    flt::CnRealFftFilter<T> real;
+    real.setExecutor(pool.get());
+    real.setNormalization(normOf(norm));
+    real.executeInverseAxis(in, out, halved.data(), 3, 1);
+}
+
 template <class T>
 void bindType(nb::module_& m) {
     m.def("complex_passes", &complexPasses<T>, "input"_a.noconvert(), "output"_a.noconvert(), "passes"_a,
@@ -169,6 +183,8 @@ void bindType(nb::module_& m) {
           "norm"_a, "workers"_a);
     m.def("real_forward_full", &realForwardFull<T>, "input"_a.noconvert(), "output"_a.noconvert(), "rank"_a,
           "norm"_a, "conjugate"_a, "workers"_a);
+    m.def("real_inverse_lines", &realInverseLines<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "halved"_a,
+          "norm"_a, "workers"_a);
     m.def("real_inverse", &realInverse<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "halved"_a,
           "passes"_a, "norm"_a, "workers"_a);
     m.def("fft1", &fft1<T>, "re"_a.noconvert(), "im"_a.noconvert(), "length"_a, "count"_a, "direction"_a,
