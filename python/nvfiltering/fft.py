@@ -220,9 +220,16 @@ def _rinverse(x, kind, axes, s, norm, output, workers):
             # One axis: the library only reads the spectrum, so no copy of it.
             _core.real_inverse_lines(data.view(rt), out, _pass(shape, halved), code, w)
             return out
-        spectrum = np.array(a, dtype=ct, order="C", copy=True)
-        passes = [_pass(a.shape, ax) for ax in reversed(axes[:-1])]
-        _core.real_inverse(spectrum.view(rt), out, _pass(shape, halved), passes, code, w)
+        if len(axes) > 1:
+            # The other axes from the input into a scratch spectrum (the first pass
+            # reads the input, the others work in place), then the halved axis.
+            source = np.empty(a.shape, ct)
+            passes = [_pass(a.shape, ax) for ax in reversed(axes[:-1])]
+            _core.complex_passes(data.view(rt), source.view(rt), passes, -1, code, w)
+        else:
+            # One axis, the output sharing the spectrum's memory: a copy first.
+            source = data.copy()
+        _core.real_inverse_lines(source.view(rt), out, _pass(shape, halved), code, w)
     return out
 
 

@@ -139,28 +139,6 @@ void realForwardFull(In<T> input, Out<T> output, int rank, int norm, bool conjug
     real.executeForwardFull(in, out, shape, ndim, rank, conjugate);
 }
 
-// The inverse: the complex passes in place in `spectrum` (a scratch copy the
-// caller owns), then the real inverse along `halved` (the real output as
-// pre x n x post) into `output`.
-template <class T>
-void realInverse(Out<T> spectrum, Out<T> output, AxisPass halved, std::vector<AxisPass> passes, int norm,
-                 int workers) {
-    std::complex<T>* data = complexOut<T>(spectrum);
-    T* out = output.data();
-    nb::gil_scoped_release release;
-    Workers pool(workers);
-    flt::CnComplexFftFilter<T> filter;
-    filter.setExecutor(pool.get());
-    filter.setNormalization(normOf(norm));
-    for (const AxisPass& p : passes) {
-        filter.executeAxis(data, data, p.data(), 3, 1, -1);
-    }
-    flt::CnRealFftFilter<T> real;
-    real.setExecutor(pool.get());
-    real.setNormalization(normOf(norm));
-    real.executeInverseAxis(data, out, halved.data(), 3, 1);
-}
-
 // The real inverse along `halved` alone, straight from the caller's spectrum
 // (which it only reads).
 template <class T>
@@ -185,8 +163,6 @@ void bindType(nb::module_& m) {
           "norm"_a, "conjugate"_a, "workers"_a);
     m.def("real_inverse_lines", &realInverseLines<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "halved"_a,
           "norm"_a, "workers"_a);
-    m.def("real_inverse", &realInverse<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "halved"_a,
-          "passes"_a, "norm"_a, "workers"_a);
     m.def("fft1", &fft1<T>, "re"_a.noconvert(), "im"_a.noconvert(), "length"_a, "count"_a, "direction"_a,
           "workers"_a);
     m.def("fft2", &fft2<T>, "re"_a.noconvert(), "im"_a.noconvert(), "n1"_a, "n2"_a, "batch"_a, "direction"_a,
