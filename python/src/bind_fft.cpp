@@ -68,6 +68,13 @@ flt::CnFftNorm normOf(int code) {
     return code == 1 ? flt::CnFftNorm::Ortho : (code == 2 ? flt::CnFftNorm::Forward : flt::CnFftNorm::Backward);
 }
 
+// A transform filter on the call's threads with the normalisation of `code`.
+template <class Filter>
+void prepare(Filter& filter, Workers& pool, int code) {
+    filter.setExecutor(pool.get());
+    filter.setNormalization(normOf(code));
+}
+
 // Complex arrays come as their interleaved real view (the Python layer checked
 // the dtypes and layouts).
 template <class T>
@@ -88,8 +95,7 @@ void complexPasses(In<T> input, Out<T> output, std::vector<AxisPass> passes, int
     nb::gil_scoped_release release;
     Workers pool(workers);
     flt::CnComplexFftFilter<T> filter;
-    filter.setExecutor(pool.get());
-    filter.setNormalization(normOf(norm));
+    prepare(filter, pool, norm);
     const std::complex<T>* source = in;
     for (const AxisPass& p : passes) {
         filter.executeAxis(source, out, p.data(), 3, 1, direction);
@@ -106,12 +112,10 @@ void realForward(In<T> input, Out<T> output, AxisPass halved, std::vector<AxisPa
     nb::gil_scoped_release release;
     Workers pool(workers);
     flt::CnRealFftFilter<T> real;
-    real.setExecutor(pool.get());
-    real.setNormalization(normOf(norm));
+    prepare(real, pool, norm);
     real.executeForwardAxis(in, out, halved.data(), 3, 1);
     flt::CnComplexFftFilter<T> filter;
-    filter.setExecutor(pool.get());
-    filter.setNormalization(normOf(norm));
+    prepare(filter, pool, norm);
     for (const AxisPass& p : passes) {
         filter.executeAxis(out, out, p.data(), 3, 1, 1);
     }
@@ -134,8 +138,7 @@ void realForwardFull(In<T> input, Out<T> output, int rank, int norm, bool conjug
     nb::gil_scoped_release release;
     Workers pool(workers);
     flt::CnRealFftFilter<T> real;
-    real.setExecutor(pool.get());
-    real.setNormalization(normOf(norm));
+    prepare(real, pool, norm);
     real.executeForwardFull(in, out, shape, ndim, rank, conjugate);
 }
 
@@ -148,8 +151,7 @@ void realInverseLines(In<T> spectrum, Out<T> output, AxisPass halved, int norm, 
     nb::gil_scoped_release release;
     Workers pool(workers);
     flt::CnRealFftFilter<T> real;
-    real.setExecutor(pool.get());
-    real.setNormalization(normOf(norm));
+    prepare(real, pool, norm);
     real.executeInverseAxis(in, out, halved.data(), 3, 1);
 }
 
