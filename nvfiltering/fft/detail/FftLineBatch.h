@@ -74,8 +74,8 @@ extern template void transformRealLinesForward<float>(const FftLinePlan<float>&,
                                                       std::complex<float>*, const FftLineLayout&, float, CnExecutor*,
                                                       FftBlockShelf<float>*);
 extern template void transformRealLinesInverse<float>(const FftLinePlan<float>&, const std::complex<float>*,
-                                                      const FftLineLayout&, float*, const FftLineLayout&, float, CnExecutor*,
-                                                      FftBlockShelf<float>*);
+                                                      const FftLineLayout&, float*, const FftLineLayout&, float,
+                                                      CnExecutor*, FftBlockShelf<float>*);
 extern template void transformComplexLines<double>(const FftLinePlan<double>&, const std::complex<double>*,
                                                   const FftLineLayout&, std::complex<double>*, const FftLineLayout&,
                                                   bool, double, CnExecutor*, FftBlockShelf<double>*);
@@ -83,7 +83,7 @@ extern template void transformRealLinesForward<double>(const FftLinePlan<double>
                                                       std::complex<double>*, const FftLineLayout&, double, CnExecutor*,
                                                       FftBlockShelf<double>*);
 extern template void transformRealLinesInverse<double>(const FftLinePlan<double>&, const std::complex<double>*,
-                                                      const FftLineLayout&, double*, const FftLineLayout&, double, CnExecutor*,
-                                                      FftBlockShelf<double>*);
+                                                      const FftLineLayout&, double*, const FftLineLayout&, double,
+                                                      CnExecutor*, FftBlockShelf<double>*);
 
 }  // namespace com::norvane::filtering::detail
