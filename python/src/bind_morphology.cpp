@@ -7,8 +7,10 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/pair.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include <nvfiltering/morphology/CnConnectedComponentFilter.h>
 #include <nvfiltering/morphology/CnDilationFilter.h>
@@ -138,6 +140,41 @@ nb::tuple labelSummary(In<T> input, T classValue, int connectivity, std::uint32_
     return nb::make_tuple(result.first, result.second, int64Array(sizes), int64Array(first));
 }
 
+// Every label of `labels` replaced, in place, by its entry in `table`: the
+// chunked labelling's last step. A label with no entry is refused before
+// anything is written.
+void mapLabels(Out<std::uint32_t> labels, In<std::uint32_t> table) {
+    std::uint32_t* data = labels.data();
+    const std::size_t count = labels.size();
+    const std::uint32_t* values = table.data();
+    const std::size_t entries = table.size();
+    // A table that shares memory with the labels is read from a copy: the
+    // labels written first must not change the entries read after.
+    std::vector<std::uint32_t> copy;
+    const auto at = [](const std::uint32_t* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    if (at(values) < at(data + count) && at(data) < at(values + entries)) {
+        copy.assign(values, values + entries);
+        values = copy.data();
+    }
+    bool fits = true;
+    {
+        nb::gil_scoped_release release;
+        std::uint32_t largest = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            largest = std::max(largest, data[i]);
+        }
+        fits = count == 0 || largest < entries;
+        if (fits) {
+            for (std::size_t i = 0; i < count; ++i) {
+                data[i] = values[data[i]];
+            }
+        }
+    }
+    if (!fits) {
+        throw nb::index_error("map_labels: a label has no entry in the table");
+    }
+}
+
 template <class T>
 nb::object regionalMaxima(In<T> input, std::optional<Out<std::uint8_t>> output, int workers) {
     const Dims d = dimsOf(input);
@@ -195,6 +232,8 @@ void bindRegionalMaxima(nb::module_& m) {
 }  // namespace
 
 void bindMorphology(nb::module_& m) {
+    using namespace nb::literals;
+    m.def("map_labels", &mapLabels, "labels"_a.noconvert(), "table"_a.noconvert());
     bindCross<std::uint8_t>(m);
     bindCross<std::int16_t>(m);
     bindCross<std::uint32_t>(m);

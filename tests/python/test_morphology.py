@@ -419,6 +419,27 @@ class TestLabel:
         with pytest.raises(TypeError, match="input"):
             nvf.label(m.astype(np.float32))
 
+    def test_labels_mapped_through_a_table_in_place(self):
+        # The chunked labelling's last step: every label replaced by its
+        # table entry, in the labels' own memory.
+        from nvfiltering import _nvfiltering as core
+        g = rng(5)
+        labels = g.integers(0, 50, (7, 9, 11)).astype(np.uint32)
+        table = g.integers(0, 2**32, 50, dtype=np.uint64).astype(np.uint32)
+        expected = table[labels]
+        core.map_labels(labels, table)
+        np.testing.assert_array_equal(labels, expected)
+        # A label without an entry is refused before anything is written.
+        labels = np.array([[3, 1], [0, 4]], np.uint32)
+        with pytest.raises(IndexError, match="no entry"):
+            core.map_labels(labels, np.arange(4, dtype=np.uint32))
+        np.testing.assert_array_equal(labels, [[3, 1], [0, 4]])
+        # A table sharing the labels' memory is read as it was before the call.
+        shared = np.array([2, 0, 1, 2], np.uint32)
+        core.map_labels(shared, shared)
+        np.testing.assert_array_equal(shared, [1, 2, 0, 1])
+        core.map_labels(np.empty((0, 3), np.uint32), np.empty(0, np.uint32))
+
     @pytest.mark.parametrize("dtype", ["mask255", np.uint16, np.int16, np.bool_])
     @pytest.mark.parametrize("shape, connectivity", [((37, 29), 4), ((37, 29), 8), ((11, 13, 15), 6)])
     def test_every_non_zero_voxel_is_foreground_by_default(self, dtype, shape, connectivity):

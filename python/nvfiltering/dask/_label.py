@@ -37,6 +37,7 @@ import math
 import numpy as np
 
 from .. import _label as _memory
+from .. import _nvfiltering as _core
 from .._checks import as_array, label_args, workers_count
 from .._nvfiltering import Error
 
@@ -445,10 +446,20 @@ def difference(total, *parts):
     return merge_counts(total, *[(k, -c) for k, c in parts])
 
 
+def _runs(values):
+    """The starts of the runs of equal values in ``values`` and their lengths."""
+    starts = np.flatnonzero(np.concatenate([[True], values[1:] != values[:-1]])) if values.size else np.empty(0, np.intp)
+    return starts, np.diff(np.append(starts, values.size))
+
+
 def _count_between(table, low, high):
+    """The counts of ``table`` whose keys lie in [low, high], per entry of
+    ``low`` and ``high``."""
     if isinstance(table, list):  # a total less some parts (see rank_chunk): counted in each, not merged
         return _count_between(table[0], low, high) - sum(_count_between(t, low, high) for t in table[1:])
     keys, counts = table
+    if keys.size == 0:
+        return 0
     running = np.concatenate([[0], np.cumsum(counts)])
     return running[np.searchsorted(keys, high, "right")] - running[np.searchsorted(keys, low, "left")]
 
@@ -461,14 +472,21 @@ def rank_components(own, classes, shape, *tables):
     before, after = tables[:len(shape)], tables[len(shape):]
     sidx, keys = _keys(own, classes, shape)
     # Counted in the order of size class and first voxel, in which every
-    # axis's keys are sorted too (the lookups in the tables then run in order).
+    # axis's keys are sorted too: the components come in runs of equal keys,
+    # and each distinct key is looked up once.
     order = np.lexsort((own["first"], sidx))
     in_order = sidx[order]
-    ranked = classes["larger"][in_order] + 1 if sidx.size else np.empty(0, np.int64)
-    ranked = ranked + np.arange(sidx.size) - np.searchsorted(in_order, in_order, "left")
+    # A component's equally large ones before it in the chunk: its place in its size class's run.
+    starts, runs = _runs(in_order)
+    ranked = classes["larger"][in_order] + 1 + np.arange(sidx.size) - np.repeat(starts, runs)
     for (span, _), key, b, a in zip(_strides(shape), keys, before, after):
-        base, key = in_order * span, key[order]
-        ranked += _count_between(b, base, key) + _count_between(a, base, key - 1)
+        key = key[order]
+        starts, runs = _runs(key)
+        distinct = key[starts]
+        base = distinct // span * span  # the key's size class at position 0
+        counted = _count_between(b, base, distinct) + _count_between(a, base, distinct - 1)
+        if not np.isscalar(counted):
+            ranked += np.repeat(counted, runs)
     rank = np.empty(sidx.size, np.int64)
     rank[order] = ranked
     final = as_labels(np.where(own["size"] >= classes["threshold"], rank, 0))
@@ -519,7 +537,8 @@ def relabel(block, ranked, parent, i, connectivity, class_value):
     table = table.copy()
     table[ids] = labels_down(record, leaf_labels(ranked)[1], _final(parent, i))
     labels, _ = _label_block(block, connectivity, class_value)
-    return np.take(table, labels)
+    _core.map_labels(labels, table)  # in place: no index array, no second array of labels
+    return labels
 
 
 def leaf_labels(ranked):
