@@ -140,6 +140,31 @@ nb::tuple labelSummary(In<T> input, T classValue, int connectivity, std::uint32_
     return nb::make_tuple(result.first, result.second, int64Array(sizes), int64Array(first));
 }
 
+// The largest of `count` labels, in blocks whose maxima are independent of
+// one another (no chain of comparisons through every label).
+std::uint32_t largestLabel(const std::uint32_t* labels, std::size_t count) {
+    constexpr std::size_t kWays = 8;
+    std::uint32_t top[kWays] = {};
+    std::size_t i = 0;
+    for (; i + kWays <= count; i += kWays) {
+        for (std::size_t w = 0; w < kWays; ++w) {
+            top[w] = std::max(top[w], labels[i + w]);
+        }
+    }
+    for (; i < count; ++i) {
+        top[0] = std::max(top[0], labels[i]);
+    }
+    return *std::max_element(top, top + kWays);
+}
+
+// labels[i] = table[labels[i]] for every i; the table never shares memory
+// with the labels (see mapLabels).
+void mapThrough(std::uint32_t* __restrict labels, std::size_t count, const std::uint32_t* __restrict table) {
+    for (std::size_t i = 0; i < count; ++i) {
+        labels[i] = table[labels[i]];
+    }
+}
+
 // Every label of `labels` replaced, in place, by its entry in `table`: the
 // chunked labelling's last step. A label with no entry is refused before
 // anything is written.
@@ -159,15 +184,9 @@ void mapLabels(Out<std::uint32_t> labels, In<std::uint32_t> table) {
     bool fits = true;
     {
         nb::gil_scoped_release release;
-        std::uint32_t largest = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            largest = std::max(largest, data[i]);
-        }
-        fits = count == 0 || largest < entries;
+        fits = count == 0 || largestLabel(data, count) < entries;
         if (fits) {
-            for (std::size_t i = 0; i < count; ++i) {
-                data[i] = values[data[i]];
-            }
+            mapThrough(data, count, values);
         }
     }
     if (!fits) {
