@@ -176,8 +176,7 @@ void mapLabels(Out<std::uint32_t> labels, In<std::uint32_t> table) {
     // A table that shares memory with the labels is read from a copy: the
     // labels written first must not change the entries read after.
     std::vector<std::uint32_t> copy;
-    const auto at = [](const std::uint32_t* p) { return reinterpret_cast<std::uintptr_t>(p); };
-    if (at(values) < at(data + count) && at(data) < at(values + entries)) {
+    if (overlaps(values, entries * sizeof(std::uint32_t), data, count * sizeof(std::uint32_t))) {
         copy.assign(values, values + entries);
         values = copy.data();
     }
