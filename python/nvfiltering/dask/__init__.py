@@ -45,7 +45,7 @@ Examples
 
 from . import _convolution, _gaussian, _label, _morphology
 from ._batch import batched
-from ._fft import fft2, fftn, ifft2, ifftn, irfft2, irfftn, rfft2, rfftn
+from ._fft import fft, fft2, fftn, ifft, ifft2, ifftn, irfft, irfft2, irfftn, rfft, rfft2, rfftn
 from ._gaussian import gaussian_error_bound, gradient_error_bound
 
 # Every filter takes axes= (batches of images: see _batch).
@@ -63,8 +63,8 @@ regional_maxima = batched(_morphology.regional_maxima)
 label = batched(_label.label, pair=True)
 
 __all__ = [
-    "dilate", "erode", "fft2", "fftn", "gaussian_error_bound", "gaussian_filter", "gaussian_gradient",
-    "gradient_error_bound", "grey_closing", "grey_dilation", "grey_erosion", "grey_opening", "ifft2", "ifftn",
-    "irfft2", "irfftn", "rfft2", "rfftn",
+    "dilate", "erode", "fft", "fft2", "fftn", "gaussian_error_bound", "gaussian_filter", "gaussian_gradient",
+    "gradient_error_bound", "grey_closing", "grey_dilation", "grey_erosion", "grey_opening", "ifft", "ifft2",
+    "ifftn", "irfft", "irfft2", "irfftn", "rfft", "rfft2", "rfftn",
     "label", "pyramid_down", "regional_maxima", "separable_filter",
 ]

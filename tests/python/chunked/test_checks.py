@@ -148,6 +148,15 @@ REFUSED = [
     ("fft.rfftn", np.zeros((8, 6), np.complex64), (), {}),
     ("fft.rfft2", np.zeros((3, 8, 0), np.float32), (), {}),
     ("fft.irfftn", np.zeros((8, 1), np.complex64), (), {}),
+    ("fft.fft", C64_2D, (), {"norm": "sideways"}),
+    ("fft.ifft", C64_2D, (), {"axis": 2}),
+    ("fft.fft", C64_2D, (), {"n": 0}),
+    ("fft.fftn", C64_3D, (), {"axes": (0, -3)}),
+    ("fft.fft2", C64_3D, (), {"s": (4, 4, 4, 4)}),
+    ("fft.rfft", C64_2D, (), {}),
+    ("fft.irfft", np.zeros((4, 1), np.complex64), (), {}),
+    ("fft.rfftn", F32_2D, (), {"s": (4, 0)}),
+    ("fft.irfft2", C64_3D, (), {"axes": (0, 1), "s": (4,)}),
 ]
 
 
@@ -224,6 +233,21 @@ ACCEPTED = [
     ("fft.irfftn", (np.arange(30) + 1j * np.arange(30)[::-1]).reshape(6, 5), (), {}),
     ("fft.rfft2", np.arange(105, dtype=np.float64).reshape(3, 5, 7), (), {}),
     ("fft.irfft2", (np.arange(60) + 0.5j).astype(np.complex64).reshape(3, 4, 5), (), {"s": (4, 9)}),
+    # One axis, axes, s (cut and padded) and norm, as the in-memory transforms take them.
+    ("fft.fft", (np.arange(210) * (1 - 0.3j)).reshape(3, 7, 10), (), {"axis": 1, "n": 9, "norm": "ortho"}),
+    ("fft.ifft", (np.arange(60) % 7).astype(np.float32).reshape(6, 10), (0,), {"n": 4, "norm": "forward"}),
+    ("fft.fft", np.arange(13, dtype=np.float64), (), {}),
+    ("fft.fft", np.zeros((3, 0), np.complex64), (), {"n": 5}),
+    ("fft.rfft", (np.arange(270) % 11).astype(np.float64).reshape(5, 9, 6), (), {"axis": 1, "norm": "ortho"}),
+    ("fft.rfft", np.zeros((0, 6), np.float32), (), {}),
+    ("fft.irfft", (np.arange(30) - 2j * np.arange(30)[::-1]).reshape(6, 5), (), {"n": 11}),
+    ("fft.irfft", (np.arange(84) + 1j).astype(np.complex64).reshape(4, 7, 3), (1,), {"norm": "forward"}),
+    ("fft.fftn", (np.arange(360) % 13 + 1j).reshape(4, 6, 5, 3), (), {"axes": (0, 2, 3), "s": (5, 4, 3)}),
+    ("fft.ifftn", (np.arange(48) % 5).astype(np.float32).reshape(6, 8), (), {"s": (7, 5), "norm": "ortho"}),
+    ("fft.fft2", (np.arange(210) % 9 - 1j).astype(np.complex64).reshape(5, 6, 7), (), {"axes": (2, 0)}),
+    ("fft.rfftn", (np.arange(336) % 17).astype(np.float32).reshape(6, 7, 8), (), {"axes": (2, 0), "s": (10, 5)}),
+    ("fft.irfftn", (np.arange(120) * (1 + 1j)).reshape(6, 5, 4), (), {"axes": (0, 1), "s": (8, 7)}),
+    ("fft.irfft2", (np.arange(60) - 0.5j).reshape(3, 4, 5), (), {"axes": (1, 0), "norm": "ortho"}),
 ]
 
 

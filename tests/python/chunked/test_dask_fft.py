@@ -71,3 +71,32 @@ def test_real_transforms_match_whole(nv, nvd, dtype, shape, chunks):
     assert back.dtype == x.dtype and back.shape == x.shape
     assert rel_rms(back, x) <= 2 * bound(whole.dtype, x.size)
     assert rel_rms(slices, nv.fft.rfft2(x)) <= bound(whole.dtype, x.size)
+
+
+@pytest.mark.parametrize("norm", [None, "ortho", "forward"])
+def test_one_axis_and_chosen_axes_against_numpy(nvd, norm):
+    # Odd lengths, the transformed axes split into several chunks by the chunk
+    # budget, batch axes chunked as given; NumPy's transforms are the reference.
+    x = RNG.normal(size=(9, 22, 15)) + 1j * RNG.normal(size=(9, 22, 15))
+    r = RNG.normal(size=(9, 22, 15)).astype(np.float32)
+    lazy, lazy_real = da.from_array(x, chunks=(4, 5, 6)), da.from_array(r, chunks=(4, 5, 6))
+    cases = [
+        (nvd.fft(lazy, axis=1, n=25, norm=norm, chunk_bytes=2048), np.fft.fft(x, axis=1, n=25, norm=norm)),
+        (nvd.ifft(lazy, 0, norm=norm, chunk_bytes=2048), np.fft.ifft(x, axis=0, norm=norm)),
+        (nvd.fftn(lazy, axes=(2, 0), s=(12, 11), norm=norm, chunk_bytes=2048),
+         np.fft.fftn(x, axes=(2, 0), s=(12, 11), norm=norm)),
+        (nvd.rfft(lazy_real, axis=0, norm=norm, chunk_bytes=2048), np.fft.rfft(r, axis=0, norm=norm)),
+        (nvd.rfftn(lazy_real, axes=(0, 2), norm=norm, chunk_bytes=2048), np.fft.rfftn(r, axes=(0, 2), norm=norm)),
+        (nvd.irfft(lazy, axis=1, n=40, norm=norm, chunk_bytes=2048), np.fft.irfft(x, axis=1, n=40, norm=norm)),
+        (nvd.irfftn(lazy, axes=(2, 1), s=(14, 30), norm=norm, chunk_bytes=2048),
+         np.fft.irfftn(x, axes=(2, 1), s=(14, 30), norm=norm)),
+    ]
+    with dask.config.set(scheduler="threads", num_workers=2):
+        for lazy_result, expected in cases:
+            got = lazy_result.compute()
+            assert got.shape == expected.shape
+            assert rel_rms(got, expected) <= bound(np.complex64 if got.dtype in (np.complex64, np.float32)
+                                                   else np.complex128, expected.size), lazy_result.name
+    # The forward and inverse transforms with the same norm undo each other.
+    back = nvd.irfftn(nvd.rfftn(lazy_real, axes=(0, 2), norm=norm), axes=(0, 2), s=(9, 15), norm=norm)
+    assert rel_rms(back.compute(scheduler="threads"), r) <= 2 * bound(np.complex64, r.size)
