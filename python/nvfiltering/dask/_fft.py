@@ -8,7 +8,7 @@ import numpy as np
 
 from .. import fft as _memory
 from .._checks import (chunk_bytes_arg, fft_axes, fft_axis, fft_input, fft_length, fft_ndim, fft_norm, fft_sizes,
-                       lazy_fft_ndim, workers_count)
+                       lazy_fft_ndim, no_output_array, workers_count)
 
 __all__ = ["fft", "fft2", "fftn", "ifft", "ifft2", "ifftn", "irfft", "irfft2", "irfftn", "rfft", "rfft2", "rfftn"]
 
@@ -88,8 +88,9 @@ def _budget(x, chunk_bytes, dtype):
     return chunk_bytes
 
 
-def _transform(input, kind, axes, s, norm, workers, chunk_bytes, inverse):
+def _transform(input, kind, axes, s, norm, output, workers, chunk_bytes, inverse):
     import dask.array as da
+    no_output_array(output)
     workers_count(workers)
     norm = fft_norm(norm)
     x, _, dtype, _ = fft_input(input, "input", convert=da.asarray)
@@ -105,9 +106,10 @@ def _transform(input, kind, axes, s, norm, workers, chunk_bytes, inverse):
     return _complex_passes(x, axes, axes, inverse, norm, dtype, chunk_bytes)
 
 
-def _real_transform(input, kind, axes, s, norm, workers, chunk_bytes, inverse):
+def _real_transform(input, kind, axes, s, norm, output, workers, chunk_bytes, inverse):
     """The real transforms: the last of the axes halved, the others complex passes."""
     import dask.array as da
+    no_output_array(output)
     workers_count(workers)
     norm = fft_norm(norm)
     x, is_complex, ct, rt = fft_input(input, "input", convert=da.asarray)
@@ -158,6 +160,9 @@ _SHARED_DOC = """
     norm : {{None, "backward", "ortho", "forward"}}, optional
         As in :func:`nvfiltering.fft.{memory}`: each pass scales by its own
         axis's factor, which together give the whole transform's.
+    output : None
+        Accepted for the in-memory signature; an array is a TypeError (store
+        the lazy result with ``dask.array.store`` or ``to_zarr``).
     workers : int, optional
         Checked as in :func:`nvfiltering.fft.{memory}`; every chunk task runs
         on one thread and the scheduler supplies the parallelism.
@@ -180,7 +185,7 @@ _SHARED_DOC = """
         0, a bad axis or size, an unknown ``norm``), with its messages naming
         ``input``, when the function is called.{dims_error}
     TypeError
-        A non-numeric input{complex_input}.
+        A non-numeric input{complex_input}, an ``output`` array.
 
     Notes
     -----
@@ -216,52 +221,52 @@ _ALL = dict(dims="2 or 3 dimensions when neither ``axes`` nor ``s`` is given (ev
             default="default: every axis")
 
 
-def fft(input, axis=-1, *, n=None, norm=None, workers=None, chunk_bytes=None):
-    return _transform(input, 1, axis, n, norm, workers, chunk_bytes, False)
+def fft(input, axis=-1, *, n=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _transform(input, 1, axis, n, norm, output, workers, chunk_bytes, False)
 
 
-def ifft(input, axis=-1, *, n=None, norm=None, workers=None, chunk_bytes=None):
-    return _transform(input, 1, axis, n, norm, workers, chunk_bytes, True)
+def ifft(input, axis=-1, *, n=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _transform(input, 1, axis, n, norm, output, workers, chunk_bytes, True)
 
 
-def fft2(input, *, s=None, axes=None, norm=None, workers=None, chunk_bytes=None):
-    return _transform(input, 2, axes, s, norm, workers, chunk_bytes, False)
+def fft2(input, *, s=None, axes=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _transform(input, 2, axes, s, norm, output, workers, chunk_bytes, False)
 
 
-def ifft2(input, *, s=None, axes=None, norm=None, workers=None, chunk_bytes=None):
-    return _transform(input, 2, axes, s, norm, workers, chunk_bytes, True)
+def ifft2(input, *, s=None, axes=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _transform(input, 2, axes, s, norm, output, workers, chunk_bytes, True)
 
 
-def fftn(input, *, s=None, axes=None, norm=None, workers=None, chunk_bytes=None):
-    return _transform(input, 3, axes, s, norm, workers, chunk_bytes, False)
+def fftn(input, *, s=None, axes=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _transform(input, 3, axes, s, norm, output, workers, chunk_bytes, False)
 
 
-def ifftn(input, *, s=None, axes=None, norm=None, workers=None, chunk_bytes=None):
-    return _transform(input, 3, axes, s, norm, workers, chunk_bytes, True)
+def ifftn(input, *, s=None, axes=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _transform(input, 3, axes, s, norm, output, workers, chunk_bytes, True)
 
 
-def rfft(input, axis=-1, *, n=None, norm=None, workers=None, chunk_bytes=None):
-    return _real_transform(input, 1, axis, n, norm, workers, chunk_bytes, False)
+def rfft(input, axis=-1, *, n=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _real_transform(input, 1, axis, n, norm, output, workers, chunk_bytes, False)
 
 
-def irfft(input, axis=-1, *, n=None, norm=None, workers=None, chunk_bytes=None):
-    return _real_transform(input, 1, axis, n, norm, workers, chunk_bytes, True)
+def irfft(input, axis=-1, *, n=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _real_transform(input, 1, axis, n, norm, output, workers, chunk_bytes, True)
 
 
-def rfft2(input, *, s=None, axes=None, norm=None, workers=None, chunk_bytes=None):
-    return _real_transform(input, 2, axes, s, norm, workers, chunk_bytes, False)
+def rfft2(input, *, s=None, axes=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _real_transform(input, 2, axes, s, norm, output, workers, chunk_bytes, False)
 
 
-def irfft2(input, *, s=None, axes=None, norm=None, workers=None, chunk_bytes=None):
-    return _real_transform(input, 2, axes, s, norm, workers, chunk_bytes, True)
+def irfft2(input, *, s=None, axes=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _real_transform(input, 2, axes, s, norm, output, workers, chunk_bytes, True)
 
 
-def rfftn(input, *, s=None, axes=None, norm=None, workers=None, chunk_bytes=None):
-    return _real_transform(input, 3, axes, s, norm, workers, chunk_bytes, False)
+def rfftn(input, *, s=None, axes=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _real_transform(input, 3, axes, s, norm, output, workers, chunk_bytes, False)
 
 
-def irfftn(input, *, s=None, axes=None, norm=None, workers=None, chunk_bytes=None):
-    return _real_transform(input, 3, axes, s, norm, workers, chunk_bytes, True)
+def irfftn(input, *, s=None, axes=None, norm=None, output=None, workers=None, chunk_bytes=None):
+    return _real_transform(input, 3, axes, s, norm, output, workers, chunk_bytes, True)
 
 
 _EXAMPLES = "    >>> import dask.array as da, nvfiltering.dask as nvd\n"

@@ -54,6 +54,15 @@ def test_fft_takes_any_length_and_rejects_empty_axes_and_dimensions(nv, nvd):
         nvd.fftn(da.zeros((8, 0), chunks=4, dtype=np.complex64))
     with pytest.raises(ValueError, match="dimensions"):
         nvd.fftn(da.zeros((8,), chunks=4, dtype=np.complex64))
+    # output=None as in the in-memory signatures; an array is refused, as by the chunked filters.
+    lazy = da.from_array(x, chunks=4)
+    for name in ("fft", "ifft", "fft2", "ifft2", "fftn", "ifftn", "irfft", "irfft2", "irfftn"):
+        assert getattr(nvd, name)(lazy, output=None).shape[0] == 13
+        with pytest.raises(TypeError, match="output"):
+            getattr(nvd, name)(lazy, output=np.empty_like(x))
+    for name in ("rfft", "rfft2", "rfftn"):
+        with pytest.raises(TypeError, match="output"):
+            getattr(nvd, name)(lazy.real, output=np.empty_like(x))
 
 
 @pytest.mark.parametrize("dtype", [np.float32, np.float64])
