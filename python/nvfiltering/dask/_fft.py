@@ -7,7 +7,7 @@ from __future__ import annotations
 import numpy as np
 
 from .. import fft as _memory
-from .._checks import (chunk_bytes_arg, fft_axes, fft_axis, fft_input, fft_length, fft_ndim, fft_norm, fft_sizes,
+from .._checks import (chunk_bytes_arg, fft_input, fft_length, fft_ndim, fft_norm, fft_sizes,
                        lazy_fft_ndim, no_output_array, workers_count)
 
 __all__ = ["fft", "fft2", "fftn", "ifft", "ifft2", "ifftn", "irfft", "irfft2", "irfftn", "rfft", "rfft2", "rfftn"]
@@ -66,19 +66,13 @@ def _resized(x, axes, sizes):
 
 
 def _axes_of(x, axes, s, kind):
-    """The transformed axes, as the in-memory transforms choose them; with
-    neither ``axes`` nor ``s`` the chunked transforms take images and volumes
-    (kind 1: one axis, 2: two, default the last two, 3: every axis)."""
-    if kind == 1:
-        return [fft_axis(axes, x.ndim)]
-    if axes is None:
-        if s is not None:
-            count = len(s) if not np.isscalar(s) else 1
-            return list(range(x.ndim - count, x.ndim)) if count <= x.ndim else fft_axes(range(count), x.ndim, ())
+    """The transformed axes, as the in-memory transforms choose them (kind 1:
+    one axis, 2: two, 3: several); with neither ``axes`` nor ``s`` the
+    chunked transforms take images and volumes."""
+    if kind != 1 and axes is None and s is None:
         fft_ndim(x.ndim, kind == 2, "input")
         lazy_fft_ndim(x.ndim, "input")
-        return [x.ndim - 2, x.ndim - 1] if kind == 2 else list(range(x.ndim))
-    return fft_axes(axes, x.ndim, ())
+    return _memory._axes_of(x, axes, s, kind)
 
 
 def _budget(x, chunk_bytes, dtype):
