@@ -12,9 +12,6 @@ from .._checks import (chunk_bytes_arg, fft_input, fft_length, fft_ndim, fft_nor
 
 __all__ = ["fft", "fft2", "fftn", "ifft", "ifft2", "ifftn", "irfft", "irfft2", "irfftn", "rfft", "rfft2", "rfftn"]
 
-_NORMS = (None, "ortho", "forward")
-
-
 def _along(block, axis, inverse, norm):
     f = _memory.ifft if inverse else _memory.fft
     return f(block, axis=axis, norm=norm, workers=1)
@@ -39,7 +36,7 @@ def _complex_passes(x, passes, axes, inverse, norm, dtype, chunk_bytes):
     transforms run them), each after a rechunk that makes its axis whole."""
     for axis in reversed(passes):
         x = _whole_along(x, axis, axes, chunk_bytes)
-        x = x.map_blocks(_along, axis, inverse, _NORMS[norm], dtype=dtype,
+        x = x.map_blocks(_along, axis, inverse, norm, dtype=dtype,
                          meta=np.empty((0,) * x.ndim, dtype))
     return x
 
@@ -86,7 +83,7 @@ def _transform(input, kind, axes, s, norm, output, workers, chunk_bytes, inverse
     import dask.array as da
     no_output_array(output)
     workers_count(workers)
-    norm = fft_norm(norm)
+    fft_norm(norm)
     x, _, dtype, _ = fft_input(input, "input", convert=da.asarray)
     axes = _axes_of(x, axes, s, kind)
     sizes = fft_sizes(s, len(axes), "n" if kind == 1 else "s")
@@ -105,7 +102,7 @@ def _real_transform(input, kind, axes, s, norm, output, workers, chunk_bytes, in
     import dask.array as da
     no_output_array(output)
     workers_count(workers)
-    norm = fft_norm(norm)
+    fft_norm(norm)
     x, is_complex, ct, rt = fft_input(input, "input", convert=da.asarray)
     if not inverse and is_complex:
         raise TypeError(f"input: complex input (dtype {x.dtype}) to a real transform; use fft / fftn")
@@ -138,7 +135,7 @@ def _real_transform(input, kind, axes, s, norm, output, workers, chunk_bytes, in
     out_type = rt if inverse else ct
     chunks = list(x.chunks)
     chunks[halved] = (n if inverse else n // 2 + 1,)
-    x = x.map_blocks(_real_along, halved, n, inverse, _NORMS[norm], dtype=out_type, chunks=tuple(chunks),
+    x = x.map_blocks(_real_along, halved, n, inverse, norm, dtype=out_type, chunks=tuple(chunks),
                      meta=np.empty((0,) * x.ndim, out_type))
     if not inverse:
         x = _complex_passes(x, others, axes, False, norm, ct, chunk_bytes)
