@@ -164,15 +164,41 @@ void CnRealFftFilter<T>::executeForwardFull(const T* in, Complex* out, const std
     }
     const std::size_t n = shape[ndim - 1];
     const std::size_t h = n / 2 + 1;
-    // The halved axis: lines of the real shape, of which the first h values are written.
-    detail::FftLineLayout halved = detail::axisLines(call.real, ndim, ndim - 1);
-    const detail::FftLineLayout realLines = halved;
-    halved.length = h;
-    detail::transformRealLinesForward(*cache().get(detail::realPlanLength(n)), in, realLines, out, halved,
-                                      detail::fftScale<T>(m_norm, n, false), getExecutor());
+    const auto halvedPlan = cache().get(detail::realPlanLength(n));
+    const T halvedScale = detail::fftScale<T>(m_norm, n, false);
+    int axis = ndim - 2;
+    if (ndim == 3 && rank >= 2 && shape[0] >= kSlabsFrom) {
+        // The halved axis and axis 1 (on the columns j < h) slab by slab, both
+        // passes on one slab while it is in cache, a slab per task; every line gets
+        // the operations of two whole-volume passes.
+        const std::size_t slab[2] = {shape[1], shape[2]};
+        const std::size_t step = shape[1] * shape[2];
+        const detail::FftLineLayout realLines = detail::axisLines(slab, 2, 1);
+        detail::FftLineLayout halvedLines = realLines;
+        halvedLines.length = h;
+        detail::FftLineLayout columns = detail::axisLines(slab, 2, 0);
+        columns.count0 = h;
+        const auto columnPlan = cache().get(columns.length);
+        const T columnScale = detail::fftScale<T>(m_norm, columns.length, false);
+        detail::FftBlockShelf<T> buffers;
+        detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
+            Complex* slabOut = out + i0 * step;
+            detail::transformRealLinesForward(*halvedPlan, in + i0 * step, realLines, slabOut, halvedLines,
+                                              halvedScale, nullptr, &buffers);
+            detail::transformComplexLines(*columnPlan, slabOut, columns, slabOut, columns, false, columnScale,
+                                          nullptr, &buffers);
+        });
+        axis = 0;
+    } else {
+        // The halved axis: lines of the real shape, of which the first h values are written.
+        detail::FftLineLayout halved = detail::axisLines(call.real, ndim, ndim - 1);
+        const detail::FftLineLayout realLines = halved;
+        halved.length = h;
+        detail::transformRealLinesForward(*halvedPlan, in, realLines, out, halved, halvedScale, getExecutor());
+    }
     // The other transformed axes, on the columns j < h only: the lines of an axis
     // run over j (adjacent) and over the remaining axis, if any.
-    for (int axis = ndim - 2; axis >= ndim - rank; --axis) {
+    for (; axis >= ndim - rank; --axis) {
         detail::FftLineLayout lines = detail::axisLines(call.real, ndim, axis);
         lines.count0 = h;
         lines.stride0 = 1;

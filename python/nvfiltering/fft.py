@@ -163,9 +163,20 @@ def _complex(x, kind, axes, s, norm, output, workers, direction):
             _complex_of_real(a, out, axes, code, direction, w, rt)
             return out
         data = native(a, ct)
-        passes = [_pass(a.shape, ax) for ax in reversed(axes)]
-        _core.complex_passes(data.view(rt), out.view(rt), passes, direction, code, w)
+        if a.ndim <= 3:
+            # The array's own shape: two axes within the slabs of a volume run
+            # slab by slab while the slab is in cache (the same bits as passes).
+            _core.complex_axes(data.view(rt), out.view(rt), list(a.shape), list(reversed(axes)), direction, code, w)
+        else:
+            passes = [_pass(a.shape, ax) for ax in reversed(axes)]
+            _core.complex_passes(data.view(rt), out.view(rt), passes, direction, code, w)
     return out
+
+
+def _trailing(a, axes):
+    """Whether ``axes`` are the last ``len(axes)`` axes of ``a`` in order, at most three
+    dimensions in all: the whole-array real transforms of the library then apply."""
+    return a.ndim <= 3 and list(axes) == list(range(a.ndim - len(axes), a.ndim))
 
 
 def _real_input(x, name="x"):
@@ -191,6 +202,10 @@ def _rforward(x, kind, axes, s, norm, output, workers):
     out = output if output is not None else np.empty(shape, ct)
     if a.size:
         data = native(a, rt)
+        if len(axes) > 1 and _trailing(a, axes):
+            # The last axes of a volume: the halved axis and the one before it slab by slab.
+            _core.real_forward_rank(data, out.view(rt), list(a.shape), len(axes), code, w)
+            return out
         passes = [_pass(shape, ax) for ax in reversed(axes[:-1])]
         _core.real_forward(data, out.view(rt), _pass(a.shape, halved), passes, code, w)
     return out
@@ -219,6 +234,11 @@ def _rinverse(x, kind, axes, s, norm, output, workers):
         if len(axes) == 1 and not np.may_share_memory(data, out):
             # One axis: the library only reads the spectrum, so no copy of it.
             _core.real_inverse_lines(data.view(rt), out, _pass(shape, halved), code, w)
+            return out
+        if len(axes) > 1 and _trailing(a, axes) and not np.may_share_memory(data, out):
+            # The last axes: the library keeps its own scratch spectrum and runs the
+            # axes of a volume's slabs slab by slab.
+            _core.real_inverse_rank(data.view(rt), out, list(shape), len(axes), code, w)
             return out
         if len(axes) > 1:
             # The other axes from the input into a scratch spectrum (the first pass

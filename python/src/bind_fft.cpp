@@ -9,6 +9,7 @@
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <nvfiltering/fft/Cn1dFftFilter.h>
@@ -155,10 +156,88 @@ void realInverseLines(In<T> spectrum, Out<T> output, AxisPass halved, int norm, 
     real.executeInverseAxis(in, out, halved.data(), 3, 1);
 }
 
+// The number of values of `shape` (1 to 3 dimensions) when the array holds
+// exactly `elements` values of T, `perValue` of them per value (2 for the
+// interleaved view of a complex array); the binding `what` refuses anything else.
+inline std::size_t valuesOf(const std::vector<std::size_t>& shape, std::size_t elements, std::size_t perValue,
+                            const char* what) {
+    if (shape.empty() || shape.size() > 3) throw nb::value_error((std::string(what) + ": 1 to 3 dimensions").c_str());
+    const std::string mismatch = std::string(what) + ": the arrays do not hold the given shape";
+    std::size_t count = 1;
+    for (std::size_t d : shape) {
+        // More values than the array holds (checked before the product can wrap).
+        if (d != 0 && count > elements / d) throw nb::value_error(mismatch.c_str());
+        count *= d;
+    }
+    if (count > elements / perValue || count * perValue != elements) throw nb::value_error(mismatch.c_str());
+    return count;
+}
+
+// The complex transform along `axes` of an array of `shape` (its own, 1 to 3
+// dimensions), in that order, the first axis reading `input` and the others
+// working in place in `output` (which may be `input`): two axes within the
+// slabs of a volume run slab by slab while the slab is in cache, with the same
+// operations on every line as passes over the whole array.
+template <class T>
+void complexAxes(In<T> input, Out<T> output, std::vector<std::size_t> shape, std::vector<int> axes, int direction,
+                 int norm, int workers) {
+    valuesOf(shape, input.size(), 2, "complex_axes");
+    valuesOf(shape, output.size(), 2, "complex_axes");
+    const std::complex<T>* in = complexIn<T>(input);
+    std::complex<T>* out = complexOut<T>(output);
+    nb::gil_scoped_release release;
+    Workers pool(workers);
+    flt::CnComplexFftFilter<T> filter;
+    prepare(filter, pool, norm);
+    filter.executeAxes(in, out, shape.data(), static_cast<int>(shape.size()), axes.data(),
+                       static_cast<int>(axes.size()), direction);
+}
+
+// The spectrum's shape of a real array of `shape`: n / 2 + 1 along the last axis.
+inline std::vector<std::size_t> halfShape(std::vector<std::size_t> shape) {
+    if (!shape.empty()) shape.back() = shape.back() / 2 + 1;
+    return shape;
+}
+
+// The forward real transform over the last `rank` axes of a real array of
+// `shape` (1 to 3 dimensions) into its half spectrum (slab by slab for a volume).
+template <class T>
+void realForwardRank(In<T> input, Out<T> output, std::vector<std::size_t> shape, int rank, int norm, int workers) {
+    valuesOf(shape, input.size(), 1, "real_forward_rank");
+    valuesOf(halfShape(shape), output.size(), 2, "real_forward_rank");
+    const T* in = input.data();
+    std::complex<T>* out = complexOut<T>(output);
+    nb::gil_scoped_release release;
+    Workers pool(workers);
+    flt::CnRealFftFilter<T> real;
+    prepare(real, pool, norm);
+    real.executeForward(in, out, shape.data(), static_cast<int>(shape.size()), rank);
+}
+
+// The inverse: the half spectrum (only read) to the real array of `shape`.
+template <class T>
+void realInverseRank(In<T> spectrum, Out<T> output, std::vector<std::size_t> shape, int rank, int norm, int workers) {
+    valuesOf(halfShape(shape), spectrum.size(), 2, "real_inverse_rank");
+    valuesOf(shape, output.size(), 1, "real_inverse_rank");
+    const std::complex<T>* in = complexIn<T>(spectrum);
+    T* out = output.data();
+    nb::gil_scoped_release release;
+    Workers pool(workers);
+    flt::CnRealFftFilter<T> real;
+    prepare(real, pool, norm);
+    real.executeInverse(in, out, shape.data(), static_cast<int>(shape.size()), rank);
+}
+
 template <class T>
 void bindType(nb::module_& m) {
     m.def("complex_passes", &complexPasses<T>, "input"_a.noconvert(), "output"_a.noconvert(), "passes"_a,
           "direction"_a, "norm"_a, "workers"_a);
+    m.def("complex_axes", &complexAxes<T>, "input"_a.noconvert(), "output"_a.noconvert(), "shape"_a, "axes"_a,
+          "direction"_a, "norm"_a, "workers"_a);
+    m.def("real_forward_rank", &realForwardRank<T>, "input"_a.noconvert(), "output"_a.noconvert(), "shape"_a,
+          "rank"_a, "norm"_a, "workers"_a);
+    m.def("real_inverse_rank", &realInverseRank<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "shape"_a,
+          "rank"_a, "norm"_a, "workers"_a);
     m.def("real_forward", &realForward<T>, "input"_a.noconvert(), "output"_a.noconvert(), "halved"_a, "passes"_a,
           "norm"_a, "workers"_a);
     m.def("real_forward_full", &realForwardFull<T>, "input"_a.noconvert(), "output"_a.noconvert(), "rank"_a,

@@ -7,9 +7,6 @@
 #include <nanobind/nanobind.h>
 #include <nanobind/ndarray.h>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +18,7 @@
 #include <vector>
 
 #include <nvfiltering/framework/CnThreadPoolExecutor.h>
+#include <nvfiltering/framework/detail/HugePages.h>
 #include <nvimage/Image.h>
 #include <nvimage/Volume.h>
 
@@ -95,19 +93,7 @@ T* freshBlock(std::size_t count) {
     if (block == nullptr) {
         throw std::bad_alloc();
     }
-#ifdef MADV_HUGEPAGE
-    const std::size_t bytes = count * sizeof(T);
-    if (bytes >= (std::size_t{4} << 20)) {
-        // The whole pages inside the block; advice is a hint, its failure harmless.
-        const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-        const auto begin = reinterpret_cast<std::uintptr_t>(block);
-        const std::uintptr_t first = (begin + page - 1) / page * page;
-        const std::uintptr_t last = (begin + bytes) / page * page;
-        if (last > first) {
-            madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-        }
-    }
-#endif
+    flt::detail::adviseHugePages(block, count * sizeof(T));
     return static_cast<T*>(block);
 }
 

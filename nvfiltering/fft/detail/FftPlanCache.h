@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <nvfiltering/fft/detail/FftLinePlan.h>
+#include <nvfiltering/framework/detail/HugePages.h>
 
 namespace com::norvane::filtering::detail {
 
@@ -33,12 +34,14 @@ public:
     // A scratch array of at least `count` values of T, kept for the next call of
     // the same size or smaller (so that repeated multi-axis inverse real
     // transforms neither allocate nor fault in fresh pages); its contents are
-    // whatever the last user left.
+    // whatever the last user left. A large one is advised for huge pages, so
+    // that a filter used for one call faults it in a few times per MiB.
     T* scratch(std::size_t count) {
         if (count > m_scratchSize) {
             m_scratch.reset();
             m_scratch.reset(new T[count]);
             m_scratchSize = count;
+            adviseHugePages(m_scratch.get(), count * sizeof(T));
         }
         return m_scratch.get();
     }
