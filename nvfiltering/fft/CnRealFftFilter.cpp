@@ -59,6 +59,36 @@ void checkRank(int rank, int ndim) {
     if (rank < 1 || rank > ndim) throwThrowable(messages::kFftRealRank);
 }
 
+// The forward transform's halved axis and axis 1 of a volume of `shape`, slab by
+// slab, both passes on one slab while it is in cache, a slab per task; every line
+// gets the operations of two whole-volume passes. The output rows of a slab are
+// `pitch` values apart (n / 2 + 1 for the half spectrum, n for the whole one); the
+// first n / 2 + 1 of each are written and transformed along axis 1.
+template <class T>
+void forwardSlabs(detail::FftPlanCache<T>& cache, CnFftNorm norm, CnExecutor* executor, const T* in,
+                  std::complex<T>* out, const std::size_t* shape, std::size_t pitch) {
+    const std::size_t n = shape[2], h = n / 2 + 1;
+    const std::size_t realSlab[2] = {shape[1], n};
+    const std::size_t outSlab[2] = {shape[1], pitch};
+    const detail::FftLineLayout realLines = detail::axisLines(realSlab, 2, 1);
+    detail::FftLineLayout halvedLines = detail::axisLines(outSlab, 2, 1);
+    halvedLines.length = h;
+    detail::FftLineLayout columns = detail::axisLines(outSlab, 2, 0);
+    columns.count0 = h;
+    const auto halvedPlan = cache.get(detail::realPlanLength(n));
+    const auto columnPlan = cache.get(columns.length);
+    const T halvedScale = detail::fftScale<T>(norm, n, false);
+    const T columnScale = detail::fftScale<T>(norm, columns.length, false);
+    detail::FftBlockShelf<T> buffers;
+    detail::parallelFor(executor, shape[0], [&](std::size_t i0) {
+        std::complex<T>* slab = out + i0 * shape[1] * pitch;
+        detail::transformRealLinesForward(*halvedPlan, in + i0 * shape[1] * n, realLines, slab, halvedLines,
+                                          halvedScale, nullptr, &buffers);
+        detail::transformComplexLines(*columnPlan, slab, columns, slab, columns, false, columnScale, nullptr,
+                                      &buffers);
+    });
+}
+
 }  // namespace
 
 template <class T>
@@ -116,27 +146,7 @@ void CnRealFftFilter<T>::executeForward(const T* in, Complex* out, const std::si
     const std::size_t n = shape[ndim - 1];
     int axis = ndim - 2;
     if (ndim == 3 && rank >= 2 && shape[0] >= kSlabsFrom) {
-        // The halved axis and axis 1 slab by slab, both passes on one slab while it
-        // is in cache, a slab per task; every line gets the operations of two
-        // whole-volume passes.
-        const std::size_t realSlab[2] = {call.real[1], call.real[2]};
-        const std::size_t spectrumSlab[2] = {call.spectrum[1], call.spectrum[2]};
-        const std::size_t realStep = realSlab[0] * realSlab[1], spectrumStep = spectrumSlab[0] * spectrumSlab[1];
-        const auto halvedPlan = cache().get(detail::realPlanLength(n));
-        const detail::FftLineLayout realLines = detail::axisLines(realSlab, 2, 1);
-        const detail::FftLineLayout halvedLines = detail::axisLines(spectrumSlab, 2, 1);
-        const detail::FftLineLayout columns = detail::axisLines(spectrumSlab, 2, 0);
-        const auto columnPlan = cache().get(columns.length);
-        const T halvedScale = detail::fftScale<T>(m_norm, n, false);
-        const T columnScale = detail::fftScale<T>(m_norm, columns.length, false);
-        detail::FftBlockShelf<T> buffers;
-        detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
-            Complex* slab = out + i0 * spectrumStep;
-            detail::transformRealLinesForward(*halvedPlan, in + i0 * realStep, realLines, slab, halvedLines,
-                                              halvedScale, nullptr, &buffers);
-            detail::transformComplexLines(*columnPlan, slab, columns, slab, columns, false, columnScale, nullptr,
-                                          &buffers);
-        });
+        forwardSlabs(cache(), m_norm, getExecutor(), in, out, shape, call.spectrum[2]);
         axis = 0;
     } else {
         detail::transformRealLinesForward(*cache().get(detail::realPlanLength(n)), in,
@@ -164,37 +174,17 @@ void CnRealFftFilter<T>::executeForwardFull(const T* in, Complex* out, const std
     }
     const std::size_t n = shape[ndim - 1];
     const std::size_t h = n / 2 + 1;
-    const auto halvedPlan = cache().get(detail::realPlanLength(n));
-    const T halvedScale = detail::fftScale<T>(m_norm, n, false);
     int axis = ndim - 2;
     if (ndim == 3 && rank >= 2 && shape[0] >= kSlabsFrom) {
-        // The halved axis and axis 1 (on the columns j < h) slab by slab, both
-        // passes on one slab while it is in cache, a slab per task; every line gets
-        // the operations of two whole-volume passes.
-        const std::size_t slab[2] = {shape[1], shape[2]};
-        const std::size_t step = shape[1] * shape[2];
-        const detail::FftLineLayout realLines = detail::axisLines(slab, 2, 1);
-        detail::FftLineLayout halvedLines = realLines;
-        halvedLines.length = h;
-        detail::FftLineLayout columns = detail::axisLines(slab, 2, 0);
-        columns.count0 = h;
-        const auto columnPlan = cache().get(columns.length);
-        const T columnScale = detail::fftScale<T>(m_norm, columns.length, false);
-        detail::FftBlockShelf<T> buffers;
-        detail::parallelFor(getExecutor(), shape[0], [&](std::size_t i0) {
-            Complex* slabOut = out + i0 * step;
-            detail::transformRealLinesForward(*halvedPlan, in + i0 * step, realLines, slabOut, halvedLines,
-                                              halvedScale, nullptr, &buffers);
-            detail::transformComplexLines(*columnPlan, slabOut, columns, slabOut, columns, false, columnScale,
-                                          nullptr, &buffers);
-        });
+        forwardSlabs(cache(), m_norm, getExecutor(), in, out, shape, n);
         axis = 0;
     } else {
         // The halved axis: lines of the real shape, of which the first h values are written.
         detail::FftLineLayout halved = detail::axisLines(call.real, ndim, ndim - 1);
         const detail::FftLineLayout realLines = halved;
         halved.length = h;
-        detail::transformRealLinesForward(*halvedPlan, in, realLines, out, halved, halvedScale, getExecutor());
+        detail::transformRealLinesForward(*cache().get(detail::realPlanLength(n)), in, realLines, out, halved,
+                                          detail::fftScale<T>(m_norm, n, false), getExecutor());
     }
     // The other transformed axes, on the columns j < h only: the lines of an axis
     // run over j (adjacent) and over the remaining axis, if any.

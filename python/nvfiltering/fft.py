@@ -166,7 +166,7 @@ def _complex(x, kind, axes, s, norm, output, workers, direction):
         if a.ndim <= 3:
             # The array's own shape: two axes within the slabs of a volume run
             # slab by slab while the slab is in cache (the same bits as passes).
-            _core.complex_axes(data.view(rt), out.view(rt), list(a.shape), list(reversed(axes)), direction, code, w)
+            _core.complex_axes(data.view(rt), out.view(rt), list(reversed(axes)), direction, code, w)
         else:
             passes = [_pass(a.shape, ax) for ax in reversed(axes)]
             _core.complex_passes(data.view(rt), out.view(rt), passes, direction, code, w)
@@ -204,7 +204,7 @@ def _rforward(x, kind, axes, s, norm, output, workers):
         data = native(a, rt)
         if len(axes) > 1 and _trailing(a, axes):
             # The last axes of a volume: the halved axis and the one before it slab by slab.
-            _core.real_forward_rank(data, out.view(rt), list(a.shape), len(axes), code, w)
+            _core.real_forward_rank(data, out.view(rt), len(axes), code, w)
             return out
         passes = [_pass(shape, ax) for ax in reversed(axes[:-1])]
         _core.real_forward(data, out.view(rt), _pass(a.shape, halved), passes, code, w)
@@ -238,7 +238,7 @@ def _rinverse(x, kind, axes, s, norm, output, workers):
         if len(axes) > 1 and _trailing(a, axes) and not np.may_share_memory(data, out):
             # The last axes: the library keeps its own scratch spectrum and runs the
             # axes of a volume's slabs slab by slab.
-            _core.real_inverse_rank(data.view(rt), out, list(shape), len(axes), code, w)
+            _core.real_inverse_rank(data.view(rt), out, len(axes), code, w)
             return out
         if len(axes) > 1:
             # The other axes from the input into a scratch spectrum (the first pass

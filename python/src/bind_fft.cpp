@@ -87,6 +87,32 @@ std::complex<T>* complexOut(Out<T>& a) {
     return reinterpret_cast<std::complex<T>*>(a.data());
 }
 
+// The shape of the 1 to 3 dimensions of `a`, with the last halved when `a` is the
+// interleaved view of a complex array; the binding `what` refuses other arrays.
+template <class A>
+std::vector<std::size_t> shapeOf(const A& a, bool interleaved, const char* what) {
+    const std::size_t ndim = a.ndim();
+    if (ndim < 1 || ndim > 3 || (interleaved && a.shape(ndim - 1) % 2 != 0)) {
+        throw nb::value_error((std::string(what) + ": 1 to 3 dimensions of whole values").c_str());
+    }
+    std::vector<std::size_t> shape(ndim);
+    for (std::size_t d = 0; d < ndim; ++d) shape[d] = a.shape(d);
+    if (interleaved) shape.back() /= 2;
+    return shape;
+}
+
+// Refuses an array of other than `elements` values of T for the binding `what`.
+inline void checkSize(std::size_t size, std::size_t elements, const char* what) {
+    if (size != elements) throw nb::value_error((std::string(what) + ": the arrays' sizes do not match").c_str());
+}
+
+// The elements of T of the half spectrum (interleaved) of a real array of `shape`.
+inline std::size_t halfSpectrumElements(const std::vector<std::size_t>& shape) {
+    std::size_t count = 2 * (shape.back() / 2 + 1);
+    for (std::size_t d = 0; d + 1 < shape.size(); ++d) count *= shape[d];
+    return count;
+}
+
 // The complex transform along each pass in turn: the first reads `input`, the
 // others work in place in `output` (which may be `input`).
 template <class T>
@@ -128,19 +154,15 @@ void realForward(In<T> input, Out<T> output, AxisPass halved, std::vector<AxisPa
 // asked.
 template <class T>
 void realForwardFull(In<T> input, Out<T> output, int rank, int norm, bool conjugate, int workers) {
-    if (input.ndim() < 1 || input.ndim() > 3 || output.size() != 2 * input.size()) {
-        throw nb::value_error("real_forward_full: 1 to 3 dimensions and one complex output value per input value");
-    }
-    std::size_t shape[3] = {1, 1, 1};
-    const int ndim = static_cast<int>(input.ndim());
-    for (int d = 0; d < ndim; ++d) shape[d] = input.shape(static_cast<std::size_t>(d));
+    const std::vector<std::size_t> shape = shapeOf(input, false, "real_forward_full");
+    checkSize(output.size(), 2 * input.size(), "real_forward_full");
     const T* in = input.data();
     std::complex<T>* out = complexOut<T>(output);
     nb::gil_scoped_release release;
     Workers pool(workers);
     flt::CnRealFftFilter<T> real;
     prepare(real, pool, norm);
-    real.executeForwardFull(in, out, shape, ndim, rank, conjugate);
+    real.executeForwardFull(in, out, shape.data(), static_cast<int>(shape.size()), rank, conjugate);
 }
 
 // The real inverse along `halved` alone, straight from the caller's spectrum
@@ -156,33 +178,15 @@ void realInverseLines(In<T> spectrum, Out<T> output, AxisPass halved, int norm, 
     real.executeInverseAxis(in, out, halved.data(), 3, 1);
 }
 
-// The number of values of `shape` (1 to 3 dimensions) when the array holds
-// exactly `elements` values of T, `perValue` of them per value (2 for the
-// interleaved view of a complex array); the binding `what` refuses anything else.
-inline std::size_t valuesOf(const std::vector<std::size_t>& shape, std::size_t elements, std::size_t perValue,
-                            const char* what) {
-    if (shape.empty() || shape.size() > 3) throw nb::value_error((std::string(what) + ": 1 to 3 dimensions").c_str());
-    const std::string mismatch = std::string(what) + ": the arrays do not hold the given shape";
-    std::size_t count = 1;
-    for (std::size_t d : shape) {
-        // More values than the array holds (checked before the product can wrap).
-        if (d != 0 && count > elements / d) throw nb::value_error(mismatch.c_str());
-        count *= d;
-    }
-    if (count > elements / perValue || count * perValue != elements) throw nb::value_error(mismatch.c_str());
-    return count;
-}
-
-// The complex transform along `axes` of an array of `shape` (its own, 1 to 3
-// dimensions), in that order, the first axis reading `input` and the others
-// working in place in `output` (which may be `input`): two axes within the
-// slabs of a volume run slab by slab while the slab is in cache, with the same
-// operations on every line as passes over the whole array.
+// The complex transform along `axes` of `input` (1 to 3 dimensions), in that
+// order, the first axis reading `input` and the others working in place in
+// `output` (which may be `input`): two axes within the slabs of a volume run
+// slab by slab while the slab is in cache, with the same operations on every
+// line as passes over the whole array.
 template <class T>
-void complexAxes(In<T> input, Out<T> output, std::vector<std::size_t> shape, std::vector<int> axes, int direction,
-                 int norm, int workers) {
-    valuesOf(shape, input.size(), 2, "complex_axes");
-    valuesOf(shape, output.size(), 2, "complex_axes");
+void complexAxes(In<T> input, Out<T> output, std::vector<int> axes, int direction, int norm, int workers) {
+    const std::vector<std::size_t> shape = shapeOf(input, true, "complex_axes");
+    checkSize(output.size(), input.size(), "complex_axes");
     const std::complex<T>* in = complexIn<T>(input);
     std::complex<T>* out = complexOut<T>(output);
     nb::gil_scoped_release release;
@@ -193,18 +197,12 @@ void complexAxes(In<T> input, Out<T> output, std::vector<std::size_t> shape, std
                        static_cast<int>(axes.size()), direction);
 }
 
-// The spectrum's shape of a real array of `shape`: n / 2 + 1 along the last axis.
-inline std::vector<std::size_t> halfShape(std::vector<std::size_t> shape) {
-    if (!shape.empty()) shape.back() = shape.back() / 2 + 1;
-    return shape;
-}
-
-// The forward real transform over the last `rank` axes of a real array of
-// `shape` (1 to 3 dimensions) into its half spectrum (slab by slab for a volume).
+// The forward real transform over the last `rank` axes of `input` (1 to 3
+// dimensions) into its half spectrum (slab by slab for a volume).
 template <class T>
-void realForwardRank(In<T> input, Out<T> output, std::vector<std::size_t> shape, int rank, int norm, int workers) {
-    valuesOf(shape, input.size(), 1, "real_forward_rank");
-    valuesOf(halfShape(shape), output.size(), 2, "real_forward_rank");
+void realForwardRank(In<T> input, Out<T> output, int rank, int norm, int workers) {
+    const std::vector<std::size_t> shape = shapeOf(input, false, "real_forward_rank");
+    checkSize(output.size(), halfSpectrumElements(shape), "real_forward_rank");
     const T* in = input.data();
     std::complex<T>* out = complexOut<T>(output);
     nb::gil_scoped_release release;
@@ -214,11 +212,11 @@ void realForwardRank(In<T> input, Out<T> output, std::vector<std::size_t> shape,
     real.executeForward(in, out, shape.data(), static_cast<int>(shape.size()), rank);
 }
 
-// The inverse: the half spectrum (only read) to the real array of `shape`.
+// The inverse: the half spectrum (only read) to the real array `output`.
 template <class T>
-void realInverseRank(In<T> spectrum, Out<T> output, std::vector<std::size_t> shape, int rank, int norm, int workers) {
-    valuesOf(halfShape(shape), spectrum.size(), 2, "real_inverse_rank");
-    valuesOf(shape, output.size(), 1, "real_inverse_rank");
+void realInverseRank(In<T> spectrum, Out<T> output, int rank, int norm, int workers) {
+    const std::vector<std::size_t> shape = shapeOf(output, false, "real_inverse_rank");
+    checkSize(spectrum.size(), halfSpectrumElements(shape), "real_inverse_rank");
     const std::complex<T>* in = complexIn<T>(spectrum);
     T* out = output.data();
     nb::gil_scoped_release release;
@@ -232,12 +230,12 @@ template <class T>
 void bindType(nb::module_& m) {
     m.def("complex_passes", &complexPasses<T>, "input"_a.noconvert(), "output"_a.noconvert(), "passes"_a,
           "direction"_a, "norm"_a, "workers"_a);
-    m.def("complex_axes", &complexAxes<T>, "input"_a.noconvert(), "output"_a.noconvert(), "shape"_a, "axes"_a,
-          "direction"_a, "norm"_a, "workers"_a);
-    m.def("real_forward_rank", &realForwardRank<T>, "input"_a.noconvert(), "output"_a.noconvert(), "shape"_a,
-          "rank"_a, "norm"_a, "workers"_a);
-    m.def("real_inverse_rank", &realInverseRank<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "shape"_a,
-          "rank"_a, "norm"_a, "workers"_a);
+    m.def("complex_axes", &complexAxes<T>, "input"_a.noconvert(), "output"_a.noconvert(), "axes"_a, "direction"_a,
+          "norm"_a, "workers"_a);
+    m.def("real_forward_rank", &realForwardRank<T>, "input"_a.noconvert(), "output"_a.noconvert(), "rank"_a,
+          "norm"_a, "workers"_a);
+    m.def("real_inverse_rank", &realInverseRank<T>, "spectrum"_a.noconvert(), "output"_a.noconvert(), "rank"_a,
+          "norm"_a, "workers"_a);
     m.def("real_forward", &realForward<T>, "input"_a.noconvert(), "output"_a.noconvert(), "halved"_a, "passes"_a,
           "norm"_a, "workers"_a);
     m.def("real_forward_full", &realForwardFull<T>, "input"_a.noconvert(), "output"_a.noconvert(), "rank"_a,
